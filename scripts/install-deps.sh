@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# Installs, by Debian package name, everything the build, the tests and the run need.
+# Packages already present are skipped; works as root or through sudo.
+set -euo pipefail
+
+packages=(
+  build-essential   # compiler and make
+  cmake             # build system
+  ninja-build       # fast build tool used by the scripts
+  pkg-config
+  python3           # alphabet generator and benchmark scripts
+  libasio-dev       # standalone Asio: sockets, timers, signals on the engine thread
+  libgtest-dev      # GoogleTest
+  libgmock-dev      # GoogleMock (matchers in tests)
+  qt6-base-dev      # Qt 6 Widgets for the operator window
+  qt6-base-dev-tools
+  libgl-dev         # OpenGL headers Qt6Gui's CMake package asks for
+  clang-format      # formatting check
+  xvfb              # a display for the window tests and the screenshot script
+  xauth
+)
+
+if [ "${ORV_WITH_GUI:-1}" = 0 ]; then
+  packages=("${packages[@]/qt6-base-dev/}")
+  packages=("${packages[@]/qt6-base-dev-tools/}")
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  [ -n "$p" ] || continue
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  echo "install-deps: everything is present"
+  exit 0
+fi
+
+echo "install-deps: installing ${missing[*]}"
+sudo_cmd=()
+if [ "$(id -u)" -ne 0 ]; then
+  command -v sudo >/dev/null || { echo "install-deps: need root or sudo to install: ${missing[*]}" >&2; exit 1; }
+  sudo_cmd=(sudo)
+fi
+export DEBIAN_FRONTEND=noninteractive
+"${sudo_cmd[@]}" apt-get update -q
+"${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"

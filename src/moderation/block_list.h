@@ -1,0 +1,29 @@
+// data/blocklist.cfg: one section "LIST" whose non-empty entries block an IP, a MAC or a
+// name. Blocking writes key=1, unblocking writes key= (the key stays in the file).
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+#include "moderation/profile_file.h"
+
+namespace orv {
+
+class BlockList {
+ public:
+  explicit BlockList(const std::filesystem::path& workDir);
+
+  // 0 not listed, 1 listed by IP, 2 by MAC, 3 by name (looked up in that order).
+  int CheckBlockList(const std::string& ip, const std::string& name, const std::string& mac);
+
+  // Write key=1 or key= into section LIST. false when the entry could not be stored.
+  bool WriteBlockEntry(const std::string& key);
+  bool ClearBlockEntry(const std::string& key);
+
+  const std::filesystem::path& Path() const { return profile_.Path(); }
+
+ private:
+  CachedProfile profile_;
+};
+
+}  // namespace orv

@@ -1,0 +1,22 @@
+// The hardware address that belongs to an IPv4 address, formatted "00:1A:2B:3C:4D:5E".
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace orv {
+
+// The MAC of the local interface holding the address, else its neighbour (ARP) table
+// entry; the argument unchanged when nothing is found (loopback counts as nothing).
+std::string LookupMacAddress(const std::string& ip);
+
+// The formatted MAC of ip's complete entry in a table laid out like /proc/net/arp (a
+// heading line, then address, type, flags, hardware address, ...); empty when none.
+std::string LookupMacInArpTable(std::string_view table, const std::string& ip);
+
+// "%02X:" between bytes, "%02X" for the last; empty for no bytes.
+std::string FormatMacBytes(const std::vector<std::uint8_t>& bytes);
+
+}  // namespace orv

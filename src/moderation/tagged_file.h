@@ -1,0 +1,41 @@
+// The tag-block format of orvchatserver.cfg and orvchatserver_command.cfg: a line "<KEY>",
+// value lines, a line "</KEY>". Value lines are joined with nothing between them; an empty
+// value line stands for one "\n".
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <string_view>
+
+#include "moderation/cached_file.h"
+
+namespace orv {
+
+inline constexpr const char* kReadFalse = "READFALSE";
+
+// The value of the first complete block for key in content (CR LF or LF line ends); the
+// empty text when there is none.
+std::string ReadTaggedValueFrom(std::string_view content, std::string_view key);
+
+// Reads the file on every call: the value, the empty text, or "READFALSE" when the file
+// cannot be opened.
+std::string ReadTaggedValue(const std::filesystem::path& file, std::string_view key);
+
+// The same reads through a cache that follows the file on disk.
+class TaggedFile {
+ public:
+  explicit TaggedFile(std::filesystem::path path);
+  std::string Read(const std::string& key);
+  // Same as Read, without copying (valid until the next call).
+  const std::string& ReadRef(const std::string& key);
+  const std::filesystem::path& Path() const { return file_.Path(); }
+
+ private:
+  CachedFile file_;
+  std::uint64_t seenGeneration_ = ~std::uint64_t{0};
+  std::map<std::string, std::string, std::less<>> values_;
+  std::string readFalse_ = kReadFalse;
+};
+
+}  // namespace orv

@@ -1,0 +1,56 @@
+// The listener on Asio: accepts TCP connections on one IPv4 address and port and hands each
+// to the engine as an AsioConnection. Used on the engine thread (the io_context's thread).
+#pragma once
+
+#include <asio/io_context.hpp>
+#include <asio/ip/tcp.hpp>
+#include <asio/steady_timer.hpp>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "server/network.h"
+
+namespace orv {
+
+class ConnectionRegistry;
+
+class AsioNetwork final : public Network {
+ public:
+  AsioNetwork(asio::io_context& io, std::size_t writeLimitBytes);
+  ~AsioNetwork() override;
+  AsioNetwork(const AsioNetwork&) = delete;
+  AsioNetwork& operator=(const AsioNetwork&) = delete;
+
+  // A second call replaces the listener of the first.
+  bool Listen(const std::string& address, std::int32_t port, ConnectionEvents& events,
+              std::string* error) override;
+
+  // The port actually bound (useful after listening on port 0); 0 when not listening.
+  std::uint16_t LocalPort() const;
+  // Closes the listener; connections already accepted stay.
+  void StopListening();
+  // Closes every live connection (queued output is still written, for a bounded time).
+  void CloseAll();
+  // Connections whose socket is still open.
+  std::size_t OpenConnections() const;
+  // Runs done once no connection socket is open any more (at once when none is).
+  void WhenAllClosed(std::function<void()> done);
+
+ private:
+  void AcceptNext();
+  void OnAccept(const std::error_code& error, asio::ip::tcp::socket socket);
+
+  asio::io_context& io_;
+  const std::size_t writeLimit_;
+  std::shared_ptr<ConnectionRegistry> registry_;
+  std::unique_ptr<asio::ip::tcp::acceptor> acceptor_;
+  asio::steady_timer retryTimer_;
+  ConnectionEvents* events_ = nullptr;
+  // Guards deferred work of the listener against the network's destruction.
+  std::shared_ptr<bool> alive_;
+};
+
+}  // namespace orv

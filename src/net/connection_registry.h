@@ -1,0 +1,42 @@
+// The live connections of one network, by key: hands out keys, counts open sockets and
+// closes them all at shutdown. Shared by the network and its connections so that either
+// may go first; used on the engine thread only.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <unordered_map>
+
+namespace orv {
+
+class AsioConnection;
+
+class ConnectionRegistry {
+ public:
+  // A key that is not 0 and not held by a connection that still exists.
+  std::int32_t NewKey();
+
+  void Add(std::int32_t key, const std::shared_ptr<AsioConnection>& connection);
+  // Called by a connection's destructor.
+  void Remove(std::int32_t key);
+  // Called once by each connection when its socket is closed.
+  void SocketClosed();
+
+  std::size_t Size() const { return connections_.size(); }
+  std::size_t OpenSockets() const { return openSockets_; }
+
+  // Calls Close on every connection that still exists.
+  void CloseAll();
+  // Runs once when no socket is open any more (at once when none is open now).
+  void WhenAllClosed(std::function<void()> done);
+
+ private:
+  std::unordered_map<std::int32_t, std::weak_ptr<AsioConnection>> connections_;
+  std::uint32_t counter_ = 0;
+  std::size_t openSockets_ = 0;
+  std::function<void()> allClosed_;
+};
+
+}  // namespace orv

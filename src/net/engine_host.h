@@ -1,0 +1,53 @@
+// Owns the engine thread: an Asio io_context running on one thread, the ChatServer that
+// lives on it, the listener and the connections. Other threads only post work to it.
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <functional>
+#include <memory>
+
+#include "protocol/wire_codec.h"
+#include "server/operator_view.h"
+
+namespace orv {
+
+class ChatServer;
+
+struct EngineOptions {
+  std::filesystem::path workDir;
+  WireCodec codec = WireCodec::BuiltIn();
+  std::size_t writeLimitBytes = std::size_t{1} << 20;  // per-connection write queue bound
+  OperatorView* view = nullptr;  // called on the engine thread; must outlive the host
+};
+
+class EngineHost {
+ public:
+  explicit EngineHost(EngineOptions options);
+  // Shuts down (as Shutdown) if that has not happened yet.
+  ~EngineHost();
+  EngineHost(const EngineHost&) = delete;
+  EngineHost& operator=(const EngineHost&) = delete;
+
+  // Starts the engine thread, builds the ChatServer there and runs its start-up sequence.
+  void Start();
+
+  // Entry point 1 for other threads: runs fn on the engine thread, in posting order.
+  // Ignored once the engine has stopped.
+  void Post(std::function<void(ChatServer&)> fn);
+  // Entry point 2: true on the engine thread.
+  bool IsEngineThread() const;
+
+  // Called on the engine thread when SIGINT or SIGTERM arrives (set before Start).
+  void SetSignalHandler(std::function<void()> handler);
+
+  // Runs ShutdownServer on the engine thread, lets queued output drain (at most about two
+  // seconds), then stops and joins the thread. Blocks; a second call does nothing.
+  void Shutdown();
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace orv

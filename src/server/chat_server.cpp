@@ -1,0 +1,272 @@
+#include "server/chat_server.h"
+
+#include <utility>
+
+#include "console/safe_format.h"
+#include "console/version.h"
+#include "moderation/mac_lookup.h"
+#include "moderation/settings_loader.h"
+
+namespace orv {
+
+namespace {
+
+constexpr const char* kDashes = "--------------------------";
+constexpr std::chrono::milliseconds kListRefreshPeriod{3000};
+
+}  // namespace
+
+ChatServer::ChatServer(ServerEnvironment env)
+    : env_(std::move(env)),
+      log_(env_.workDir, *env_.clock),
+      console_(settings_, log_, *env_.clock, *env_.view),
+      packets_(settings_),
+      blockList_(env_.workDir),
+      afsList_(env_.workDir),
+      settingsFile_(env_.workDir / kSettingsFileName),
+      commandFile_(env_.workDir / kCommandFileName),
+      connections_(*this) {
+  if (!env_.lookupMac) env_.lookupMac = LookupMacAddress;
+}
+
+ChatServer::~ChatServer() {
+  *alive_ = false;
+  if (listTimerArmed_) env_.scheduler->Cancel(listTimer_);
+}
+
+void ChatServer::StartServer() {
+  settings_.versionText = env_.programVersion + " beta";
+  settings_.ServerAllowLog = true;
+  settings_.MaxLineMessage = 300;
+  env_.view->TitleChanged(kProductName);
+  PrintText(std::string(kProductName) + " " + settings_.versionText, false, true);
+  PrintText(kDashes, false, true);
+
+  SettingsLoadContext context{
+      env_.workDir,  settings_,
+      language_,     log_,
+      console_,      [this](const std::string& title) { env_.view->TitleChanged(title); },
+      env_.lookupMac};
+  LoadSettings(context);
+
+  ViewTexts texts;
+  for (int n = 0; n < LanguageTable::kStringCount; ++n)
+    texts.strings.push_back(GetString(n));
+  texts.floodStopper = settings_.FloodStopper;
+  texts.serverName = settings_.ServerName;
+  env_.view->TextsLoaded(texts);
+  env_.view->TooltipChanged(std::string(kProductName) + " (" + settings_.ServerName + ") / " +
+                            settings_.versionText);
+
+  PrintText(kDashes, false, true);
+  PrintText("\r", false, true);
+
+  std::string error;
+  listening_ = env_.network != nullptr &&
+               connections_.Start(*env_.network, settings_.ServerPort, settings_.ServerIP, &error);
+  if (listening_) {
+    PrintText(GetString(5), true, true);
+    PrintText(GetString(6), true, true);
+  } else {
+    PrintText(std::string(72, '.'), false, true);
+    PrintText(GetString(7), true, true);
+    if (!error.empty()) PrintText(error, true, true);
+    PrintText("", false, true);
+  }
+  ArmListRefreshTimer();
+}
+
+std::string ChatServer::Format(int n, std::string_view arg) const {
+  return FormatWithText(language_.GetString(n), arg);
+}
+
+std::string ChatServer::FormatCount(int n, std::int64_t arg) const {
+  return FormatWithInt(language_.GetString(n), arg);
+}
+
+std::string ChatServer::CreatePacket(std::string_view payload, std::int32_t type,
+                                     std::string_view subject) {
+  Trace("::: create packet");
+  std::string packet = packets_.CreatePacket(payload, type, subject);
+  Trace("::: create packet OK");
+  return packet;
+}
+
+SharedBytes ChatServer::EncodePacket(std::string_view payload, std::int32_t type,
+                                     std::string_view subject) {
+  return std::make_shared<const std::string>(
+      env_.codec.EncodeText(CreatePacket(payload, type, subject)));
+}
+
+void ChatServer::SendDirect(const std::shared_ptr<Connection>& connection, SharedBytes packet,
+                            bool hold) {
+  if (!connection) return;
+  connection->Send(std::move(packet));
+  // The answer arrives on its own; this connection's next output waits behind it, while
+  // every other connection is served meanwhile.
+  if (hold) connection->HoldOutput(std::chrono::milliseconds(500));
+}
+
+std::string ChatServer::ReadCommandText(const std::string& key) {
+  return commandFile_.Read(key);
+}
+
+std::string ChatServer::ReadMessageKey(const char* key) {
+  // A settings file that went away while we run must not turn into a message text.
+  std::string value = settingsFile_.Read(key);
+  if (value == kReadFalse) value.clear();
+  return value;
+}
+
+std::string ChatServer::BuildServerProfile() {
+  return packets_.BuildServerProfile([this](const char* key) { return ReadCommandText(key); });
+}
+
+Scheduler::TimerId ChatServer::Later(std::chrono::milliseconds delay, std::function<void()> task) {
+  std::weak_ptr<bool> alive = alive_;
+  return env_.scheduler->RunAfter(delay, [alive, task = std::move(task)] {
+    if (auto token = alive.lock(); token && *token) task();
+  });
+}
+
+void ChatServer::ArmListRefreshTimer() {
+  if (shutDown_ || env_.scheduler == nullptr) return;
+  if (listTimerArmed_) env_.scheduler->Cancel(listTimer_);
+  listTimerArmed_ = true;
+  listTimer_ = Later(kListRefreshPeriod, [this] {
+    listTimerArmed_ = false;
+    RefreshUserList();
+  });
+}
+
+std::string ChatServer::TooltipText() const {
+  return std::string(kProductName) + " (" + settings_.ServerName + ") / " + settings_.versionText +
+         "\n" + kDashes + "\n" + FormatCount(15, users_.GetCount());
+}
+
+UserRow ChatServer::MakeRow(int index) const {
+  UserRow row;
+  if (const UserRecord* record = users_.At(index)) {
+    row.mac = record->mac;
+    row.name = record->name;
+    row.reportedIp = record->reportedIp;
+    row.peerAddress = record->peerAddress;
+    row.blockState = record->blockState;
+    row.afs = record->afs;
+    switch (record->blockState) {
+      case 1:
+        row.blockText = "IP";
+        break;
+      case 2:
+        row.blockText = "MAC";
+        break;
+      case 3:
+        row.blockText = "NAME";
+        break;
+      default:
+        break;
+    }
+  }
+  return row;
+}
+
+std::vector<UserRow> ChatServer::Rows() const {
+  std::vector<UserRow> rows;
+  rows.reserve(static_cast<std::size_t>(users_.GetCount()));
+  for (int i = 0; i < users_.GetCount(); ++i)
+    rows.push_back(MakeRow(i));
+  return rows;
+}
+
+void ChatServer::RefreshUserList() {
+  if (shutDown_) return;
+  Trace("::: list proccess");
+  env_.view->TooltipChanged(TooltipText());
+  ++refreshDepth_;
+  std::vector<UserRow> rows;
+  rows.reserve(static_cast<std::size_t>(users_.GetCount()));
+  std::string field;
+  for (int i = 0; i < users_.GetCount(); ++i) {
+    if (!users_.GetDisplayField(i, 1, field)) {
+      // A record without a MAC cannot be shown: close its connection. CloseConnection
+      // rebuilds the view from the shortened table itself, so this pass ends here.
+      const int before = users_.GetCount();
+      connections_.CloseConnection(users_.GetSocketAt(i), "isBug?");
+      if (users_.GetCount() < before) {
+        --refreshDepth_;
+        return;
+      }
+      continue;
+    }
+    UserRow row = MakeRow(i);
+    if (settings_.DebugLog) {
+      Trace("::: list proccess (1) " + row.mac);
+      if (!row.name.empty()) Trace("::: list proccess (2) " + row.name);
+      if (!row.reportedIp.empty()) Trace("::: list proccess (3) " + row.reportedIp);
+      if (!row.peerAddress.empty()) Trace("::: list proccess (4) " + row.peerAddress);
+      Trace("::: list proccess (5) " + std::to_string(row.blockState));
+    }
+    rows.push_back(std::move(row));
+  }
+  --refreshDepth_;
+  env_.view->UserRowsReplaced(rows);
+  SendAfsValues();
+  Trace("::: list proccess OK");
+}
+
+void ChatServer::SendAfsValues() {
+  Trace("::: AFS proccess");
+  const int n = users_.GetCount();
+  // Users with the same value share one encoded packet.
+  std::int32_t lastValue = 0;
+  SharedBytes lastPacket;
+  for (int i = 0; i < n; ++i) {
+    std::int32_t value = users_.GetAfsAt(i);
+    if (value < 0) value = settings_.FloodStopper;
+    if (!lastPacket || value != lastValue) {
+      lastPacket = EncodePacket(std::to_string(value), 45, "0.0");
+      lastValue = value;
+    }
+    if (auto socket = users_.GetSocketAt(i)) socket->Send(lastPacket);
+  }
+  Trace("::: AFS proccess OK");
+}
+
+void ChatServer::OnSend(const std::string& text) {
+  if (shutDown_ || text.empty()) return;
+  auto isSpace = [](unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+  std::size_t first = 0;
+  std::size_t last = text.size();
+  while (first < last && isSpace(static_cast<unsigned char>(text[first])))
+    ++first;
+  while (last > first && isSpace(static_cast<unsigned char>(text[last - 1])))
+    --last;
+  if (last - first < 2) return;
+  const std::string packet = env_.codec.EncodeText(
+      CreatePacket(std::string_view(text).substr(first, last - first), 6, "0.0"));
+  connections_.ReadMessage(nullptr, packet);
+}
+
+void ChatServer::OnRefresh() {
+  if (shutDown_) return;
+  connections_.ReportUserCount();
+  RefreshUserList();
+}
+
+void ChatServer::ShutdownServer() {
+  if (shutDown_) return;
+  const std::string closeMessage = ReadMessageKey("ServerCloseMessage");
+  if (closeMessage.size() > 1) {
+    connections_.ReadMessage(nullptr, env_.codec.EncodeText(CreatePacket(closeMessage, 6, "0.0")));
+  }
+  shutDown_ = true;
+  if (listTimerArmed_) {
+    env_.scheduler->Cancel(listTimer_);
+    listTimerArmed_ = false;
+  }
+  users_ = UserTable();
+  log_.AppendLog(GetString(8), true);
+  log_.AppendLog("\r\n\r\n", false);
+}
+
+}  // namespace orv

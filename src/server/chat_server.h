@@ -1,0 +1,170 @@
+// The engine: ties the settings, the user table, the dispatcher, moderation and the
+// connections together, and carries out the operator's commands. It lives on the engine
+// thread; other threads reach it only by posting work there (see net/engine_host.h).
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "console/clock.h"
+#include "console/console_output.h"
+#include "console/language_table.h"
+#include "console/log_file.h"
+#include "moderation/afs_list.h"
+#include "moderation/block_list.h"
+#include "moderation/settings.h"
+#include "moderation/tagged_file.h"
+#include "protocol/text_fields.h"
+#include "protocol/wire_codec.h"
+#include "server/connection_manager.h"
+#include "server/network.h"
+#include "server/operator_view.h"
+#include "server/scheduler.h"
+#include "users/server_packets.h"
+#include "users/user_table.h"
+
+namespace orv {
+
+struct ServerEnvironment {
+  std::filesystem::path workDir;  // every file is resolved against it
+  const Clock* clock = nullptr;
+  Scheduler* scheduler = nullptr;
+  Network* network = nullptr;
+  OperatorView* view = nullptr;
+  WireCodec codec = WireCodec::BuiltIn();
+  std::function<std::string(const std::string&)> lookupMac;  // LookupMacAddress by default
+  std::string programVersion;  // GetVersionString of this build, e.g. "1.3.1.0"
+};
+
+// Operator commands on a row of the user list.
+enum class RowCommand {
+  kKick,
+  kBlockIp,
+  kBlockMac,
+  kBlockName,
+  kUnblockIp,
+  kUnblockMac,
+  kUnblockName,
+  kSetAfs
+};
+
+class ChatServer {
+ public:
+  explicit ChatServer(ServerEnvironment env);
+  ~ChatServer();
+  ChatServer(const ChatServer&) = delete;
+  ChatServer& operator=(const ChatServer&) = delete;
+
+  // Banner, settings report, listening, list-refresh timer.
+  void StartServer();
+  bool IsListening() const { return listening_; }
+
+  // What the network reports.
+  ConnectionEvents& Events() { return connections_; }
+
+  // Operator commands. Texts are code-page bytes.
+  void OnSend(const std::string& text);
+  void OnRefresh();
+  // Carries out a context-menu command on row; when the menu would not offer it for that
+  // row (row out of range, block on a blocked user, AFS out of 0..100), the view hears why
+  // and nothing happens. Returns whether it was carried out.
+  bool RunRowCommand(RowCommand command, int row, int afsValue = 0);
+  // The unblock the menu offers for the row's block state.
+  bool UnblockRow(int row);
+  // Close message to everybody, final log lines. A second call does nothing.
+  void ShutdownServer();
+  bool IsShutDown() const { return shutDown_; }
+
+  // Menu commands as the context menu issues them (act on the selected row).
+  void SelectUser(int row) { selectedUser_ = row; }
+  void KickUser();
+  void BlockByIp();
+  void BlockByMac();
+  void BlockByName();
+  void UnblockByIp();
+  void UnblockByMac();
+  void UnblockByName();
+  void SetAfs(std::int32_t value);
+
+  // Read access for front-ends and tests.
+  const Settings& GetSettings() const { return settings_; }
+  const UserTable& Users() const { return users_; }
+  std::string GetString(int n) const { return language_.GetString(n); }
+  std::vector<UserRow> Rows() const;
+  const WireCodec& Codec() const { return env_.codec; }
+  Console& GetConsole() { return console_; }
+  const ConnectionManager& Connections() const { return connections_; }
+
+  // The dispatcher: reads one received unit, applies the rules of its type and returns the
+  // text to relay, or "BLOCK". connection is null for packets the server injects.
+  std::string ParseMessage(const std::string& received, const std::string& connectionKey,
+                           const std::shared_ptr<Connection>& connection);
+
+  // Rebuilds the operator's view and sends every user its AFS value.
+  void RefreshUserList();
+
+ private:
+  friend class ConnectionManager;
+
+  void PrintText(const std::string& text, bool stamp, bool log) {
+    console_.PrintText(text, stamp, log);
+  }
+  // Trace lines cost nothing while DebugLog is off.
+  void Trace(std::string_view text) {
+    if (settings_.DebugLog) console_.DebugTrace(std::string(text));
+  }
+  std::string Format(int n, std::string_view arg) const;
+  std::string FormatCount(int n, std::int64_t arg) const;
+  std::string CreatePacket(std::string_view payload, std::int32_t type, std::string_view subject);
+  SharedBytes EncodePacket(std::string_view payload, std::int32_t type, std::string_view subject);
+
+  // The dispatcher; true when the received text is to be relayed.
+  bool Dispatch(std::string_view received, const std::string& connectionKey,
+                const std::shared_ptr<Connection>& connection);
+  void SendDirect(const std::shared_ptr<Connection>& connection, SharedBytes packet, bool hold);
+  bool RefuseBlocked(const PacketHeader& header, const std::shared_ptr<Connection>& connection);
+  void WriteBoardFile(std::string_view fileName, std::string_view content);
+  void SendUserList(std::string_view mac, const std::shared_ptr<Connection>& connection);
+  void SendAfsValues();
+  std::string BuildServerProfile();
+  std::string ReadCommandText(const std::string& key);
+  std::string ReadMessageKey(const char* key);
+  void ArmListRefreshTimer();
+  std::string TooltipText() const;
+  UserRow MakeRow(int index) const;
+  bool CheckRow(RowCommand command, int row, int afsValue);
+  void ReportBlockListWrite(bool written);
+  // Runs task later on the engine thread unless this server is gone by then.
+  Scheduler::TimerId Later(std::chrono::milliseconds delay, std::function<void()> task);
+
+  ServerEnvironment env_;
+  Settings settings_;
+  LogWriter log_;
+  LanguageTable language_;
+  Console console_;
+  UserTable users_;
+  ServerPackets packets_;
+  BlockList blockList_;
+  AfsList afsList_;
+  TaggedFile settingsFile_;
+  TaggedFile commandFile_;
+  ConnectionManager connections_;
+
+  int selectedUser_ = -1;
+  std::string pendingBlockKey_;
+  bool listening_ = false;
+  bool shutDown_ = false;
+  int refreshDepth_ = 0;
+  Scheduler::TimerId listTimer_ = 0;
+  bool listTimerArmed_ = false;
+  std::string scratch_;  // reused decode buffer of the dispatcher
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+};
+
+}  // namespace orv

@@ -1,0 +1,33 @@
+// One client connection as the engine sees it. The network layer implements it; tests fake
+// it. Every call happens on the engine thread.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace orv {
+
+// One immutable buffer, shared by every receiver of a broadcast.
+using SharedBytes = std::shared_ptr<const std::string>;
+
+class Connection {
+ public:
+  virtual ~Connection() = default;
+
+  // Unique among live connections, stable for the connection's life, never 0.
+  virtual std::int32_t Key() const = 0;
+  // Dotted IPv4 text of the peer, taken at accept; empty when it was not available.
+  virtual const std::string& PeerAddress() const = 0;
+  // Queues bytes behind everything queued before; nothing happens after Close.
+  virtual void Send(SharedBytes bytes) = 0;
+  // Output queued after this call waits until duration has passed from the moment the
+  // output queued before it has been written.
+  virtual void HoldOutput(std::chrono::milliseconds duration) = 0;
+  // Stops reading at once; what is already queued is still written (holds are skipped),
+  // then the socket is closed. No event arrives for the connection afterwards.
+  virtual void Close() = 0;
+};
+
+}  // namespace orv

@@ -1,0 +1,42 @@
+// What the engine shows the operator. Called on the engine thread only; implementations
+// that live on another thread re-post what they receive. All texts are code-page bytes.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "console/console_output.h"
+
+namespace orv {
+
+// One row of the user list, in table order.
+struct UserRow {
+  std::string mac;
+  std::string name;         // empty when the user has none
+  std::string reportedIp;   // the IP the client reports for itself
+  std::string peerAddress;  // the connection's remote address
+  std::string blockText;    // "IP", "MAC", "NAME" or empty
+  int blockState = 0;
+  std::int32_t afs = -1;  // -1: none of the user's own
+};
+
+// Texts and values the window needs for headers and menus, sent once after the settings
+// are loaded.
+struct ViewTexts {
+  std::vector<std::string> strings;  // language strings 0..40 (GetString results)
+  std::int32_t floodStopper = 15;
+  std::string serverName;
+};
+
+class OperatorView : public ConsoleSink {
+ public:
+  virtual void UserRowsReplaced(const std::vector<UserRow>& rows) = 0;
+  virtual void TooltipChanged(const std::string& text) = 0;
+  virtual void TitleChanged(const std::string& title) = 0;
+  virtual void TextsLoaded(const ViewTexts& texts) = 0;
+  // An operator command that was not carried out, and why (not a console line).
+  virtual void CommandRefused(const std::string& reason) = 0;
+};
+
+}  // namespace orv

@@ -1,0 +1,172 @@
+#include "users/user_table.h"
+
+#include <string>
+
+namespace orv {
+
+void UserTable::AddOrUpdate(std::string_view mac, std::string_view reportedIp,
+                            std::string_view name, std::string_view connectionKey,
+                            const std::shared_ptr<Connection>& socket, std::string_view avatar,
+                            std::string_view lastText, std::int32_t lastCode, std::int32_t afs) {
+  if (!socket) return;
+  if (UserRecord* record = FindMutable(mac)) {
+    // Assigning into the existing strings keeps their buffers: no allocation per packet.
+    if (!socket->PeerAddress().empty()) record->peerAddress = socket->PeerAddress();
+    record->avatar.assign(avatar);
+    if (lastCode != 0) record->lastCode = lastCode;
+    if (!lastText.empty()) record->lastText.assign(lastText);
+    record->reportedIp.assign(reportedIp);
+    record->name.assign(name);
+    record->connectionKey.assign(connectionKey);
+    if (record->socket != socket) record->socket = socket;
+    record->afs = afs;
+    return;
+  }
+  UserRecord record;
+  record.peerAddress = socket->PeerAddress();
+  record.avatar = avatar;
+  record.lastText = lastText;
+  record.lastCode = lastCode;
+  record.reportedIp = reportedIp;
+  record.mac = mac;
+  record.connectionKey = connectionKey;
+  record.name = name;
+  record.socket = socket;
+  record.afs = afs;
+  index_.emplace(record.mac, records_.size());
+  records_.push_back(std::move(record));
+}
+
+int UserTable::RemoveByConnectionKey(std::string_view key) {
+  const auto before = records_.size();
+  std::erase_if(records_, [&](const UserRecord& r) { return r.connectionKey == key; });
+  const int removed = static_cast<int>(before - records_.size());
+  if (removed > 0) Reindex();
+  return removed;
+}
+
+std::int32_t UserTable::FindBlockState(std::string_view mac) const {
+  const UserRecord* record = Find(mac);
+  return record ? record->blockState : 0;
+}
+
+std::int32_t UserTable::FindAfs(std::string_view mac) const {
+  const UserRecord* record = Find(mac);
+  return record ? record->afs : -1;
+}
+
+void UserTable::SetBlockState(std::string_view mac, std::int32_t value) {
+  if (UserRecord* record = FindMutable(mac)) record->blockState = value;
+}
+
+void UserTable::SetStateFlag(std::string_view mac, bool value) {
+  if (UserRecord* record = FindMutable(mac)) record->stateFlag = value;
+}
+
+std::shared_ptr<Connection> UserTable::GetSocketAt(int index) const {
+  const UserRecord* record = At(index);
+  return record ? record->socket : nullptr;
+}
+
+std::int32_t UserTable::GetBlockStateAt(int index) const {
+  const UserRecord* record = At(index);
+  return record ? record->blockState : 0;
+}
+
+std::int32_t UserTable::GetAfsAt(int index) const {
+  const UserRecord* record = At(index);
+  return record ? record->afs : -1;
+}
+
+void UserTable::SetAfsAt(int index, std::int32_t value) {
+  if (index >= 0 && index < GetCount()) records_[static_cast<std::size_t>(index)].afs = value;
+}
+
+bool UserTable::GetDisplayField(int index, int selector, std::string& out) const {
+  const UserRecord* record = At(index);
+  if (!record) return true;
+  const std::string* field = nullptr;
+  switch (selector) {
+    case 0:
+      field = &record->name;
+      break;
+    case 1:
+      field = &record->mac;
+      break;
+    case 2:
+      field = &record->reportedIp;
+      break;
+    case 3:
+      field = &record->peerAddress;
+      break;
+    default:
+      return true;
+  }
+  if (field->empty()) {
+    out = "n/a";
+    return false;
+  }
+  out = *field;
+  return true;
+}
+
+std::string UserTable::FormatAvatarAt(int index) const {
+  const UserRecord* record = At(index);
+  return record && !record->avatar.empty() ? record->avatar : "none";
+}
+
+std::string UserTable::FormatLastTextAt(int index) const {
+  const UserRecord* record = At(index);
+  return record && !record->lastText.empty() ? record->lastText : "n/a";
+}
+
+std::string UserTable::FormatLastCodeAt(int index) const {
+  const UserRecord* record = At(index);
+  return record ? std::to_string(record->lastCode) : "1";
+}
+
+std::string UserTable::FormatStateFlagAt(int index) const {
+  const UserRecord* record = At(index);
+  return record && record->stateFlag ? "1" : "0";
+}
+
+void UserTable::BuildListBlock(int& position, std::string& block) const {
+  block.clear();
+  int budget = 5;
+  int i = position < 0 ? 0 : position;
+  const int end = GetCount();
+  std::string name, mac, ip;
+  for (; i < end && budget > 0; ++i) {
+    if (!GetDisplayField(i, 0, name) || !GetDisplayField(i, 1, mac) || !GetDisplayField(i, 2, ip)) {
+      continue;
+    }
+    block += "[IUL]|U1|" + name + "|/U1||U2|" + mac + "|/U2||U3|" + ip + "|/U3||U4|" +
+             FormatLastTextAt(i) + "|/U4||U5|" + FormatAvatarAt(i) + "|/U5||U6|" +
+             FormatLastCodeAt(i) + "|/U6||U7|" + FormatStateFlagAt(i) + "|/U7|[/IUL]";
+    --budget;
+  }
+  position = i == end ? -1 : i;
+}
+
+const UserRecord* UserTable::At(int index) const {
+  if (index < 0 || index >= GetCount()) return nullptr;
+  return &records_[static_cast<std::size_t>(index)];
+}
+
+const UserRecord* UserTable::Find(std::string_view mac) const {
+  const auto it = index_.find(mac);
+  return it == index_.end() ? nullptr : &records_[it->second];
+}
+
+UserRecord* UserTable::FindMutable(std::string_view mac) {
+  const auto it = index_.find(mac);
+  return it == index_.end() ? nullptr : &records_[it->second];
+}
+
+void UserTable::Reindex() {
+  index_.clear();
+  for (std::size_t i = 0; i < records_.size(); ++i)
+    index_.emplace(records_[i].mac, i);
+}
+
+}  // namespace orv
