@@ -1,0 +1,208 @@
+// Fakes and a fixture for in-process engine tests: fake connections that record what they
+// are sent, a manual scheduler, a fixed clock, a recording view, and a temporary working
+// folder with settings, command and language files.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "protocol/text_fields.h"
+#include "server/chat_server.h"
+
+namespace orv::testing {
+
+struct Output {
+  enum Kind { kSend, kHold, kClose } kind;
+  std::string bytes;    // encoded, as sent
+  std::int64_t at = 0;  // manual-clock time of the call, ms
+};
+
+class FakeScheduler final : public Scheduler {
+ public:
+  TimerId RunAfter(std::chrono::milliseconds delay, std::function<void()> task) override {
+    const TimerId id = ++next_;
+    tasks_[id] = {now_ + delay.count(), std::move(task)};
+    return id;
+  }
+  void Cancel(TimerId id) override { tasks_.erase(id); }
+  // Moves the clock forward, running every task that falls due, in time order.
+  void Advance(std::int64_t ms) {
+    const std::int64_t target = now_ + ms;
+    for (;;) {
+      auto due = tasks_.end();
+      for (auto it = tasks_.begin(); it != tasks_.end(); ++it) {
+        if (it->second.at <= target && (due == tasks_.end() || it->second.at < due->second.at)) {
+          due = it;
+        }
+      }
+      if (due == tasks_.end()) break;
+      now_ = due->second.at;
+      auto task = std::move(due->second.task);
+      tasks_.erase(due);
+      task();
+    }
+    now_ = target;
+  }
+  std::int64_t Now() const { return now_; }
+  std::size_t Pending() const { return tasks_.size(); }
+
+ private:
+  struct Task {
+    std::int64_t at;
+    std::function<void()> task;
+  };
+  std::map<TimerId, Task> tasks_;
+  TimerId next_ = 0;
+  std::int64_t now_ = 0;
+};
+
+class FakeConnection final : public Connection {
+ public:
+  FakeConnection(std::int32_t key, std::string peer, const FakeScheduler& clock)
+      : key_(key), peer_(std::move(peer)), clock_(clock) {}
+  std::int32_t Key() const override { return key_; }
+  const std::string& PeerAddress() const override { return peer_; }
+  void Send(SharedBytes bytes) override {
+    if (!closed) outputs.push_back({Output::kSend, *bytes, clock_.Now()});
+  }
+  void HoldOutput(std::chrono::milliseconds duration) override {
+    outputs.push_back({Output::kHold, std::to_string(duration.count()), clock_.Now()});
+  }
+  void Close() override {
+    closed = true;
+    outputs.push_back({Output::kClose, {}, clock_.Now()});
+  }
+  // The encoded bytes of every Send, in order.
+  std::vector<std::string> Sent() const {
+    std::vector<std::string> sent;
+    for (const auto& o : outputs) {
+      if (o.kind == Output::kSend) sent.push_back(o.bytes);
+    }
+    return sent;
+  }
+
+  std::vector<Output> outputs;
+  bool closed = false;
+
+ private:
+  std::int32_t key_;
+  std::string peer_;
+  const FakeScheduler& clock_;
+};
+
+class FakeNetwork final : public Network {
+ public:
+  bool Listen(const std::string& address, std::int32_t port, ConnectionEvents&,
+              std::string* error) override {
+    listenedAddress = address;
+    listenedPort = port;
+    if (fail && error) *error = "cannot listen on " + address;
+    return !fail;
+  }
+  bool fail = false;
+  std::string listenedAddress;
+  std::int32_t listenedPort = -1;
+};
+
+class FixedClock final : public Clock {
+ public:
+  std::optional<std::tm> LocalTime() const override {
+    std::tm t{};
+    t.tm_year = 2026 - 1900;
+    t.tm_mon = 11;
+    t.tm_mday = 6;
+    t.tm_hour = 13;
+    t.tm_min = 5;
+    t.tm_sec = 9;
+    return t;
+  }
+};
+
+class RecordingView final : public OperatorView {
+ public:
+  void ConsoleLineAppended(const std::string& line) override { console.push_back(line); }
+  void ConsoleCleared() override { console.clear(); }
+  void UserRowsReplaced(const std::vector<UserRow>& newRows) override {
+    rows = newRows;
+    ++rowUpdates;
+  }
+  void TooltipChanged(const std::string& text) override { tooltip = text; }
+  void TitleChanged(const std::string& text) override { title = text; }
+  void TextsLoaded(const ViewTexts& loaded) override { texts = loaded; }
+  void CommandRefused(const std::string& reason) override { refusals.push_back(reason); }
+  // Console lines without their "[HH:MM:SS] " stamp.
+  std::vector<std::string> Unstamped() const {
+    std::vector<std::string> lines;
+    for (const auto& l : console)
+      lines.push_back(l.rfind("[13:05:09] ", 0) == 0 ? l.substr(11) : l);
+    return lines;
+  }
+  bool HasLine(const std::string& text) const {
+    for (const auto& l : Unstamped()) {
+      if (l == text) return true;
+    }
+    return false;
+  }
+
+  std::vector<std::string> console;
+  std::vector<UserRow> rows;
+  int rowUpdates = 0;
+  std::string tooltip;
+  std::string title;
+  ViewTexts texts;
+  std::vector<std::string> refusals;
+};
+
+// A decoded packet as the tests read it.
+struct Seen {
+  std::string ip, mac, name, subject;
+  std::int32_t type = 0;
+  std::string body;
+};
+
+class EngineTest : public ::testing::Test {
+ protected:
+  EngineTest();
+  ~EngineTest() override;
+
+  // Writes (replaces) a file under the working folder.
+  void WriteFile(const std::string& relative, const std::string& content);
+  std::string ReadFile(const std::string& relative) const;
+  void SetMessage(const std::string& key, const std::string& value);
+  // Settings file with every key; messages given by SetMessage are kept.
+  void WriteSettings();
+
+  // Builds the engine and runs its start-up.
+  void Start();
+  std::shared_ptr<FakeConnection> Connect(const std::string& peer = "192.168.1.20");
+  // An encoded client packet.
+  std::string Packet(const std::string& mac, const std::string& name, std::int32_t type,
+                     const std::string& body, const std::string& ip = "192.168.1.20") const;
+  void Receive(const std::shared_ptr<FakeConnection>& connection, const std::string& bytes);
+  // Connects and announces a user with a type-4 status (no list answer).
+  std::shared_ptr<FakeConnection> Login(const std::string& mac, const std::string& name,
+                                        const std::string& ip = "192.168.1.20");
+  Seen Decode(const std::string& bytes) const;
+  std::vector<Seen> DecodedSent(const FakeConnection& connection) const;
+  void ClearOutputs();
+
+  std::filesystem::path workDir_;
+  std::map<std::string, std::string> messages_;
+  FixedClock clock_;
+  FakeScheduler scheduler_;
+  FakeNetwork network_;
+  RecordingView view_;
+  std::unique_ptr<ChatServer> server_;
+  std::vector<std::shared_ptr<FakeConnection>> connections_;
+  std::int32_t nextKey_ = 100;
+};
+
+}  // namespace orv::testing

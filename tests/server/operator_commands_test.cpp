@@ -1,0 +1,140 @@
+// The operator's commands on a row: kick, block and unblock, AFS values.
+#include <gmock/gmock.h>
+
+#include "engine_fixture.h"
+
+namespace orv::testing {
+namespace {
+
+TEST_F(EngineTest, KickSendsTheNoticeAndClosesHalfASecondLater) {
+  Start();
+  auto a = Login("AA", "alice", "10.0.0.1");
+  auto b = Login("BB", "bob");
+  ClearOutputs();
+  ASSERT_TRUE(server_->RunRowCommand(RowCommand::kKick, 0));
+  ASSERT_EQ(a->Sent().size(), 1u);
+  EXPECT_EQ(Decode(a->Sent()[0]).body, "1:Kicked");
+  EXPECT_TRUE(view_.HasLine("S36 10.0.0.1"));
+  EXPECT_FALSE(a->closed);
+
+  // Meanwhile its input is not acted on and it gets nothing more.
+  Receive(a, Packet("AA", "alice", 5, "last words"));
+  server_->OnSend("to everybody");
+  EXPECT_EQ(b->Sent().size(), 1u);
+  EXPECT_EQ(a->Sent().size(), 1u);
+
+  scheduler_.Advance(499);
+  EXPECT_FALSE(a->closed);
+  scheduler_.Advance(1);
+  EXPECT_TRUE(a->closed);
+  EXPECT_EQ(server_->Users().GetCount(), 1);
+  EXPECT_TRUE(view_.HasLine("S37 10.0.0.1"));
+  // Kicking does not block: the same user may come back at once.
+  auto again = Login("AA", "alice", "10.0.0.1");
+  EXPECT_EQ(server_->Users().Find("AA")->blockState, 0);
+}
+
+TEST_F(EngineTest, KickWithoutMessageClosesAtOnce) {
+  SetMessage("ServerKickMessage", "k");
+  Start();
+  auto a = Login("AA", "alice");
+  ClearOutputs();
+  server_->RunRowCommand(RowCommand::kKick, 0);
+  EXPECT_TRUE(a->closed);
+  EXPECT_TRUE(a->Sent().empty());
+}
+
+TEST_F(EngineTest, RowCommandsTheMenuWouldNotOfferAreRefused) {
+  Start();
+  Login("AA", "alice");
+  EXPECT_FALSE(server_->RunRowCommand(RowCommand::kKick, 1));
+  EXPECT_FALSE(server_->RunRowCommand(RowCommand::kKick, -1));
+  EXPECT_FALSE(server_->RunRowCommand(RowCommand::kUnblockIp, 0));
+  EXPECT_FALSE(server_->UnblockRow(0));
+  EXPECT_FALSE(server_->RunRowCommand(RowCommand::kSetAfs, 0, 101));
+  ASSERT_TRUE(server_->RunRowCommand(RowCommand::kBlockMac, 0));
+  EXPECT_FALSE(server_->RunRowCommand(RowCommand::kBlockName, 0));
+  EXPECT_FALSE(server_->RunRowCommand(RowCommand::kUnblockIp, 0));
+  EXPECT_EQ(view_.refusals.size(), 7u);
+  EXPECT_EQ(view_.refusals[0], "There is no row 1 (the list has 1 row).");
+}
+
+TEST_F(EngineTest, BlockAndUnblockWriteTheListAndTheRecord) {
+  Start();
+  auto a = Login("AA", "alice", "10.0.0.1");
+  auto b = Login("BB", "bob");
+
+  ASSERT_TRUE(server_->RunRowCommand(RowCommand::kBlockIp, 0));
+  EXPECT_EQ(server_->Users().Find("AA")->blockState, 1);
+  EXPECT_TRUE(view_.HasLine("S30 10.0.0.1"));
+  EXPECT_EQ(view_.rows[0].blockText, "IP");
+  EXPECT_NE(ReadFile("data/blocklist.cfg").find("10.0.0.1=1"), std::string::npos);
+
+  // Blocking does not disconnect; the next packet is refused.
+  ClearOutputs();
+  Receive(a, Packet("AA", "alice", 5, "still here?", "10.0.0.1"));
+  EXPECT_FALSE(a->closed);
+  EXPECT_TRUE(b->Sent().empty());
+
+  ASSERT_TRUE(server_->UnblockRow(0)) << ::testing::PrintToString(view_.refusals);
+  EXPECT_EQ(server_->Users().Find("AA")->blockState, 0);
+  EXPECT_TRUE(view_.HasLine("S33 10.0.0.1")) << ::testing::PrintToString(view_.Unstamped());
+  const std::string list = ReadFile("data/blocklist.cfg");
+  EXPECT_NE(list.find("10.0.0.1="), std::string::npos);
+  EXPECT_EQ(list.find("10.0.0.1=1"), std::string::npos);
+  b->outputs.clear();
+  Receive(a, Packet("AA", "alice", 5, "back", "10.0.0.1"));
+  EXPECT_EQ(b->Sent().size(), 1u);
+
+  // By name, then by MAC: each sets its state and its line; unblock by name frees the user.
+  ASSERT_TRUE(server_->RunRowCommand(RowCommand::kBlockName, 1));
+  EXPECT_EQ(server_->Users().Find("BB")->blockState, 3);
+  EXPECT_TRUE(view_.HasLine("S32 bob"));
+  ASSERT_TRUE(server_->RunRowCommand(RowCommand::kUnblockName, 1));
+  EXPECT_TRUE(view_.HasLine("S35 bob"));
+  ASSERT_TRUE(server_->RunRowCommand(RowCommand::kBlockMac, 1));
+  EXPECT_TRUE(view_.HasLine("S31 BB"));
+  EXPECT_NE(ReadFile("data/blocklist.cfg").find("BB=1"), std::string::npos);
+
+  // After unblocking the IP, a MAC entry of the same user is still in force.
+  server_->UnblockRow(1);
+  ASSERT_TRUE(server_->RunRowCommand(RowCommand::kBlockMac, 1));
+  ASSERT_TRUE(server_->RunRowCommand(RowCommand::kUnblockMac, 1));
+  server_->RunRowCommand(RowCommand::kBlockIp, 1);
+  server_->RunRowCommand(RowCommand::kUnblockIp, 1);
+  WriteFile("data/blocklist.cfg", "[LIST]\nBB=1\n");
+  Receive(b, Packet("BB", "bob", 5, "hi"));
+  EXPECT_EQ(server_->Users().Find("BB")->blockState, 2);
+}
+
+TEST_F(EngineTest, BlockWithoutDataFolderStillHoldsAndSaysTheListWasNotWritten) {
+  std::filesystem::remove_all(workDir_ / "data");
+  Start();
+  auto a = Login("AA", "alice");
+  ASSERT_TRUE(server_->RunRowCommand(RowCommand::kBlockName, 0));
+  EXPECT_EQ(server_->Users().Find("AA")->blockState, 3);
+  EXPECT_FALSE(std::filesystem::exists(workDir_ / "data"));
+  bool said = false;
+  for (const auto& line : view_.Unstamped())
+    said |= line.find("could not be written") != std::string::npos;
+  EXPECT_TRUE(said);
+}
+
+TEST_F(EngineTest, SetAfsStoresSendsAndSurvivesReconnection) {
+  Start();
+  auto a = Login("AA", "", "10.0.0.1");
+  ClearOutputs();
+  ASSERT_TRUE(server_->RunRowCommand(RowCommand::kSetAfs, 0, 0));
+  EXPECT_TRUE(view_.HasLine("ADMIN: Set AFS=0 to 'n/a (10.0.0.1)'"));
+  ASSERT_EQ(a->Sent().size(), 1u);
+  EXPECT_EQ(Decode(a->Sent()[0]).type, 45);
+  EXPECT_EQ(Decode(a->Sent()[0]).body, "1:0");
+  EXPECT_NE(ReadFile("data/afs.cfg").find("AA=0"), std::string::npos);
+
+  server_->Events().OnPeerClosed(*a);
+  auto again = Login("AA", "alice");
+  EXPECT_EQ(server_->Users().Find("AA")->afs, 0);
+}
+
+}  // namespace
+}  // namespace orv::testing
