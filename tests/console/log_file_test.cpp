@@ -1,0 +1,82 @@
+#include "console/log_file.h"
+
+#include <gtest/gtest.h>
+
+#include "console/clock.h"
+#include "console/console_test_support.h"
+
+namespace orv {
+namespace {
+
+using testing::FixedClock;
+using testing::MakeTime;
+using testing::ReadBytes;
+using testing::TempFolder;
+
+TEST(FormatLocalTime, EmptyWhenTimeUnknownOrTooLong) {
+  FixedClock clock;
+  EXPECT_EQ(FormatLocalTime(clock, "[%H:%M:%S] "), "[09:05:03] ");
+  EXPECT_EQ(FormatLocalTime(clock, "%m-%d-%Y.log"), "12-06-2026.log");
+
+  // 130 bytes of output do not fit into 128: nothing, rather than a cut stamp.
+  EXPECT_EQ(FormatLocalTime(clock, std::string(130, 'x').c_str()), "");
+  EXPECT_EQ(FormatLocalTime(clock, std::string(127, 'x').c_str()), std::string(127, 'x'));
+
+  clock.now.reset();
+  EXPECT_EQ(FormatLocalTime(clock, "[%H:%M:%S] "), "");
+
+  SystemClock system;
+  EXPECT_EQ(FormatLocalTime(system, "%Y").size(), 4u);
+}
+
+TEST(LogWriter, AppendsCrLfLinesToTheDayFile) {
+  TempFolder folder;
+  FixedClock clock;
+  LogWriter log(folder.Path(), clock);
+  const auto dayFile = folder.Path() / "logs" / "12-06-2026.log";
+  EXPECT_EQ(log.CurrentLogPath(), dayFile);
+
+  // Nothing to write: not even the folder appears.
+  log.AppendLog("", true);
+  EXPECT_FALSE(std::filesystem::exists(folder.Path() / "logs"));
+
+  log.AppendLog("first", true);
+  log.AppendLog("second", false);
+  // Bytes go out as they are: code-page letters, a NUL, a lone LF.
+  log.AppendLog(std::string("\xC0\xE1\0z\n", 5), false);
+  EXPECT_EQ(ReadBytes(dayFile), std::string("[09:05:03] first\r\nsecond\r\n\xC0\xE1\0z\n\r\n", 33));
+
+  // Just after midnight the line goes to the next day's file.
+  clock.now = MakeTime(2027, 1, 1, 0, 0, 1);
+  log.AppendLog("new year", true);
+  EXPECT_EQ(ReadBytes(folder.Path() / "logs" / "01-01-2027.log"), "[00:00:01] new year\r\n");
+  EXPECT_EQ(ReadBytes(dayFile).size(), 33u);
+}
+
+TEST(LogWriter, LosesTheLineQuietlyWhenItCannotWrite) {
+  TempFolder folder;
+  FixedClock clock;
+  LogWriter log(folder.Path(), clock);
+
+  // A plain file where the folder should be: the folder cannot be made, nor the file opened.
+  testing::WriteBytes(folder.Path() / "logs", "not a folder");
+  log.AppendLog("lost line", true);
+  EXPECT_EQ(ReadBytes(folder.Path() / "logs"), "not a folder");
+
+  // Unknown time: no file name, so no write at all.
+  TempFolder other;
+  clock.now.reset();
+  LogWriter unknown(other.Path(), clock);
+  EXPECT_EQ(unknown.CurrentLogPath().filename(), "");
+  unknown.AppendLog("lost too", true);
+  EXPECT_FALSE(std::filesystem::exists(other.Path() / "logs"));
+
+  // A working folder that does not exist.
+  FixedClock known;
+  LogWriter missing(folder.Path() / "no" / "such", known);
+  missing.AppendLog("lost as well", false);
+  EXPECT_FALSE(std::filesystem::exists(folder.Path() / "no"));
+}
+
+}  // namespace
+}  // namespace orv
