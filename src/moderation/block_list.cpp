@@ -1,0 +1,33 @@
+#include "moderation/block_list.h"
+
+namespace orv {
+
+namespace {
+constexpr const char* kSection = "LIST";
+}
+
+BlockList::BlockList(const std::filesystem::path& workDir)
+    : profile_(workDir / "data" / "blocklist.cfg") {}
+
+int BlockList::CheckBlockList(const std::string& ip, const std::string& name,
+                              const std::string& mac) {
+  // Any non-empty value blocks; an unblocked key stays in the file with an empty value.
+  if (profile_.HasNonEmpty(kSection, ip)) return 1;
+  if (profile_.HasNonEmpty(kSection, mac)) return 2;
+  if (profile_.HasNonEmpty(kSection, name)) return 3;
+  return 0;
+}
+
+bool BlockList::WriteBlockEntry(const std::string& key) {
+  const bool written = WriteProfileValue(kSection, key, "1", profile_.Path());
+  profile_.Invalidate();
+  return written;
+}
+
+bool BlockList::ClearBlockEntry(const std::string& key) {
+  const bool written = WriteProfileValue(kSection, key, "", profile_.Path());
+  profile_.Invalidate();
+  return written;
+}
+
+}  // namespace orv

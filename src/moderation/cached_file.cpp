@@ -1,0 +1,57 @@
+#include "moderation/cached_file.h"
+
+#include <fstream>
+#include <iterator>
+#include <system_error>
+#include <utility>
+
+namespace orv {
+
+CachedFile::CachedFile(std::filesystem::path path) : path_(std::move(path)) {}
+
+void CachedFile::Invalidate() {
+  known_ = false;
+  present_ = false;
+  content_.clear();
+  content_.shrink_to_fit();
+  ++generation_;
+}
+
+const std::string* CachedFile::Content() {
+  // A missing file (or a folder in its place) is one state of its own, marked by a time
+  // no real file carries.
+  std::error_code ec;
+  std::uintmax_t size = 0;
+  std::filesystem::file_time_type mtime = std::filesystem::file_time_type::min();
+  const bool regular = std::filesystem::is_regular_file(path_, ec) && !ec;
+  if (regular) {
+    size = std::filesystem::file_size(path_, ec);
+    if (ec) size = 0;
+    mtime = std::filesystem::last_write_time(path_, ec);
+    if (ec) mtime = {};
+  }
+  // An unchanged state keeps its answer, an unreadable file included, so that readers
+  // do not rebuild what they derived from it.
+  if (known_ && size == size_ && mtime == mtime_) return present_ ? &content_ : nullptr;
+
+  // The state changed (or was never seen): read again. A file that vanishes or cannot be
+  // opened between the stat and the read counts as missing.
+  std::string fresh;
+  bool readable = false;
+  if (regular) {
+    std::ifstream in(path_, std::ios::binary);
+    if (in) {
+      fresh.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+      readable = !in.bad();
+    }
+  }
+  known_ = true;
+  present_ = readable;
+  size_ = size;
+  mtime_ = mtime;
+  content_ = readable ? std::move(fresh) : std::string();
+  ++generation_;
+  return present_ ? &content_ : nullptr;
+}
+
+}  // namespace orv

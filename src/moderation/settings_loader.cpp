@@ -1,0 +1,171 @@
+#include "moderation/settings_loader.h"
+
+#include <cstdint>
+#include <string_view>
+
+#include "console/safe_format.h"
+#include "console/version.h"
+#include "moderation/mac_lookup.h"
+#include "moderation/tagged_file.h"
+
+namespace orv {
+
+namespace {
+
+bool IsWhiteSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+std::string TrimWhiteSpace(const std::string& text) {
+  std::size_t first = 0;
+  std::size_t last = text.size();
+  while (first < last && IsWhiteSpace(text[first]))
+    ++first;
+  while (last > first && IsWhiteSpace(text[last - 1]))
+    --last;
+  return text.substr(first, last - first);
+}
+
+// Leading ASCII digits, accumulated as a 32-bit int: a sign or a blank ends the number at
+// once, and a very long digit run wraps around instead of overflowing.
+std::int32_t LeadingNumber(std::string_view text) {
+  std::uint32_t value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') break;
+    value = value * 10u + static_cast<std::uint32_t>(c - '0');
+  }
+  return static_cast<std::int32_t>(value);
+}
+
+// Whether the standard decimal conversion of text (leading white space skipped, one sign
+// accepted) gives a non-zero number. Only zero-ness matters, so overflow cannot occur.
+bool ConvertsToNonZero(std::string_view text) {
+  std::size_t pos = 0;
+  while (pos < text.size() && IsWhiteSpace(text[pos]))
+    ++pos;
+  if (pos < text.size() && (text[pos] == '+' || text[pos] == '-')) ++pos;
+  for (; pos < text.size() && text[pos] >= '0' && text[pos] <= '9'; ++pos) {
+    if (text[pos] != '0') return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::string MakeServerMac(const std::string& serverIp, const std::string& lookedUp) {
+  std::string mac;
+  mac.reserve(lookedUp.size());
+  for (const char c : lookedUp) {
+    if (c != ':') mac += c;
+  }
+  // The lookup hands its argument back when it found nothing; then the address's digits,
+  // twice over, stand in for the hardware address.
+  if (mac == serverIp || lookedUp == serverIp) {
+    mac.clear();
+    for (const char c : serverIp + serverIp) {
+      if (c != '.') mac += c;
+    }
+  }
+  return mac;
+}
+
+void LoadSettings(SettingsLoadContext& context) {
+  Settings& settings = context.settings;
+  const LanguageTable& language = context.language;
+  const std::filesystem::path file = context.workDir / kSettingsFileName;
+  auto read = [&file](const char* key) { return ReadTaggedValue(file, key); };
+  // Settings report lines carry no time stamp and always go to the log (as far as
+  // ServerAllowLog lets them at the moment they are printed).
+  auto print = [&context](const std::string& line) {
+    context.console.PrintText(line, false, true);
+  };
+  auto labelled = [&language](int label, const std::string& value) {
+    return language.GetString(label) + " " + value;
+  };
+
+  // 1. Language first: every line below is in it.
+  settings.ServerLanguage = "english";
+  {
+    std::string value = TrimWhiteSpace(read("ServerLanguage"));
+    if (value.size() >= 2) settings.ServerLanguage = std::move(value);
+  }
+  context.language.LoadLanguage(settings.ServerLanguage, context.workDir, context.log);
+
+  // 2. Name, always reported.
+  {
+    std::string value = TrimWhiteSpace(read("ServerName"));
+    settings.ServerName = value.size() >= 2 ? std::move(value) : std::string("DIVIV");
+  }
+  print(labelled(21, settings.ServerName));
+
+  // 3. Title.
+  if (context.setTitle) {
+    context.setTitle(std::string(kProductName) + " (" + settings.ServerName + ")");
+  }
+
+  // 4. Address, taken as read.
+  {
+    std::string value = read("ServerIP");
+    if (value.size() >= 2) {
+      settings.ServerIP = std::move(value);
+      print(labelled(9, settings.ServerIP));
+    }
+  }
+
+  // 5. Our identifier in server packets.
+  {
+    const std::string lookedUp = context.lookupMac ? context.lookupMac(settings.ServerIP)
+                                                   : LookupMacAddress(settings.ServerIP);
+    settings.serverMac = MakeServerMac(settings.ServerIP, lookedUp);
+  }
+
+  // 6. Port: leading digits; the report shows the text as read.
+  {
+    const std::string value = read("ServerPort");
+    if (value.size() >= 2) {
+      settings.ServerPort = LeadingNumber(value);
+      print(labelled(10, value));
+    }
+  }
+
+  // 7. Console lines to the log.
+  {
+    const std::string value = read("ServerAllowLog");
+    if (!value.empty()) {
+      settings.ServerAllowLog = ConvertsToNonZero(value);
+      print(labelled(20, language.GetString(settings.ServerAllowLog ? 0 : 1)));
+    }
+  }
+
+  // 8. Trace lines to the log.
+  settings.DebugLog = false;
+  {
+    const std::string value = read("DebugLog");
+    if (!value.empty() && LeadingNumber(value) >= 1) {
+      settings.DebugLog = true;
+      print(labelled(16, language.GetString(0)));
+    }
+  }
+
+  // 9. Console length.
+  settings.MaxLineMessage = 300;
+  {
+    const std::string value = read("MaxLineMessage");
+    if (!value.empty()) settings.MaxLineMessage = LeadingNumber(value);
+  }
+  print(FormatWithInt(language.GetString(23), settings.MaxLineMessage));
+
+  // 10. The default AFS value.
+  settings.FloodStopper = 15;
+  {
+    const std::string value = read("FloodStopper");
+    if (!value.empty()) settings.FloodStopper = LeadingNumber(value);
+  }
+  if (settings.FloodStopper >= 1) {
+    print(labelled(4, FormatWithInt(language.GetString(17), settings.FloodStopper)));
+  } else {
+    print(labelled(4, language.GetString(1)));
+  }
+}
+
+}  // namespace orv

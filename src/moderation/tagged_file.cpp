@@ -1,0 +1,70 @@
+#include "moderation/tagged_file.h"
+
+#include <fstream>
+#include <iterator>
+#include <system_error>
+#include <utility>
+
+namespace orv {
+
+std::string ReadTaggedValueFrom(std::string_view content, std::string_view key) {
+  std::string open;
+  open.reserve(key.size() + 2);
+  open.append("<").append(key).append(">");
+  std::string close;
+  close.reserve(key.size() + 3);
+  close.append("</").append(key).append(">");
+
+  std::string result;
+  bool inside = false;
+  std::size_t pos = 0;
+  while (pos < content.size()) {
+    std::size_t end = content.find('\n', pos);
+    std::size_t next = end == std::string_view::npos ? content.size() : end + 1;
+    if (end == std::string_view::npos) end = content.size();
+    std::string_view line = content.substr(pos, end - pos);
+    // Text-mode reading turns CR LF into one line break; a lone CR elsewhere stays.
+    if (!line.empty() && line.back() == '\r' && end < content.size()) line.remove_suffix(1);
+    pos = next;
+
+    if (line.empty()) line = "\n";
+    if (line == open) {
+      inside = true;
+      continue;
+    }
+    if (line == close) return result;
+    if (inside) result.append(line);
+  }
+  // A block that never closes is not a value.
+  return std::string();
+}
+
+std::string ReadTaggedValue(const std::filesystem::path& file, std::string_view key) {
+  // A folder opens like an empty file on some systems; it is not a readable file.
+  std::error_code ec;
+  if (std::filesystem::is_directory(file, ec)) return kReadFalse;
+  std::ifstream in(file, std::ios::binary);
+  if (!in) return kReadFalse;
+  std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  return ReadTaggedValueFrom(content, key);
+}
+
+TaggedFile::TaggedFile(std::filesystem::path path) : file_(std::move(path)) {}
+
+std::string TaggedFile::Read(const std::string& key) {
+  return ReadRef(key);
+}
+
+const std::string& TaggedFile::ReadRef(const std::string& key) {
+  const std::string* content = file_.Content();
+  if (file_.Generation() != seenGeneration_) {
+    values_.clear();
+    seenGeneration_ = file_.Generation();
+  }
+  if (content == nullptr) return readFalse_;
+  auto it = values_.find(key);
+  if (it == values_.end()) it = values_.emplace(key, ReadTaggedValueFrom(*content, key)).first;
+  return it->second;
+}
+
+}  // namespace orv

@@ -1,0 +1,219 @@
+#include "moderation/settings_loader.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "moderation/moderation_test_support.h"
+
+namespace orv {
+namespace {
+
+using testing::ReadFile;
+using testing::TempDir;
+using testing::WriteFile;
+
+class FixedClock final : public Clock {
+ public:
+  std::optional<std::tm> LocalTime() const override {
+    std::tm time{};
+    time.tm_year = 124;
+    time.tm_mon = 2;
+    time.tm_mday = 5;
+    time.tm_hour = 10;
+    time.tm_min = 20;
+    time.tm_sec = 30;
+    return time;
+  }
+};
+
+class RecordingSink final : public ConsoleSink {
+ public:
+  void ConsoleLineAppended(const std::string& line) override { lines.push_back(line); }
+  void ConsoleCleared() override {}
+  std::vector<std::string> lines;
+};
+
+class LoadSettingsTest : public ::testing::Test {
+ protected:
+  LoadSettingsTest() {
+    std::string strings = "[STRINGS]\r\n";
+    for (int i = 0; i <= 40; ++i) {
+      strings += "STR" + std::to_string(i) + "=" + Text(i) + "\r\n";
+    }
+    WriteFile(dir_ / "language/lang_english.cfg", strings);
+    WriteFile(dir_ / "language/lang_test.cfg",
+              "[STRINGS]\r\nSTR21=Test name:\r\nSTR23=%d test lines\r\n");
+  }
+
+  static std::string Text(int n) {
+    switch (n) {
+      case 0:
+        return "on";
+      case 1:
+        return "off";
+      case 4:
+        return "Flood stopper:";
+      case 9:
+        return "Server IP:";
+      case 10:
+        return "Server port:";
+      case 16:
+        return "Debug log:";
+      case 17:
+        return "%d seconds";
+      case 20:
+        return "Console log:";
+      case 21:
+        return "Server name:";
+      case 23:
+        return "Console keeps %i lines";
+      default:
+        return "string " + std::to_string(n);
+    }
+  }
+
+  // Writes the settings file from key/value pairs.
+  void Settle(const std::vector<std::pair<std::string, std::string>>& blocks) {
+    std::string text = "settings for the tests\r\n";
+    for (const auto& [key, value] : blocks) {
+      text += "<" + key + ">\r\n" + value + "\r\n</" + key + ">\r\n";
+    }
+    WriteFile(dir_ / kSettingsFileName, text);
+  }
+
+  void Load() {
+    SettingsLoadContext context{dir_.Path(),
+                                settings_,
+                                language_,
+                                log_,
+                                console_,
+                                [this](const std::string& t) { title_ = t; },
+                                [this](const std::string& ip) {
+                                  lookedUp_.push_back(ip);
+                                  return mac_.empty() ? ip : mac_;
+                                }};
+    LoadSettings(context);
+  }
+
+  std::string Log() const { return ReadFile(log_.CurrentLogPath()); }
+
+  TempDir dir_;
+  FixedClock clock_;
+  Settings settings_;
+  LogWriter log_{dir_.Path(), clock_};
+  RecordingSink sink_;
+  Console console_{settings_, log_, clock_, sink_};
+  LanguageTable language_;
+  std::string title_;
+  std::string mac_;
+  std::vector<std::string> lookedUp_;
+};
+
+TEST_F(LoadSettingsTest, FullFileReportsEverySetting) {
+  Settle({{"ServerLanguage", " english "},
+          {"ServerName", "  Lobby  "},
+          {"ServerIP", "192.168.0.10"},
+          {"ServerPort", "6000"},
+          {"ServerAllowLog", "1"},
+          {"DebugLog", "1"},
+          {"MaxLineMessage", "500"},
+          {"FloodStopper", "20"}});
+  mac_ = "00:1A:2B:3C:4D:5E";
+  Load();
+
+  EXPECT_EQ(sink_.lines,
+            (std::vector<std::string>{"Server name: Lobby", "Server IP: 192.168.0.10",
+                                      "Server port: 6000", "Console log: on", "Debug log: on",
+                                      "Console keeps 500 lines", "Flood stopper: 20 seconds"}));
+  EXPECT_EQ(title_, "ORV Chat Server (Lobby)");
+  EXPECT_EQ(lookedUp_, std::vector<std::string>{"192.168.0.10"});
+  EXPECT_EQ(settings_.ServerLanguage, "english");
+  EXPECT_EQ(settings_.ServerName, "Lobby");
+  EXPECT_EQ(settings_.ServerIP, "192.168.0.10");
+  EXPECT_EQ(settings_.serverMac, "001A2B3C4D5E");
+  EXPECT_EQ(settings_.ServerPort, 6000);
+  EXPECT_TRUE(settings_.ServerAllowLog);
+  EXPECT_TRUE(settings_.DebugLog);
+  EXPECT_EQ(settings_.MaxLineMessage, 500);
+  EXPECT_EQ(settings_.FloodStopper, 20);
+  // Report lines are unstamped on the console and logged.
+  EXPECT_NE(Log().find("] Server port: 6000\r\n"), std::string::npos);
+}
+
+TEST_F(LoadSettingsTest, ShortOrOddValuesKeepTheirDefaults) {
+  Settle({{"ServerLanguage", "x"},
+          {"ServerName", " Z "},
+          {"ServerIP", "1"},
+          {"ServerPort", "8"},
+          {"ServerAllowLog", " 1"},
+          {"DebugLog", " 1"},
+          {"MaxLineMessage", "0"},
+          {"FloodStopper", "0"}});
+  Load();
+  EXPECT_EQ(settings_.ServerLanguage, "english");
+  EXPECT_EQ(settings_.ServerName, "DIVIV");
+  EXPECT_EQ(title_, "ORV Chat Server (DIVIV)");
+  EXPECT_EQ(settings_.ServerIP, "");
+  EXPECT_EQ(settings_.serverMac, "");
+  EXPECT_EQ(settings_.ServerPort, 0);
+  EXPECT_TRUE(settings_.ServerAllowLog);
+  EXPECT_FALSE(settings_.DebugLog);
+  EXPECT_EQ(settings_.MaxLineMessage, 0);
+  EXPECT_EQ(settings_.FloodStopper, 0);
+  EXPECT_EQ(sink_.lines, (std::vector<std::string>{"Server name: DIVIV", "Console log: on",
+                                                   "Console keeps 0 lines", "Flood stopper: off"}));
+}
+
+TEST_F(LoadSettingsTest, NumbersTakeLeadingDigitsOnly) {
+  Settle({{"ServerLanguage", "test"},
+          {"ServerIP", "10.0.0.1"},
+          {"ServerPort", " 80"},
+          {"ServerAllowLog", "-3"},
+          {"DebugLog", "-1"},
+          {"MaxLineMessage", "42lines"},
+          {"FloodStopper", "abc"}});
+  Load();
+  EXPECT_EQ(settings_.ServerLanguage, "test");
+  EXPECT_EQ(settings_.ServerPort, 0);
+  EXPECT_TRUE(settings_.ServerAllowLog);  // -3 is non-zero
+  EXPECT_FALSE(settings_.DebugLog);
+  EXPECT_EQ(settings_.MaxLineMessage, 42);
+  EXPECT_EQ(settings_.FloodStopper, 0);
+  // Nothing found for the address: its digits twice over.
+  EXPECT_EQ(settings_.serverMac, "1000110001");
+  // The test language has few strings; missing ones read as their key names.
+  ASSERT_EQ(sink_.lines.size(), 6u);
+  EXPECT_EQ(sink_.lines[0], "Test name: DIVIV");
+  EXPECT_EQ(sink_.lines[2], "STR10  80");
+  EXPECT_EQ(sink_.lines[4], "42 test lines");
+}
+
+TEST_F(LoadSettingsTest, LinesBeforeTheLogSwitchAreStillLogged) {
+  Settle({{"ServerName", "Lobby"},
+          {"ServerIP", "10.0.0.1"},
+          {"ServerPort", "6000"},
+          {"ServerAllowLog", "0"},
+          {"FloodStopper", "9"}});
+  Load();
+  EXPECT_FALSE(settings_.ServerAllowLog);
+  const std::string log = Log();
+  EXPECT_NE(log.find("Server name: Lobby"), std::string::npos);
+  EXPECT_NE(log.find("Server IP: 10.0.0.1"), std::string::npos);
+  EXPECT_NE(log.find("Server port: 6000"), std::string::npos);
+  EXPECT_EQ(log.find("Console log"), std::string::npos);
+  EXPECT_EQ(log.find("Flood stopper"), std::string::npos);
+  EXPECT_EQ(sink_.lines.back(), "Flood stopper: 9 seconds");
+}
+
+TEST(MakeServerMac, ColonsGoOrTheAddressStandsIn) {
+  EXPECT_EQ(MakeServerMac("192.168.0.1", "00:1A:2B:3C:4D:5E"), "001A2B3C4D5E");
+  EXPECT_EQ(MakeServerMac("192.168.0.1", "192.168.0.1"), "1921680119216801");
+  EXPECT_EQ(MakeServerMac("", ""), "");
+  EXPECT_EQ(MakeServerMac("fe80::1", "fe80::1"), "fe80::1fe80::1");
+}
+
+}  // namespace
+}  // namespace orv

@@ -1,0 +1,84 @@
+#include "moderation/tagged_file.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "moderation/moderation_test_support.h"
+
+namespace orv {
+namespace {
+
+using testing::TempDir;
+using testing::WriteFile;
+
+TEST(ReadTaggedValue, TagLinesMatchWholeAndWithLetterCase) {
+  EXPECT_EQ(ReadTaggedValueFrom("<Name>\nAda\n</Name>\n", "Name"), "Ada");
+  EXPECT_EQ(ReadTaggedValueFrom("<Name> \nAda\n</Name>\n", "Name"), "");
+  EXPECT_EQ(ReadTaggedValueFrom(" <Name>\nAda\n</Name>\n", "Name"), "");
+  EXPECT_EQ(ReadTaggedValueFrom("<name>\nAda\n</name>\n", "Name"), "");
+  EXPECT_EQ(ReadTaggedValueFrom("<Name>\nAda\n</Name> \n", "Name"), "");
+  // Lines outside blocks are comments; other keys do not disturb.
+  EXPECT_EQ(ReadTaggedValueFrom("note\n<A>\nx\n</A>\n<Name>\nAda\n</Name>\n", "Name"), "Ada");
+}
+
+TEST(ReadTaggedValue, ValueLinesAreJoinedAndEmptyLinesBreak) {
+  EXPECT_EQ(ReadTaggedValueFrom("<K>\n</K>\n", "K"), "");
+  EXPECT_EQ(ReadTaggedValueFrom("<K>\nfirst\n\nsecond\n</K>\n", "K"), "first\nsecond");
+  EXPECT_EQ(ReadTaggedValueFrom("<K>\nfirst\nsecond\n</K>\n", "K"), "firstsecond");
+  EXPECT_EQ(ReadTaggedValueFrom("<K>\r\nfirst\r\n\r\nsecond\r\n</K>\r\n", "K"), "first\nsecond");
+  EXPECT_EQ(ReadTaggedValueFrom("<K>\n  padded \n</K>", "K"), "  padded ");
+  // Only CR LF is a line end; a CR elsewhere is part of the text.
+  EXPECT_EQ(ReadTaggedValueFrom("<K>\na\rb\n</K>\n", "K"), "a\rb");
+}
+
+TEST(ReadTaggedValue, OnlyCompleteBlocksCount) {
+  EXPECT_EQ(ReadTaggedValueFrom("</K>\n<K>\nlate\n</K>\n", "K"), "");
+  EXPECT_EQ(ReadTaggedValueFrom("<K>\nnever closed\n", "K"), "");
+  EXPECT_EQ(ReadTaggedValueFrom("<K>\na\n<K>\nb\n</K>\n", "K"), "ab");
+  EXPECT_EQ(ReadTaggedValueFrom("<K>\none\n</K>\n<K>\ntwo\n</K>\n", "K"), "one");
+  EXPECT_EQ(ReadTaggedValueFrom("", "K"), "");
+}
+
+TEST(ReadTaggedValue, FilesThatCannotBeReadAndOddContent) {
+  TempDir dir;
+  EXPECT_EQ(ReadTaggedValue(dir / "missing.cfg", "K"), kReadFalse);
+  EXPECT_EQ(ReadTaggedValue(dir.Path(), "K"), kReadFalse);
+
+  const auto file = dir / "a.cfg";
+  WriteFile(file, "<K>\r\nvalue\r\n</K>");
+  EXPECT_EQ(ReadTaggedValue(file, "K"), "value");
+
+  const std::string huge(10 * 1024 * 1024, 'x');
+  WriteFile(file, "<K>\n" + huge + "\n</K>\n");
+  EXPECT_EQ(ReadTaggedValue(file, "K"), huge);
+
+  std::string binary;
+  for (int i = 0; i < 256; ++i)
+    binary += static_cast<char>(i);
+  WriteFile(file, binary + binary);
+  EXPECT_EQ(ReadTaggedValue(file, "K"), "");
+  WriteFile(file, std::string("<K>\nab\0cd\n</K>\n", 15));
+  EXPECT_EQ(ReadTaggedValue(file, "K"), std::string("ab\0cd", 5));
+}
+
+TEST(TaggedFile, FollowsTheFileOnDisk) {
+  TempDir dir;
+  const auto file = dir / "orvchatserver.cfg";
+  TaggedFile tagged(file);
+  EXPECT_EQ(tagged.Read("K"), kReadFalse);
+
+  WriteFile(file, "<K>\nfirst\n</K>\n");
+  EXPECT_EQ(tagged.Read("K"), "first");
+  EXPECT_EQ(tagged.Read("Other"), "");
+
+  // Different size, so the change shows even within one file-time tick.
+  WriteFile(file, "<K>\nsecond value\n</K>\n");
+  EXPECT_EQ(tagged.ReadRef("K"), "second value");
+
+  std::filesystem::remove(file);
+  EXPECT_EQ(tagged.Read("K"), kReadFalse);
+}
+
+}  // namespace
+}  // namespace orv
