@@ -1,0 +1,48 @@
+#include "protocol/text_fields.h"
+
+namespace orv {
+
+std::string_view ExtractField(std::string_view text, std::string_view delimiter, Side side) {
+  const std::size_t at = text.find(delimiter);
+  if (at == std::string_view::npos) return {};
+  return side == Side::kBefore ? text.substr(0, at) : text.substr(at + delimiter.size());
+}
+
+std::int32_t ParseLeadingNumber(std::string_view text) {
+  // Unsigned arithmetic wraps by definition; the conversion back is modular in C++20.
+  std::uint32_t value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') break;
+    value = value * 10u + static_cast<std::uint32_t>(c - '0');
+  }
+  return static_cast<std::int32_t>(value);
+}
+
+bool IsTerminatedPacket(std::string_view msg) {
+  const std::size_t n = msg.size();
+  if (n >= kTerminator.size() && msg.substr(n - kTerminator.size()) == kTerminator) return true;
+  // "//end" followed by exactly four characters; a text shorter than nine characters is
+  // looked at from its start. substr clamps the count, so short texts never read past.
+  const std::size_t start = n >= 9 ? n - 9 : 0;
+  return msg.substr(start, kTerminator.size()) == kTerminator;
+}
+
+PacketHeader ReadPacketHeader(std::string_view msg) {
+  PacketHeader header;
+  msg = ExtractField(msg, kTerminator, Side::kBefore);
+  header.ip = ExtractField(msg, "(", Side::kBefore);
+  header.mac = ExtractField(ExtractField(msg, ")||", Side::kBefore), "(", Side::kAfter);
+  msg = ExtractField(msg, kFieldSeparator, Side::kAfter);
+  header.name = ExtractField(msg, kFieldSeparator, Side::kBefore);
+  msg = ExtractField(msg, kFieldSeparator, Side::kAfter);
+  header.avatar = ExtractField(msg, kFieldSeparator, Side::kBefore);
+  msg = ExtractField(msg, kFieldSeparator, Side::kAfter);
+  msg = ExtractField(msg, kFieldSeparator, Side::kAfter);  // subject, not read
+  msg = ExtractField(msg, kFieldSeparator, Side::kAfter);  // flag, not read
+  header.type = ParseLeadingNumber(ExtractField(msg, kFieldSeparator, Side::kBefore));
+  header.typeAndBody = msg;
+  header.body = ExtractField(msg, kFieldSeparator, Side::kAfter);
+  return header;
+}
+
+}  // namespace orv
