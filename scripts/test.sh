@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds and runs every test: once with the operator window built
+# in, once headless-only under AddressSanitizer and UndefinedBehaviorSanitizer.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+bash "$root/scripts/install-deps.sh"
+jobs=$(nproc)
+
+echo "== build and test (operator window on)"
+cmake -S "$root" -B "$root/build/test" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORV_BUILD_GUI=ON
+cmake --build "$root/build/test" -j "$jobs"
+ctest --test-dir "$root/build/test" --output-on-failure -j "$jobs" --timeout 300
+
+echo "== build and test (headless only, AddressSanitizer + UndefinedBehaviorSanitizer)"
+cmake -S "$root" -B "$root/build/asan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DORV_BUILD_GUI=OFF \
+  -DORV_SANITIZE=ON
+cmake --build "$root/build/asan" -j "$jobs"
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ctest --test-dir "$root/build/asan" --output-on-failure -j "$jobs" --timeout 600
