@@ -78,15 +78,15 @@ class AsioConnection final : public Connection,
   std::deque<Item> queue_;
   std::vector<SharedBytes> inFlight_;  // keeps the buffers of the running write alive
   std::vector<asio::const_buffer> gather_;
-  std::size_t queuedBytes_ = 0;    // queued plus in flight
+  std::size_t queuedBytes_ = 0;  // queued plus in flight
   std::size_t inFlightBytes_ = 0;
 
   bool started_ = false;
-  bool reading_ = false;       // a read is in flight
-  bool readStopped_ = false;   // no further read, no further receive event
-  bool writing_ = false;       // a write or a hold is in flight
-  bool closed_ = false;        // Close was called: no more events at all
-  bool overflowed_ = false;    // the queue went past the limit; sends are dropped
+  bool reading_ = false;      // a read is in flight
+  bool readStopped_ = false;  // no further read, no further receive event
+  bool writing_ = false;      // a write or a hold is in flight
+  bool closed_ = false;       // Close was called: no more events at all
+  bool overflowed_ = false;   // the queue went past the limit; sends are dropped
   bool peerClosedReported_ = false;
   bool socketClosed_ = false;
 };

@@ -1,0 +1,59 @@
+// The operator's commands on standard input for the headless front-end: a reader thread
+// takes lines and posts them to the engine; it never touches engine state itself.
+#pragma once
+
+#include <atomic>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <thread>
+
+#include "net/engine_host.h"
+#include "server/chat_server.h"
+
+namespace orv {
+
+// One line typed by the operator, read.
+struct ConsoleCommand {
+  enum class Kind { kNothing, kSend, kUsers, kRefresh, kRow, kUnblock, kExit, kHelp, kError };
+  Kind kind = Kind::kNothing;
+  std::string text;  // kSend: the code-page text to send; kError: what is wrong (UTF-8)
+  RowCommand rowCommand = RowCommand::kKick;
+  int row = 0;
+  int afsValue = 0;
+};
+
+// utf8Line without its line end.
+ConsoleCommand ParseConsoleLine(std::string_view utf8Line);
+
+std::string ConsoleHelpText();
+
+class HeadlessConsole {
+ public:
+  // out receives the console's own answers; requestExit is called for /exit (on the reader
+  // thread).
+  HeadlessConsole(EngineHost& host, std::FILE* out, std::function<void()> requestExit);
+  ~HeadlessConsole();
+  HeadlessConsole(const HeadlessConsole&) = delete;
+  HeadlessConsole& operator=(const HeadlessConsole&) = delete;
+
+  // Starts reading standard input on a thread of its own. End of input only stops reading.
+  void Start();
+  // Stops the reader (within a fraction of a second).
+  void Stop();
+
+  // Carries out one line, as if typed.
+  void HandleLine(std::string_view utf8Line);
+
+ private:
+  void ReadLoop();
+
+  EngineHost& host_;
+  std::FILE* out_;
+  std::function<void()> requestExit_;
+  std::thread reader_;
+  std::atomic<bool> stop_{false};
+};
+
+}  // namespace orv

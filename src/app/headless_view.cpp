@@ -1,0 +1,78 @@
+#include "app/headless_view.h"
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+
+#include "console/code_page.h"
+
+namespace orv {
+
+std::string TerminalText(std::string_view codePageText, bool keepLineEnds) {
+  std::string text = Cp1251ToUtf8(codePageText);
+  std::string out;
+  out.reserve(text.size());
+  for (const char ch : text) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c == '\r') continue;
+    if ((c < 0x20 && !(keepLineEnds && (c == '\t' || c == '\n'))) || c == 0x7F) {
+      out += '?';
+    } else {
+      out += ch;
+    }
+  }
+  return out;
+}
+
+void WriteLine(std::FILE* out, std::string_view utf8Text) {
+  std::string line(utf8Text);
+  line += '\n';
+  std::fwrite(line.data(), 1, line.size(), out);
+  std::fflush(out);
+}
+
+std::vector<std::string> FormatUserRows(const std::vector<UserRow>& rows) {
+  if (rows.empty()) return {"no users"};
+  const std::array<std::string, 7> headers = {"row",     "MAC",   "name", "reported IP",
+                                              "address", "block", "AFS"};
+  std::vector<std::array<std::string, 7>> cells;
+  cells.push_back(headers);
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const UserRow& row = rows[i];
+    auto cell = [](const std::string& text) { return TerminalText(text, false); };
+    cells.push_back({std::to_string(i), cell(row.mac), cell(row.name), cell(row.reportedIp),
+                     cell(row.peerAddress), cell(row.blockText),
+                     row.afs < 0 ? std::string("-") : std::to_string(row.afs)});
+  }
+  // Column widths in characters (UTF-8 continuation bytes do not count).
+  auto width = [](const std::string& text) {
+    return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char ch) {
+      return (static_cast<unsigned char>(ch) & 0xC0) != 0x80;
+    }));
+  };
+  std::array<std::size_t, 7> widths{};
+  for (const auto& line : cells) {
+    for (std::size_t c = 0; c < line.size(); ++c)
+      widths[c] = std::max(widths[c], width(line[c]));
+  }
+  std::vector<std::string> lines;
+  for (const auto& line : cells) {
+    std::string text;
+    for (std::size_t c = 0; c < line.size(); ++c) {
+      text += line[c];
+      if (c + 1 < line.size()) text += std::string(widths[c] - width(line[c]) + 2, ' ');
+    }
+    lines.push_back(std::move(text));
+  }
+  return lines;
+}
+
+void HeadlessView::ConsoleLineAppended(const std::string& line) {
+  WriteLine(out_, TerminalText(line));
+}
+
+void HeadlessView::CommandRefused(const std::string& reason) {
+  WriteLine(out_, TerminalText(reason));
+}
+
+}  // namespace orv

@@ -1,0 +1,101 @@
+// orvchatserver: reads the command line, checks the working folder, then runs the operator
+// window when there is a display (and the window was built), else the headless console.
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "app/headless_console.h"
+#include "app/headless_view.h"
+#include "app/options.h"
+#include "app/platform.h"
+#include "app/startup_checks.h"
+#include "net/engine_host.h"
+
+#if defined(ORV_WITH_GUI)
+#include "gui/run_operator_window.h"
+#endif
+
+namespace {
+
+// Set from the signal handler (engine thread) or /exit (stdin thread); main waits for it.
+class ExitRequest {
+ public:
+  void Request() {
+    {
+      std::lock_guard lock(mutex_);
+      requested_ = true;
+    }
+    changed_.notify_all();
+  }
+  void Wait() {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return requested_; });
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool requested_ = false;
+};
+
+[[maybe_unused]] bool HasDisplay() {
+  const char* x11 = std::getenv("DISPLAY");
+  const char* wayland = std::getenv("WAYLAND_DISPLAY");
+  return (x11 != nullptr && *x11 != '\0') || (wayland != nullptr && *wayland != '\0');
+}
+
+int RunHeadless(const orv::AppOptions& options, const orv::WireCodec& codec) {
+  orv::HeadlessView view(stdout);
+  orv::EngineOptions engineOptions;
+  engineOptions.workDir = options.workDir;
+  engineOptions.codec = codec;
+  engineOptions.writeLimitBytes = options.writeLimitBytes;
+  engineOptions.view = &view;
+  orv::EngineHost host(engineOptions);
+
+  ExitRequest exitRequest;
+  host.SetSignalHandler([&exitRequest] { exitRequest.Request(); });
+  host.Start();
+
+  orv::HeadlessConsole console(host, stdout, [&exitRequest] { exitRequest.Request(); });
+  console.Start();
+  exitRequest.Wait();
+  console.Stop();
+  host.Shutdown();
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+  orv::ParsedOptions parsed = orv::ParseOptions(args);
+  if (parsed.exitCode) {
+    std::fputs(parsed.out.c_str(), stdout);
+    std::fputs(parsed.err.c_str(), stderr);
+    return *parsed.exitCode;
+  }
+
+  const orv::StartupCheck check = orv::CheckStartup(parsed.options.workDir);
+  if (!check.codec) {
+    std::fprintf(stderr, "orvchatserver: %s\n", check.error.c_str());
+    return 1;
+  }
+  orv::AppOptions options = parsed.options;
+  options.workDir = check.workDir;
+  orv::IgnoreBrokenPipe();
+
+  try {
+#if defined(ORV_WITH_GUI)
+    if (!options.headless && HasDisplay()) return orv::RunOperatorWindow(options, *check.codec);
+#endif
+    return RunHeadless(options, *check.codec);
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "orvchatserver: %s\n", error.what());
+    return 1;
+  }
+}

@@ -1,0 +1,34 @@
+// The command line of orvchatserver: which face to show, where the working folder is, and
+// how much output one client may have queued.
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace orv {
+
+struct AppOptions {
+  std::filesystem::path workDir = ".";  // every file is resolved against it
+  bool headless = false;                // console on stdin/stdout even when a display exists
+  std::size_t writeLimitBytes = std::size_t{1} << 20;  // per-connection write queue bound
+};
+
+inline constexpr std::size_t kMinWriteLimitBytes = 4096;
+
+struct ParsedOptions {
+  AppOptions options;
+  // Set when the program should end at once (help, version, bad options) with this code.
+  std::optional<int> exitCode;
+  std::string out;  // for stdout (help, version)
+  std::string err;  // for stderr (what was wrong, then the usage)
+};
+
+// args excludes the program name.
+ParsedOptions ParseOptions(const std::vector<std::string>& args);
+
+std::string UsageText();
+
+}  // namespace orv

@@ -1,0 +1,59 @@
+#include "app/platform.h"
+
+#if defined(_WIN32)
+#include <cstdio>
+#else
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#endif
+
+namespace orv {
+
+#if defined(_WIN32)
+
+void IgnoreBrokenPipe() {}
+
+bool StdinReadTimesOut() {
+  return false;
+}
+
+// The console offers no simple wait with a timeout: read blocking; the caller's thread is
+// left behind at exit.
+StdinRead ReadStdinChunk(std::string& out, std::chrono::milliseconds) {
+  char buffer[4096];
+  if (std::fgets(buffer, sizeof buffer, stdin) == nullptr) return StdinRead::kEnd;
+  out += buffer;
+  return StdinRead::kData;
+}
+
+#else
+
+void IgnoreBrokenPipe() {
+  std::signal(SIGPIPE, SIG_IGN);
+}
+
+bool StdinReadTimesOut() {
+  return true;
+}
+
+StdinRead ReadStdinChunk(std::string& out, std::chrono::milliseconds timeout) {
+  pollfd input{STDIN_FILENO, POLLIN, 0};
+  const int ready = ::poll(&input, 1, static_cast<int>(timeout.count()));
+  if (ready == 0) return StdinRead::kTimeout;
+  if (ready < 0) return errno == EINTR ? StdinRead::kTimeout : StdinRead::kEnd;
+  char buffer[4096];
+  const ssize_t count = ::read(STDIN_FILENO, buffer, sizeof buffer);
+  if (count > 0) {
+    out.append(buffer, static_cast<std::size_t>(count));
+    return StdinRead::kData;
+  }
+  if (count < 0 && (errno == EINTR || errno == EAGAIN)) return StdinRead::kTimeout;
+  return StdinRead::kEnd;
+}
+
+#endif
+
+}  // namespace orv

@@ -1,0 +1,21 @@
+// The few operating-system calls the front-end needs that the standard library lacks:
+// everything POSIX- or Windows-specific lives behind these functions.
+#pragma once
+
+#include <chrono>
+#include <string>
+
+namespace orv {
+
+// Writes to a closed pipe or socket report an error instead of ending the process.
+void IgnoreBrokenPipe();
+
+enum class StdinRead { kData, kTimeout, kEnd };
+
+// Appends what standard input has (at most one chunk) to out, waiting at most timeout
+// for it; kEnd at end of input or on an error.
+StdinRead ReadStdinChunk(std::string& out, std::chrono::milliseconds timeout);
+// false where ReadStdinChunk can only block (its thread cannot be joined at exit).
+bool StdinReadTimesOut();
+
+}  // namespace orv

@@ -1,0 +1,155 @@
+#include "net/asio_network.h"
+
+#include <asio/error.hpp>
+#include <asio/ip/address_v4.hpp>
+#include <chrono>
+#include <utility>
+
+#include "net/asio_connection.h"
+#include "net/connection_registry.h"
+
+namespace orv {
+
+namespace {
+
+// Errors that belong to the one connection being accepted: try the next one at once.
+bool IsPerConnectionError(const std::error_code& error) {
+  return error == asio::error::connection_aborted || error == asio::error::connection_reset ||
+         error == asio::error::try_again || error == asio::error::would_block ||
+         error == asio::error::interrupted;
+}
+
+}  // namespace
+
+AsioNetwork::AsioNetwork(asio::io_context& io, std::size_t writeLimitBytes)
+    : io_(io),
+      writeLimit_(writeLimitBytes),
+      registry_(std::make_shared<ConnectionRegistry>()),
+      retryTimer_(io),
+      alive_(std::make_shared<bool>(true)) {}
+
+AsioNetwork::~AsioNetwork() {
+  alive_.reset();
+  StopListening();
+}
+
+bool AsioNetwork::Listen(const std::string& address, std::int32_t port, ConnectionEvents& events,
+                         std::string* error) {
+  auto fail = [error](std::string text) {
+    if (error) *error = std::move(text);
+    return false;
+  };
+  asio::ip::address_v4 local = asio::ip::address_v4::any();
+  if (!address.empty()) {
+    std::error_code parseError;
+    local = asio::ip::make_address_v4(address, parseError);
+    if (parseError) return fail("cannot read listening address '" + address + "'");
+  }
+  if (port < 0 || port > 65535) {
+    return fail("cannot listen on port " + std::to_string(port) +
+                ": a port must lie between 0 and 65535");
+  }
+  const asio::ip::tcp::endpoint endpoint(local, static_cast<std::uint16_t>(port));
+  const std::string where = local.to_string() + ":" + std::to_string(port);
+
+  StopListening();
+  auto acceptor = std::make_unique<asio::ip::tcp::acceptor>(io_);
+  std::error_code ec;
+  const char* step = "open";
+  acceptor->open(endpoint.protocol(), ec);
+  if (!ec) {
+    step = "set the reuse-address option on";
+    acceptor->set_option(asio::socket_base::reuse_address(true), ec);
+  }
+  if (!ec) {
+    step = "bind";
+    acceptor->bind(endpoint, ec);
+  }
+  if (!ec) {
+    step = "listen on";
+    acceptor->listen(asio::socket_base::max_listen_connections, ec);
+  }
+  if (ec) {
+    return fail(std::string("cannot ") + step + " " + where + ": " + ec.message());
+  }
+  acceptor_ = std::move(acceptor);
+  events_ = &events;
+  AcceptNext();
+  return true;
+}
+
+std::uint16_t AsioNetwork::LocalPort() const {
+  if (!acceptor_) return 0;
+  std::error_code ec;
+  const auto endpoint = acceptor_->local_endpoint(ec);
+  return ec ? 0 : endpoint.port();
+}
+
+void AsioNetwork::StopListening() {
+  retryTimer_.cancel();
+  if (!acceptor_) return;
+  std::error_code ignored;
+  acceptor_->close(ignored);
+  // The aborted accept still refers to the acceptor; let it complete before freeing it.
+  asio::post(io_, [old = std::shared_ptr<asio::ip::tcp::acceptor>(std::move(acceptor_))] {});
+}
+
+void AsioNetwork::CloseAll() {
+  registry_->CloseAll();
+}
+
+std::size_t AsioNetwork::OpenConnections() const {
+  return registry_->OpenSockets();
+}
+
+void AsioNetwork::WhenAllClosed(std::function<void()> done) {
+  registry_->WhenAllClosed(std::move(done));
+}
+
+void AsioNetwork::AcceptNext() {
+  if (!acceptor_) return;
+  acceptor_->async_accept([this, alive = std::weak_ptr<bool>(alive_), acceptor = acceptor_.get()](
+                              const std::error_code& error, asio::ip::tcp::socket socket) {
+    // Ignore completions of a listener that has been closed or replaced.
+    if (alive.expired() || acceptor_.get() != acceptor) return;
+    OnAccept(error, std::move(socket));
+  });
+}
+
+void AsioNetwork::OnAccept(const std::error_code& error, asio::ip::tcp::socket socket) {
+  if (error == asio::error::operation_aborted) return;
+  if (error) {
+    if (IsPerConnectionError(error)) {
+      AcceptNext();
+      return;
+    }
+    // Out of descriptors or memory, or something unknown: try again shortly rather than
+    // spinning on an error that will not go away by itself.
+    retryTimer_.expires_after(std::chrono::milliseconds(100));
+    retryTimer_.async_wait(
+        [this, alive = std::weak_ptr<bool>(alive_)](const std::error_code& waitError) {
+          if (!waitError && !alive.expired()) AcceptNext();
+        });
+    return;
+  }
+
+  std::error_code ignored;
+  socket.set_option(asio::ip::tcp::no_delay(true), ignored);
+  std::string peer;
+  std::error_code peerError;
+  const auto remote = socket.remote_endpoint(peerError);
+  if (!peerError) {
+    const auto address = remote.address();
+    peer = address.is_v4() ? address.to_v4().to_string() : address.to_string();
+  }
+  const std::int32_t key = registry_->NewKey();
+  auto connection = std::make_shared<AsioConnection>(std::move(socket), key, std::move(peer),
+                                                     *events_, writeLimit_, registry_);
+  registry_->Add(key, connection);
+  // The engine hears of the connection before its first byte is read.
+  events_->OnAccepted(connection);
+  connection->Start();
+  AcceptNext();
+}
+
+}  // namespace orv

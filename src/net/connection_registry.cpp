@@ -1,0 +1,57 @@
+#include "net/connection_registry.h"
+
+#include <utility>
+#include <vector>
+
+#include "net/asio_connection.h"
+
+namespace orv {
+
+std::int32_t ConnectionRegistry::NewKey() {
+  // The counter wraps through the whole 32-bit range; a key still held by a connection is
+  // skipped, so a long-lived connection never shares its key with a newer one.
+  for (;;) {
+    ++counter_;
+    const auto key = static_cast<std::int32_t>(counter_);
+    if (key != 0 && connections_.find(key) == connections_.end()) return key;
+  }
+}
+
+void ConnectionRegistry::Add(std::int32_t key, const std::shared_ptr<AsioConnection>& connection) {
+  connections_[key] = connection;
+  ++openSockets_;
+}
+
+void ConnectionRegistry::Remove(std::int32_t key) {
+  connections_.erase(key);
+}
+
+void ConnectionRegistry::SocketClosed() {
+  if (openSockets_ > 0) --openSockets_;
+  if (openSockets_ == 0 && allClosed_) {
+    auto done = std::move(allClosed_);
+    allClosed_ = nullptr;
+    done();
+  }
+}
+
+void ConnectionRegistry::CloseAll() {
+  // Close may end a connection's life while we walk, so take strong references first.
+  std::vector<std::shared_ptr<AsioConnection>> live;
+  live.reserve(connections_.size());
+  for (auto& [key, weak] : connections_) {
+    if (auto connection = weak.lock()) live.push_back(std::move(connection));
+  }
+  for (auto& connection : live)
+    connection->Close();
+}
+
+void ConnectionRegistry::WhenAllClosed(std::function<void()> done) {
+  if (openSockets_ == 0) {
+    done();
+    return;
+  }
+  allClosed_ = std::move(done);
+}
+
+}  // namespace orv

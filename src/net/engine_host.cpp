@@ -1,0 +1,209 @@
+#include "net/engine_host.h"
+
+#include <asio/executor_work_guard.hpp>
+#include <asio/io_context.hpp>
+#include <asio/post.hpp>
+#include <asio/signal_set.hpp>
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <exception>
+#include <future>
+#include <optional>
+#include <thread>
+#include <utility>
+
+#include "console/clock.h"
+#include "console/version.h"
+#include "moderation/mac_lookup.h"
+#include "net/asio_network.h"
+#include "net/asio_scheduler.h"
+#include "server/chat_server.h"
+
+namespace orv {
+
+namespace {
+
+// How long Shutdown waits for the connections to take their last output. Each connection
+// gives up by itself after two seconds; this is the outer bound.
+constexpr auto kDrainLimit = std::chrono::milliseconds(2500);
+
+// Stands in when the host is given no view.
+class SilentView final : public OperatorView {
+ public:
+  void ConsoleLineAppended(const std::string&) override {}
+  void ConsoleCleared() override {}
+  void UserRowsReplaced(const std::vector<UserRow>&) override {}
+  void TooltipChanged(const std::string&) override {}
+  void TitleChanged(const std::string&) override {}
+  void TextsLoaded(const ViewTexts&) override {}
+  void CommandRefused(const std::string&) override {}
+};
+
+}  // namespace
+
+struct EngineHost::Impl {
+  explicit Impl(EngineOptions engineOptions) : options(std::move(engineOptions)) {}
+
+  void Run();
+  void ArmSignals();
+  void Build();
+  void TearDown();
+
+  EngineOptions options;
+  asio::io_context io{1};
+  asio::executor_work_guard<asio::io_context::executor_type> work{io.get_executor()};
+  std::thread thread;
+  std::function<void()> signalHandler;
+  std::atomic<bool> started{false};
+  std::atomic<bool> shutDown{false};
+
+  // Engine-thread state, built and destroyed there.
+  SilentView silentView;
+  std::optional<asio::signal_set> signals;
+  std::unique_ptr<SystemClock> clock;
+  std::unique_ptr<AsioScheduler> scheduler;
+  std::unique_ptr<AsioNetwork> network;
+  std::unique_ptr<ChatServer> server;
+};
+
+namespace {
+// The host whose engine runs on this thread, if any.
+thread_local const void* tCurrentEngine = nullptr;
+}  // namespace
+
+void EngineHost::Impl::Run() {
+  tCurrentEngine = this;
+  // A handler that throws must not take the server down with it: report and go on.
+  for (;;) {
+    try {
+      io.run();
+      break;
+    } catch (const std::exception& error) {
+      std::fprintf(stderr, "orvchatserver: unexpected error on the engine thread: %s\n",
+                   error.what());
+    } catch (...) {
+      std::fprintf(stderr, "orvchatserver: unexpected error on the engine thread\n");
+    }
+  }
+  tCurrentEngine = nullptr;
+}
+
+void EngineHost::Impl::ArmSignals() {
+  if (!signals) return;
+  signals->async_wait([this](const std::error_code& error, int) {
+    if (error) return;
+    if (signalHandler) signalHandler();
+    ArmSignals();
+  });
+}
+
+void EngineHost::Impl::Build() {
+  clock = std::make_unique<SystemClock>();
+  scheduler = std::make_unique<AsioScheduler>(io);
+  network = std::make_unique<AsioNetwork>(io, options.writeLimitBytes);
+  ServerEnvironment env;
+  env.workDir = options.workDir;
+  env.clock = clock.get();
+  env.scheduler = scheduler.get();
+  env.network = network.get();
+  env.view = options.view ? options.view : &silentView;
+  env.codec = options.codec;
+  env.lookupMac = [](const std::string& ip) { return LookupMacAddress(ip); };
+  env.programVersion = ProgramVersion();
+  server = std::make_unique<ChatServer>(std::move(env));
+  server->StartServer();
+}
+
+void EngineHost::Impl::TearDown() {
+  // The server goes first: it refers to the scheduler, the network and the clock.
+  server.reset();
+  scheduler.reset();
+  network.reset();
+  clock.reset();
+  signals.reset();
+}
+
+EngineHost::EngineHost(EngineOptions options) : impl_(std::make_unique<Impl>(std::move(options))) {}
+
+EngineHost::~EngineHost() {
+  Shutdown();
+}
+
+void EngineHost::Start() {
+  if (impl_->started.exchange(true) || impl_->shutDown) return;
+  Impl& impl = *impl_;
+  // Signals become loop events; the real signal handler only wakes the loop.
+  impl.signals.emplace(impl.io, SIGINT, SIGTERM);
+  impl.ArmSignals();
+
+  std::promise<void> ready;
+  asio::post(impl.io, [&impl, &ready] {
+    try {
+      impl.Build();
+      ready.set_value();
+    } catch (...) {
+      ready.set_exception(std::current_exception());
+    }
+  });
+  impl.thread = std::thread([&impl] { impl.Run(); });
+  ready.get_future().get();
+}
+
+void EngineHost::Post(std::function<void(ChatServer&)> fn) {
+  if (!fn) return;
+  asio::post(impl_->io, [impl = impl_.get(), fn = std::move(fn)] {
+    if (impl->server) fn(*impl->server);
+  });
+}
+
+bool EngineHost::IsEngineThread() const {
+  return tCurrentEngine == impl_.get();
+}
+
+void EngineHost::SetSignalHandler(std::function<void()> handler) {
+  impl_->signalHandler = std::move(handler);
+}
+
+void EngineHost::Shutdown() {
+  Impl& impl = *impl_;
+  if (IsEngineThread()) {
+    // The engine thread cannot join itself; the call must come from another thread.
+    std::fprintf(stderr, "orvchatserver: Shutdown called on the engine thread, ignored\n");
+    return;
+  }
+  if (impl.shutDown.exchange(true)) return;
+  if (!impl.started || !impl.thread.joinable()) return;
+
+  // The close message goes out, then every connection writes what it holds and closes.
+  auto drained = std::make_shared<std::promise<void>>();
+  asio::post(impl.io, [&impl, drained] {
+    if (impl.signals) {
+      std::error_code ignored;
+      impl.signals->cancel(ignored);
+    }
+    if (impl.server) impl.server->ShutdownServer();
+    if (!impl.network) {
+      drained->set_value();
+      return;
+    }
+    impl.network->StopListening();
+    impl.network->CloseAll();
+    impl.network->WhenAllClosed([drained] { drained->set_value(); });
+  });
+  drained->get_future().wait_for(kDrainLimit);
+
+  std::promise<void> tornDown;
+  asio::post(impl.io, [&impl, &tornDown] {
+    impl.TearDown();
+    tornDown.set_value();
+  });
+  tornDown.get_future().wait();
+
+  impl.work.reset();
+  impl.io.stop();
+  impl.thread.join();
+}
+
+}  // namespace orv

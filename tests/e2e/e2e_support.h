@@ -1,0 +1,453 @@
+// End-to-end helpers: a copy of the ready working folder on a free 127.0.0.1 port, the real
+// server binary run headless with pipes on stdin and stdout, and a chat client speaking the
+// built-in substitution over plain TCP. Every wait is bounded; only the started PID is
+// ever signalled.
+#pragma once
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <ostream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "protocol/wire_codec.h"
+
+namespace orv::e2e {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+inline std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+inline void WriteFile(const fs::path& path, const std::string& content) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << content;
+}
+
+// Replaces the value of key's tag block (one value line), keeping the file's line ends;
+// appends the block when the file has none.
+inline void SetTaggedValue(const fs::path& file, const std::string& key, const std::string& value) {
+  const std::string content = ReadFile(file);
+  const std::string eol = content.find("\r\n") != std::string::npos ? "\r\n" : "\n";
+  std::vector<std::string> lines;
+  std::istringstream in(content);
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+  }
+  std::vector<std::string> out;
+  bool replaced = false;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    out.push_back(lines[i]);
+    if (!replaced && lines[i] == "<" + key + ">") {
+      while (i + 1 < lines.size() && lines[i + 1] != "</" + key + ">")
+        ++i;
+      out.push_back(value);
+      replaced = true;
+    }
+  }
+  if (!replaced) {
+    out.push_back("<" + key + ">");
+    out.push_back(value);
+    out.push_back("</" + key + ">");
+  }
+  std::string result;
+  for (const auto& line : out)
+    result += line + eol;
+  WriteFile(file, result);
+}
+
+// A port that was free a moment ago (bound to port 0, then released).
+inline std::uint16_t FreePort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = 0;
+  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  socklen_t length = sizeof address;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  ::close(fd);
+  return ntohs(address.sin_port);
+}
+
+// A fresh copy of the ready working folder, listening on a free port of 127.0.0.1.
+class WorkFolder {
+ public:
+  WorkFolder() {
+    std::random_device random;
+    dir_ = fs::temp_directory_path() /
+           ("orv-e2e-" + std::to_string(::getpid()) + "-" + std::to_string(random()));
+    fs::copy(fs::path(ORV_SOURCE_DIR) / "workdir", dir_, fs::copy_options::recursive);
+    port_ = FreePort();
+    Set("ServerIP", "127.0.0.1");
+    Set("ServerPort", std::to_string(port_));
+  }
+  ~WorkFolder() {
+    std::error_code ignored;
+    fs::remove_all(dir_, ignored);
+  }
+  WorkFolder(const WorkFolder&) = delete;
+  WorkFolder& operator=(const WorkFolder&) = delete;
+
+  void Set(const std::string& key, const std::string& value) {
+    SetTaggedValue(Settings(), key, value);
+  }
+  fs::path Settings() const { return dir_ / "orvchatserver.cfg"; }
+  const fs::path& Dir() const { return dir_; }
+  std::uint16_t Port() const { return port_; }
+
+ private:
+  fs::path dir_;
+  std::uint16_t port_ = 0;
+};
+
+// The server binary with stdin and stdout on pipes; stdout is collected line by line.
+class ServerProcess {
+ public:
+  ServerProcess(const std::vector<std::string>& args) {
+    // A server that ended early must fail a test, not end the test program.
+    ::signal(SIGPIPE, SIG_IGN);
+    // Everything the child needs is built before the fork: it may only exec.
+    std::string binary = ORV_SERVER_BINARY;
+    std::vector<std::string> copies = args;
+    std::vector<char*> argv;
+    argv.push_back(binary.data());
+    for (auto& arg : copies)
+      argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    int input[2];
+    int output[2];
+    if (::pipe2(input, O_CLOEXEC) != 0 || ::pipe2(output, O_CLOEXEC) != 0) return;
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::dup2(input[0], STDIN_FILENO);
+      ::dup2(output[1], STDOUT_FILENO);
+      ::dup2(output[1], STDERR_FILENO);
+      ::close(input[0]);
+      ::close(input[1]);
+      ::close(output[0]);
+      ::close(output[1]);
+      ::execv(binary.c_str(), argv.data());
+      ::_exit(127);
+    }
+    ::close(input[0]);
+    ::close(output[1]);
+    stdin_ = input[1];
+    stdout_ = output[0];
+    reader_ = std::thread([this] { ReadOutput(); });
+  }
+
+  ~ServerProcess() {
+    if (pid_ > 0 && !exitStatus_) {
+      ::kill(pid_, SIGKILL);
+      WaitExit(milliseconds(5000));
+    }
+    CloseStdin();
+    if (reader_.joinable()) reader_.join();
+    if (stdout_ >= 0) ::close(stdout_);
+  }
+  ServerProcess(const ServerProcess&) = delete;
+  ServerProcess& operator=(const ServerProcess&) = delete;
+
+  bool Started() const { return pid_ > 0; }
+
+  void Type(const std::string& line) {
+    const std::string text = line + "\n";
+    if (stdin_ < 0) return;
+    const ssize_t written = ::write(stdin_, text.data(), text.size());
+    (void)written;  // a server that has gone shows in the test's next wait
+  }
+  void CloseStdin() {
+    if (stdin_ >= 0) ::close(stdin_);
+    stdin_ = -1;
+  }
+  void Signal(int number) {
+    if (pid_ > 0 && !exitStatus_) ::kill(pid_, number);
+  }
+
+  // The exit status once the process ended within limit (-1 when killed by a signal).
+  std::optional<int> WaitExit(milliseconds limit) {
+    const auto deadline = Clock::now() + limit;
+    while (!exitStatus_) {
+      int status = 0;
+      const pid_t done = ::waitpid(pid_, &status, WNOHANG);
+      if (done == pid_) {
+        exitStatus_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        break;
+      }
+      if (Clock::now() >= deadline) break;
+      std::this_thread::sleep_for(milliseconds(10));
+    }
+    return exitStatus_;
+  }
+
+  // Waits until some output line contains text (counting from line `from`); its index.
+  std::optional<std::size_t> WaitForLine(const std::string& text,
+                                         milliseconds limit = milliseconds(5000),
+                                         std::size_t from = 0) {
+    std::unique_lock lock(mutex_);
+    std::optional<std::size_t> found;
+    changed_.wait_for(lock, limit, [&] {
+      for (std::size_t i = from; i < lines_.size(); ++i) {
+        if (lines_[i].find(text) != std::string::npos) {
+          found = i;
+          return true;
+        }
+      }
+      return ended_;
+    });
+    return found;
+  }
+
+  std::vector<std::string> Lines() {
+    std::lock_guard lock(mutex_);
+    return lines_;
+  }
+  std::size_t LineCount() {
+    std::lock_guard lock(mutex_);
+    return lines_.size();
+  }
+  std::string Transcript() {
+    std::string all;
+    for (const auto& line : Lines())
+      all += line + "\n";
+    return all;
+  }
+
+ private:
+  void ReadOutput() {
+    std::string pending;
+    char buffer[4096];
+    for (;;) {
+      const ssize_t count = ::read(stdout_, buffer, sizeof buffer);
+      if (count <= 0) break;
+      pending.append(buffer, static_cast<std::size_t>(count));
+      std::lock_guard lock(mutex_);
+      for (std::size_t end; (end = pending.find('\n')) != std::string::npos;) {
+        lines_.push_back(pending.substr(0, end));
+        pending.erase(0, end + 1);
+      }
+      changed_.notify_all();
+    }
+    std::lock_guard lock(mutex_);
+    if (!pending.empty()) lines_.push_back(pending);
+    ended_ = true;
+    changed_.notify_all();
+  }
+
+  pid_t pid_ = -1;
+  int stdin_ = -1;
+  int stdout_ = -1;
+  std::optional<int> exitStatus_;
+  std::thread reader_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<std::string> lines_;
+  bool ended_ = false;
+};
+
+// A server packet or a relayed client packet, decoded and split into its fields.
+struct Packet {
+  std::string text;  // decoded, terminator included
+  std::string mac;
+  std::string name;
+  std::string subject;
+  int type = 0;
+  std::string body;
+  Clock::time_point arrived;
+
+  friend std::ostream& operator<<(std::ostream& out, const Packet& packet) {
+    return out << "[type " << packet.type << "] " << packet.text;
+  }
+};
+
+inline Packet ParsePacket(const std::string& decoded) {
+  Packet packet;
+  packet.text = decoded;
+  std::vector<std::string> fields;
+  std::string rest = decoded.substr(0, decoded.find("//end"));
+  for (std::size_t cut; (cut = rest.find("||")) != std::string::npos;) {
+    fields.push_back(rest.substr(0, cut));
+    rest.erase(0, cut + 2);
+  }
+  fields.push_back(rest);
+  if (fields.size() >= 7) {
+    const auto open = fields[0].find('(');
+    if (open != std::string::npos) {
+      packet.mac = fields[0].substr(open + 1);
+      if (!packet.mac.empty() && packet.mac.back() == ')') packet.mac.pop_back();
+    }
+    packet.name = fields[1];
+    packet.subject = fields[3];
+    packet.type = std::atoi(fields[5].c_str());
+    packet.body = fields[6];
+    for (std::size_t i = 7; i < fields.size(); ++i)
+      packet.body += "||" + fields[i];
+  }
+  return packet;
+}
+
+// The plain text of a client packet: ip(mac)||name||avatar||subject||flag||type||body//end.
+inline std::string MakePacket(const std::string& mac, const std::string& name, int type,
+                              const std::string& body) {
+  return "10.0.0.7(" + mac + ")||" + name + "||none||0.0||0||" + std::to_string(type) + "||" +
+         body + "//end";
+}
+
+class Client {
+ public:
+  explicit Client(std::uint16_t port, int receiveBuffer = 0,
+                  const WireCodec& codec = WireCodec::BuiltIn())
+      : codec_(codec) {
+    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (receiveBuffer > 0) {
+      ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+    }
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(port);
+    connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    connectedAt_ = Clock::now();
+    const int one = 1;
+    ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  }
+  ~Client() { Close(); }
+  Client(const Client&) = delete;
+  Client& operator=(const Client&) = delete;
+
+  bool Connected() const { return connected_; }
+  Clock::time_point ConnectedAt() const { return connectedAt_; }
+
+  bool SendRaw(const std::string& bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+      const ssize_t count = ::send(fd_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+      if (count <= 0) return false;
+      done += static_cast<std::size_t>(count);
+    }
+    return true;
+  }
+  bool Send(const std::string& plainPacket) { return SendRaw(codec_.EncodeText(plainPacket)); }
+
+  // Reads what arrives within limit (returns early once the peer closed).
+  void Pump(milliseconds limit) {
+    const auto deadline = Clock::now() + limit;
+    while (!closedByPeer_) {
+      const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now());
+      if (left.count() <= 0) break;
+      pollfd poller{fd_, POLLIN, 0};
+      if (::poll(&poller, 1, static_cast<int>(left.count())) <= 0) break;
+      ReadOnce();
+    }
+  }
+
+  // The first packet (since the last Clear) that matches, waiting at most limit for it.
+  std::optional<Packet> WaitFor(const std::function<bool(const Packet&)>& match,
+                                milliseconds limit = milliseconds(3000)) {
+    const auto deadline = Clock::now() + limit;
+    for (;;) {
+      for (const auto& packet : packets_) {
+        if (match(packet)) return packet;
+      }
+      if (closedByPeer_ || Clock::now() >= deadline) return std::nullopt;
+      Pump(milliseconds(20));
+    }
+  }
+  std::optional<Packet> WaitForType(int type, milliseconds limit = milliseconds(3000)) {
+    return WaitFor([type](const Packet& packet) { return packet.type == type; }, limit);
+  }
+
+  // True once the server closed the connection (within limit).
+  bool WaitClosed(milliseconds limit) {
+    const auto deadline = Clock::now() + limit;
+    while (!closedByPeer_ && Clock::now() < deadline)
+      Pump(milliseconds(20));
+    return closedByPeer_;
+  }
+
+  const std::vector<Packet>& Packets() const { return packets_; }
+  const std::string& RawReceived() const { return raw_; }
+  void Clear() {
+    packets_.clear();
+    raw_.clear();
+  }
+  void Close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+  }
+
+ private:
+  void ReadOnce() {
+    char buffer[65536];
+    const ssize_t count = ::recv(fd_, buffer, sizeof buffer, 0);
+    if (count <= 0) {
+      closedByPeer_ = true;
+      return;
+    }
+    const auto now = Clock::now();
+    raw_.append(buffer, static_cast<std::size_t>(count));
+    decoded_ += codec_.DecodeText(std::string_view(buffer, static_cast<std::size_t>(count)));
+    for (std::size_t end; (end = decoded_.find("//end")) != std::string::npos;) {
+      Packet packet = ParsePacket(decoded_.substr(0, end + 5));
+      packet.arrived = now;
+      packets_.push_back(std::move(packet));
+      decoded_.erase(0, end + 5);
+    }
+  }
+
+  const WireCodec& codec_;
+  int fd_ = -1;
+  bool connected_ = false;
+  bool closedByPeer_ = false;
+  Clock::time_point connectedAt_;
+  std::string raw_;
+  std::string decoded_;
+  std::vector<Packet> packets_;
+};
+
+// A headless server on a fresh working folder, ready for clients.
+struct RunningServer {
+  explicit RunningServer(std::vector<std::string> extraArgs = {},
+                         const std::function<void(WorkFolder&)>& prepare = nullptr) {
+    if (prepare) prepare(folder);
+    std::vector<std::string> args = {"--headless", "-C", folder.Dir().string()};
+    args.insert(args.end(), extraArgs.begin(), extraArgs.end());
+    process.emplace(args);
+    ready = process->WaitForLine("Waiting for connections", milliseconds(10000)).has_value();
+  }
+  std::uint16_t Port() const { return folder.Port(); }
+
+  WorkFolder folder;
+  std::optional<ServerProcess> process;
+  bool ready = false;
+};
+
+}  // namespace orv::e2e

@@ -1,0 +1,102 @@
+// The server under load and abuse: a client that stops reading, a burst of short
+// connections, and input that is not a packet at all.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "e2e_support.h"
+
+namespace orv::e2e {
+namespace {
+
+// True when a fresh client still gets the welcome and its own message back.
+bool ServesAFreshClient(std::uint16_t port) {
+  Client fresh(port);
+  if (!fresh.WaitForType(6)) return false;
+  fresh.Send(MakePacket("FRESH1", "fresh", 5, "still there?"));
+  return fresh.WaitFor([](const Packet& p) { return p.body == "still there?"; }).has_value();
+}
+
+TEST(RobustnessTest, ASlowConsumerIsDroppedWhileTheOthersKeepChatting) {
+  RunningServer server({"--write-limit", "65536"});
+  ASSERT_TRUE(server.ready) << server.process->Transcript();
+  Client slow(server.Port(), 4096);
+  Client alice(server.Port());
+  Client bob(server.Port());
+  ASSERT_TRUE(alice.WaitForType(6) && bob.WaitForType(6));
+
+  // Alice talks in big packets; the slow client never reads.
+  const std::string filler(3000, 'x');
+  int sent = 0;
+  std::optional<std::size_t> dropped;
+  for (int i = 0; i < 2000 && !dropped; ++i) {
+    ASSERT_TRUE(alice.Send(MakePacket("AA01", "alice", 5, std::to_string(i) + filler)));
+    ++sent;
+    // Read as we go, so that only the slow client falls behind.
+    alice.Pump(milliseconds(2));
+    bob.Pump(milliseconds(2));
+    if (i % 20 == 0) dropped = server.process->WaitForLine("does not read", milliseconds(1));
+  }
+  ASSERT_TRUE(dropped) << server.process->Transcript();
+
+  // Everybody else got every packet, in order.
+  ASSERT_TRUE(alice.Send(MakePacket("AA01", "alice", 5, "last")));
+  ASSERT_TRUE(bob.WaitFor([](const Packet& p) { return p.body == "last"; }, milliseconds(5000)));
+  int expected = 0;
+  for (const Packet& packet : bob.Packets()) {
+    if (packet.type != 5 || packet.body == "last") continue;
+    EXPECT_EQ(packet.body, std::to_string(expected) + filler);
+    ++expected;
+  }
+  EXPECT_EQ(expected, sent);
+  // The slow client's connection is gone (after what its buffers held).
+  EXPECT_TRUE(slow.WaitClosed(milliseconds(5000)));
+  EXPECT_TRUE(ServesAFreshClient(server.Port()));
+  server.process->Type("/exit");
+  EXPECT_EQ(server.process->WaitExit(milliseconds(5000)), 0) << server.process->Transcript();
+}
+
+TEST(RobustnessTest, ManyShortConnectionsAndGarbageLeaveTheServerServing) {
+  RunningServer server;
+  ASSERT_TRUE(server.ready) << server.process->Transcript();
+
+  for (int i = 0; i < 200; ++i) {
+    Client client(server.Port());
+    ASSERT_TRUE(client.Connected()) << i;
+    if (i % 2 == 0) client.Send(MakePacket("C" + std::to_string(i), "c", 4, "1:x"));
+  }
+
+  std::mt19937 random(12345);
+  std::vector<std::string> garbage = {
+      "",
+      "//end",
+      "||||||||//end",
+      "((((()))))||//end",
+      "1.2.3.4(AA)||n||a||0.0||1||99999999999999999999||x//end",
+      "1.2.3.4(AA)||n||a||0.0||1||16||;//end",
+      "1.2.3.4(AA)||n||a||0.0||1||16||..;x//end",
+      "1.2.3.4(AA)||n||a||0.0||1||16||" + std::string(5000, 'f') + ";x//end",
+      "1.2.3.4(AA)||n||a||0.0||1||2||1:x//endabcd",
+      std::string("a\0b//end", 8),
+      "%s%s%s%n%n||%d//end",
+      std::string(20000, '|'),
+  };
+  for (int i = 0; i < 20; ++i) {
+    std::string noise(1 + random() % 6000, '\0');
+    for (char& c : noise)
+      c = static_cast<char>(random() % 256);
+    garbage.push_back(noise);
+  }
+  for (const std::string& text : garbage) {
+    Client client(server.Port());
+    client.SendRaw(text);
+    client.Send(text);  // the same through the substitution, so the framing is seen
+    client.Pump(milliseconds(5));
+  }
+  EXPECT_TRUE(ServesAFreshClient(server.Port())) << server.process->Transcript();
+  server.process->Type("/exit");
+  EXPECT_EQ(server.process->WaitExit(milliseconds(5000)), 0) << server.process->Transcript();
+}
+
+}  // namespace
+}  // namespace orv::e2e

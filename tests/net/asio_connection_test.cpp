@@ -1,0 +1,188 @@
+#include "net/asio_connection.h"
+
+#include <gtest/gtest.h>
+
+#include <asio/socket_base.hpp>
+#include <string>
+#include <thread>
+
+#include "net_test_support.h"
+
+namespace orv::test {
+namespace {
+
+using std::chrono::milliseconds;
+
+TEST(AsioConnectionTest, EachReceiveIsOneUnitOfAtMost4096Bytes) {
+  Loopback server;
+  ASSERT_TRUE(server.listening);
+  asio::io_context clientIo;
+
+  // Everything is on its way before the server runs, so the split is the buffer's.
+  asio::ip::tcp::socket first(clientIo);
+  first.connect({asio::ip::make_address_v4("127.0.0.1"), server.network.LocalPort()});
+  std::string big(4097, 'x');
+  big[100] = '\0';  // a zero byte is the engine's business: it must arrive as it was sent
+  big[4096] = 'z';
+  asio::write(first, asio::buffer(big));
+  asio::ip::tcp::socket second(clientIo);
+  second.connect({asio::ip::make_address_v4("127.0.0.1"), server.network.LocalPort()});
+
+  ASSERT_TRUE(RunUntil(server.io, [&] {
+    return server.events.accepted.size() == 2 &&
+           server.events.by[server.events.accepted[0]->Key()].receives.size() == 2;
+  }));
+  auto& a = *server.events.accepted[0];
+  auto& b = *server.events.accepted[1];
+  const auto& pieces = server.events.by[a.Key()].receives;
+  EXPECT_EQ(pieces[0].size(), 4096u);
+  EXPECT_EQ(pieces[0], big.substr(0, 4096));
+  EXPECT_EQ(pieces[1], "z");
+
+  // Keys are never 0 and differ; the address is the dotted peer address.
+  EXPECT_NE(a.Key(), 0);
+  EXPECT_NE(b.Key(), 0);
+  EXPECT_NE(a.Key(), b.Key());
+  EXPECT_EQ(a.PeerAddress(), "127.0.0.1");
+
+  // An orderly close of the peer is reported once, and nothing else.
+  first.shutdown(asio::ip::tcp::socket::shutdown_both);
+  first.close();
+  ASSERT_TRUE(RunUntil(server.io, [&] { return server.events.by[a.Key()].peerClosed == 1; }));
+  server.io.restart();
+  server.io.run_for(milliseconds(50));
+  EXPECT_EQ(server.events.by[a.Key()].peerClosed, 1);
+  EXPECT_EQ(server.events.by[a.Key()].receiveErrors, 0);
+  EXPECT_EQ(server.events.by[b.Key()].peerClosed, 0);
+}
+
+TEST(AsioConnectionTest, HoldDelaysOnlyLaterOutputOfItsConnection) {
+  Loopback server;
+  asio::io_context clientIo;
+  auto heldClient = server.Connect(clientIo);
+  auto otherClient = server.Connect(clientIo);
+  auto held = server.events.accepted[0];
+  auto other = server.events.accepted[1];
+
+  const auto start = Clock::now();
+  held->Send(Bytes("first"));
+  held->HoldOutput(milliseconds(300));
+  held->Send(Bytes("second"));
+  other->Send(Bytes("meanwhile"));
+
+  EXPECT_EQ(ReadAtLeast(server.io, otherClient, 9), "meanwhile");
+  EXPECT_LT(Clock::now() - start, milliseconds(250));
+  EXPECT_EQ(ReadAtLeast(server.io, heldClient, 5), "first");
+  EXPECT_EQ(ReadAtLeast(server.io, heldClient, 6), "second");
+  EXPECT_GE(Clock::now() - start, milliseconds(290));
+
+  // Close skips holds that have not run out: the rest goes out at once, then the close.
+  held->Send(Bytes("x"));
+  held->HoldOutput(milliseconds(5000));
+  held->Send(Bytes("y"));
+  const auto closing = Clock::now();
+  held->Close();
+  bool closed = false;
+  EXPECT_EQ(ReadAtLeast(server.io, heldClient, 100, milliseconds(3000), &closed), "xy");
+  EXPECT_TRUE(closed);
+  EXPECT_LT(Clock::now() - closing, milliseconds(1500));
+}
+
+TEST(AsioConnectionTest, QueuedOutputKeepsItsOrderAndCloseWritesItAll) {
+  Loopback server;
+  asio::io_context clientIo;
+  auto client = server.Connect(clientIo);
+  auto connection = server.events.accepted[0];
+
+  std::string expected;
+  for (int i = 0; i < 2000; ++i) {
+    std::string piece = std::to_string(i) + ":" + std::string(i % 700, 'a' + i % 26) + ";";
+    expected += piece;
+    connection->Send(Bytes(piece));
+    if (i % 500 == 0) connection->HoldOutput(milliseconds(1));
+  }
+  ASSERT_LT(expected.size(), std::size_t{1} << 20);
+  connection->Close();
+  // After Close nothing more is queued and nothing is reported.
+  connection->Send(Bytes("late"));
+  asio::write(client, asio::buffer(std::string("ignored")));
+
+  bool closed = false;
+  const std::string got =
+      ReadAtLeast(server.io, client, expected.size() + 100, milliseconds(5000), &closed);
+  EXPECT_TRUE(closed);
+  EXPECT_EQ(got.size(), expected.size());
+  EXPECT_TRUE(got == expected);
+  server.io.restart();
+  server.io.run_for(milliseconds(50));
+  EXPECT_TRUE(server.events.by[connection->Key()].receives.empty());
+  EXPECT_EQ(server.events.by[connection->Key()].peerClosed, 0);
+}
+
+TEST(AsioConnectionTest, SlowReaderOverflowsAloneAndIsReportedOnce) {
+  constexpr std::size_t kLimit = 64 * 1024;
+  Loopback server(kLimit);
+  asio::io_context clientIo;
+  asio::ip::tcp::socket slowClient(clientIo);
+  slowClient.open(asio::ip::tcp::v4());
+  slowClient.set_option(asio::socket_base::receive_buffer_size(4096));
+  slowClient.connect({asio::ip::make_address_v4("127.0.0.1"), server.network.LocalPort()});
+  ASSERT_TRUE(RunUntil(server.io, [&] { return server.events.accepted.size() == 1; }));
+  auto fastClient = server.Connect(clientIo);
+  auto slow = server.events.accepted[0];
+  auto fast = server.events.accepted[1];
+
+  // Broadcast-style: the same buffer to both, while only the fast client reads.
+  std::string fastGot;
+  std::size_t sent = 0;
+  for (int round = 0; round < 4000 && server.events.by[slow->Key()].overflows == 0; ++round) {
+    auto chunk = Bytes(std::string(8192, static_cast<char>('a' + round % 26)));
+    slow->Send(chunk);
+    fast->Send(chunk);
+    sent += chunk->size();
+    fastGot += ReadAtLeast(server.io, fastClient, 1, milliseconds(200));
+  }
+  ASSERT_EQ(server.events.by[slow->Key()].overflows, 1);
+  EXPECT_EQ(server.events.by[fast->Key()].overflows, 0);
+
+  // The overflowed connection takes nothing more and reports nothing more.
+  for (int i = 0; i < 20; ++i)
+    slow->Send(Bytes(std::string(kLimit, 'q')));
+  fast->Send(Bytes("end"));
+  sent += 3;
+  fastGot += ReadAtLeast(server.io, fastClient, sent - fastGot.size(), milliseconds(5000));
+  EXPECT_EQ(fastGot.size(), sent);
+  EXPECT_EQ(fastGot.substr(fastGot.size() - 3), "end");
+  EXPECT_EQ(server.events.by[slow->Key()].overflows, 1);
+  EXPECT_TRUE(RunUntil(server.io, [&] { return server.network.OpenConnections() == 1; }));
+}
+
+TEST(AsioConnectionTest, WriteToAVanishedPeerIsReportedAsOnePeerClose) {
+  Loopback server;
+  asio::io_context clientIo;
+  auto client = server.Connect(clientIo);
+  auto connection = server.events.accepted[0];
+  // A reset instead of an orderly close.
+  client.set_option(asio::socket_base::linger(true, 0));
+  client.close();
+  ASSERT_TRUE(
+      RunUntil(server.io, [&] { return server.events.by[connection->Key()].receiveErrors == 1; }));
+  EXPECT_EQ(server.events.by[connection->Key()].peerClosed, 0);
+
+  // The engine kept the connection; the first failing write makes it go away, once.
+  for (int i = 0; i < 20 && server.network.OpenConnections() > 0; ++i) {
+    connection->Send(Bytes("hello"));
+    RunUntil(
+        server.io, [] { return false; }, milliseconds(20));
+  }
+  ASSERT_TRUE(
+      RunUntil(server.io, [&] { return server.events.by[connection->Key()].peerClosed == 1; }));
+  connection->Send(Bytes("more"));
+  RunUntil(
+      server.io, [] { return false; }, milliseconds(50));
+  EXPECT_EQ(server.events.by[connection->Key()].peerClosed, 1);
+  EXPECT_EQ(server.network.OpenConnections(), 0u);
+}
+
+}  // namespace
+}  // namespace orv::test

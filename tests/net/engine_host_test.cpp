@@ -1,0 +1,116 @@
+#include "net/engine_host.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <mutex>
+#include <random>
+#include <vector>
+
+#include "server/chat_server.h"
+
+namespace orv {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Records what reaches the view; read by the test thread, so guarded.
+class LockedView final : public OperatorView {
+ public:
+  void ConsoleLineAppended(const std::string& line) override {
+    std::lock_guard lock(mutex_);
+    lines_.push_back(line);
+  }
+  void ConsoleCleared() override {}
+  void UserRowsReplaced(const std::vector<UserRow>&) override {}
+  void TooltipChanged(const std::string&) override {}
+  void TitleChanged(const std::string&) override {}
+  void TextsLoaded(const ViewTexts&) override {}
+  void CommandRefused(const std::string&) override {}
+
+  std::vector<std::string> Lines() {
+    std::lock_guard lock(mutex_);
+    return lines_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<std::string> lines_;
+};
+
+struct TempFolder {
+  TempFolder() {
+    path = fs::temp_directory_path() / ("orv-host-" + std::to_string(std::random_device()()));
+    fs::create_directories(path);
+    // Port "0" is one character, so the setting is ignored and the system picks a port.
+    std::ofstream(path / "orvchatserver.cfg")
+        << "<ServerIP>\n127.0.0.1\n</ServerIP>\n<ServerPort>\n0\n</ServerPort>\n";
+    fs::create_directories(path / "language");
+    std::ofstream(path / "language" / "lang_english.cfg") << "[STRINGS]\nSTR8=host stopped\n";
+  }
+  ~TempFolder() {
+    std::error_code ignored;
+    fs::remove_all(path, ignored);
+  }
+  fs::path path;
+};
+
+TEST(EngineHostTest, RunsPostedWorkInOrderOnItsThreadAndStopsOnce) {
+  TempFolder folder;
+  LockedView view;
+  EngineOptions options;
+  options.workDir = folder.path;
+  options.view = &view;
+  EngineHost host(options);
+  EXPECT_FALSE(host.IsEngineThread());
+
+  std::promise<bool> signalled;
+  host.SetSignalHandler([&] { signalled.set_value(host.IsEngineThread()); });
+  host.Start();
+  // Start-up has run by the time Start returns.
+  const auto startLines = view.Lines();
+  ASSERT_FALSE(startLines.empty());
+  EXPECT_EQ(startLines.front().rfind("ORV Chat Server ", 0), 0u) << startLines.front();
+
+  std::vector<int> order;
+  std::atomic<int> offThread{0};
+  std::promise<void> done;
+  for (int i = 0; i < 100; ++i) {
+    host.Post([&, i](ChatServer& server) {
+      if (!host.IsEngineThread() || !server.IsListening()) ++offThread;
+      order.push_back(i);
+      if (i == 99) done.set_value();
+    });
+  }
+  ASSERT_EQ(done.get_future().wait_for(std::chrono::seconds(5)), std::future_status::ready);
+  EXPECT_EQ(offThread, 0);
+  ASSERT_EQ(order.size(), 100u);
+  for (int i = 0; i < 100; ++i)
+    EXPECT_EQ(order[i], i);
+
+  // A signal becomes a call of the handler on the engine thread, not a process exit.
+  std::raise(SIGTERM);
+  auto heard = signalled.get_future();
+  ASSERT_EQ(heard.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+  EXPECT_TRUE(heard.get());
+
+  host.Shutdown();
+  host.Shutdown();
+  bool ranLate = false;
+  host.Post([&](ChatServer&) { ranLate = true; });
+  EXPECT_FALSE(ranLate);
+  // The shutdown ran on the engine: its last line is in the day's log.
+  std::string log;
+  for (const auto& entry : fs::directory_iterator(folder.path / "logs")) {
+    std::ifstream in(entry.path());
+    log.append(std::istreambuf_iterator<char>(in), {});
+  }
+  EXPECT_NE(log.find("host stopped"), std::string::npos) << log;
+}
+
+}  // namespace
+}  // namespace orv
