@@ -20,6 +20,8 @@ inline std::string ToCodePage(const QString& text) {
 
 // Menu and button texts treat "&" as a mnemonic marker; user names and language strings
 // must show it as it is.
-inline QString EscapeMnemonics(QString text) { return text.replace(QLatin1Char('&'), "&&"); }
+inline QString EscapeMnemonics(QString text) {
+  return text.replace(QLatin1Char('&'), "&&");
+}
 
 }  // namespace orv

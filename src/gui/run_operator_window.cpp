@@ -1,0 +1,94 @@
+#include "gui/run_operator_window.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QMetaObject>
+#include <exception>
+#include <utility>
+
+#include "app/options.h"
+#include "console/version.h"
+#include "gui/engine_commands.h"
+#include "gui/operator_window.h"
+#include "gui/qt_operator_view.h"
+#include "net/engine_host.h"
+
+namespace orv {
+
+namespace {
+
+// The window's commands, each posted to the engine thread.
+class HostCommands final : public EngineCommands {
+ public:
+  void Attach(EngineHost& host) { host_ = &host; }
+
+  void Send(std::string text) override {
+    if (host_) host_->Post([text = std::move(text)](ChatServer& server) { server.OnSend(text); });
+  }
+  void Refresh() override {
+    if (host_) host_->Post([](ChatServer& server) { server.OnRefresh(); });
+  }
+  void RunRowCommand(RowCommand command, int row, int afsValue) override {
+    if (host_) {
+      host_->Post([command, row, afsValue](ChatServer& server) {
+        server.RunRowCommand(command, row, afsValue);
+      });
+    }
+  }
+  void Shutdown() override {
+    if (host_) host_->Shutdown();
+  }
+
+ private:
+  EngineHost* host_ = nullptr;
+};
+
+}  // namespace
+
+int RunOperatorWindow(const AppOptions& options, WireCodec codec) {
+  // QApplication keeps references to these for its whole life.
+  static int argc = 1;
+  static char programName[] = "orvchatserver";
+  static char* argv[] = {programName, nullptr};
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QString::fromLatin1(kProductName));
+  QApplication::setApplicationVersion(QString::fromStdString(ProgramVersion()));
+  // The window hides on its close box; only Exit, Escape and the stop signals end the run.
+  QApplication::setQuitOnLastWindowClosed(false);
+
+  // Destroyed in reverse order: the engine thread stops before the view and the window it
+  // reports to go away.
+  HostCommands commands;
+  OperatorWindow window(commands);
+  QtOperatorView view(window);
+  EngineOptions engineOptions;
+  engineOptions.workDir = options.workDir;
+  engineOptions.codec = std::move(codec);
+  engineOptions.writeLimitBytes = options.writeLimitBytes;
+  engineOptions.view = &view;
+  EngineHost host(std::move(engineOptions));
+  commands.Attach(host);
+
+  QObject::connect(&window, &OperatorWindow::exitRequested, &app, &QCoreApplication::quit,
+                   Qt::QueuedConnection);
+  // Arrives on the engine thread, which must not wait for itself: the stop runs on ours.
+  host.SetSignalHandler([target = &window] {
+    QMetaObject::invokeMethod(
+        target, [target] { target->RequestExit(); }, Qt::QueuedConnection);
+  });
+  // A session that ends (log-off, shut-down) stops the server in order too.
+  QObject::connect(&app, &QCoreApplication::aboutToQuit, &window, &OperatorWindow::RequestExit);
+
+  window.show();
+  try {
+    host.Start();
+  } catch (const std::exception& error) {
+    QMessageBox::critical(&window, window.windowTitle(), QString::fromLocal8Bit(error.what()));
+    return 1;
+  }
+  const int code = app.exec();
+  window.RequestExit();
+  return code;
+}
+
+}  // namespace orv

@@ -1,0 +1,83 @@
+#include "gui/qt_operator_view.h"
+
+#include <gtest/gtest.h>
+
+#include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QSystemTrayIcon>
+#include <QTest>
+#include <QTreeWidget>
+#include <string>
+#include <thread>
+
+#include "fake_engine.h"
+#include "gui/operator_window.h"
+
+namespace orv {
+namespace {
+
+// Reports made on another thread reach the window only through its event loop, in order.
+TEST(QtOperatorView, EngineThreadReportsReachTheWindowInOrder) {
+  FakeEngine engine;
+  OperatorWindow window(engine, [] { return false; });
+  QtOperatorView view(window);
+  auto* console = window.findChild<QPlainTextEdit*>("console");
+  auto* list = window.findChild<QTreeWidget*>("userList");
+  auto* tray = window.findChild<QSystemTrayIcon*>();
+  ASSERT_TRUE(console && list && tray);
+  EXPECT_EQ(window.windowTitle(), "ORV Chat Server");
+
+  ViewTexts texts;
+  texts.strings.assign(41, "x");
+  texts.strings[18] = "Peer";
+  // A tooltip of 200 bytes whose first 127 end in a Cyrillic letter.
+  const std::string tooltip = std::string(126, 'a') + "\xDF" + std::string(73, 'b');
+  std::thread engineThread([&] {
+    view.ConsoleLineAppended("dropped");
+    view.ConsoleCleared();
+    view.ConsoleLineAppended("[12:00:00] \xCF\xF0\xE8\xE2\xE5\xF2");
+    view.ConsoleLineAppended("\r");
+    for (int i = 0; i < 200; ++i)
+      view.ConsoleLineAppended("line " + std::to_string(i));
+    view.TitleChanged("ORV Chat Server (\xCF\xF0)");
+    view.TextsLoaded(texts);
+    UserRow row;
+    row.mac = "AA";
+    view.UserRowsReplaced({row, row});
+    view.TooltipChanged(tooltip);
+  });
+  engineThread.join();
+  // Nothing is touched before the window's thread runs its queue.
+  EXPECT_TRUE(console->toPlainText().isEmpty());
+  EXPECT_EQ(list->topLevelItemCount(), 0);
+
+  QTest::qWait(0);
+  QCoreApplication::processEvents();
+  const QStringList lines = console->toPlainText().split('\n');
+  ASSERT_EQ(lines.size(), 202);
+  EXPECT_EQ(lines[0],
+            QString::fromUtf8("[12:00:00] \xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82"));
+  EXPECT_EQ(lines[1], "");
+  EXPECT_EQ(lines[201], "line 199");
+  EXPECT_EQ(console->verticalScrollBar()->value(), console->verticalScrollBar()->maximum());
+  EXPECT_EQ(window.windowTitle(), QString::fromUtf8("ORV Chat Server (\xD0\x9F\xD1\x80)"));
+  EXPECT_EQ(list->headerItem()->text(3), "Peer");
+  EXPECT_EQ(list->topLevelItemCount(), 2);
+  EXPECT_EQ(tray->toolTip(), QString(126, 'a') + QString::fromUtf8("\xD0\xAF"));
+}
+
+// A report still queued when the window goes away is dropped, not delivered to a dead
+// object.
+TEST(QtOperatorView, ReportsForAClosedWindowAreDropped) {
+  FakeEngine engine;
+  auto window = std::make_unique<OperatorWindow>(engine, [] { return false; });
+  QtOperatorView view(*window);
+  view.ConsoleLineAppended("late");
+  view.UserRowsReplaced({UserRow{}});
+  window.reset();
+  QCoreApplication::processEvents();
+  SUCCEED();
+}
+
+}  // namespace
+}  // namespace orv
