@@ -369,6 +369,13 @@ class Client {
     }
   }
 
+  // Reads once, as soon as something arrives within limit.
+  void PumpOnce(milliseconds limit) {
+    if (closedByPeer_) return;
+    pollfd poller{fd_, POLLIN, 0};
+    if (::poll(&poller, 1, static_cast<int>(limit.count())) > 0) ReadOnce();
+  }
+
   // The first packet (since the last Clear) that matches, waiting at most limit for it.
   std::optional<Packet> WaitFor(const std::function<bool(const Packet&)>& match,
                                 milliseconds limit = milliseconds(3000)) {
@@ -378,7 +385,7 @@ class Client {
         if (match(packet)) return packet;
       }
       if (closedByPeer_ || Clock::now() >= deadline) return std::nullopt;
-      Pump(milliseconds(20));
+      PumpOnce(milliseconds(20));
     }
   }
   std::optional<Packet> WaitForType(int type, milliseconds limit = milliseconds(3000)) {
