@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -80,9 +79,7 @@ class UserTable {
     }
   };
 
-  // A deque rather than a vector: each record is allocated on its own, so a table of
-  // thousands does not carry the spare half of a doubled array.
-  std::deque<UserRecord> records_;
+  std::vector<UserRecord> records_;
   // MAC -> index, so that the per-packet lookups do not scan the table.
   std::unordered_map<std::string, std::size_t, TextHash, std::equal_to<>> index_;
 };
