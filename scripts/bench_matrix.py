@@ -19,8 +19,12 @@ The server runs as `orvchatserver --headless -C DIR`, DIR being a copy of the re
 workdir/ whose settings are patched to listen on 127.0.0.1 at a free port. Every JSON line
 the generator prints is also appended to --out.
 
+With --pin the target runs on the first CPU and the generator on the second, so that the
+scheduler never puts both on one core for a while (on a machine of two cores that is the
+largest source of noise between runs).
+
 usage: bench_matrix.py BUILD_DIR [--duration S] [--reps N] [--size B] [--threads T]
-                       [--only matrix,memory,login] [--out FILE] [--quick]
+                       [--only matrix,memory,login] [--out FILE] [--quick] [--pin]
 """
 
 import argparse
@@ -86,6 +90,13 @@ def stop(process):
         process.wait()
 
 
+def pinned_to(cpu):
+    """A preexec_fn that keeps the child on one CPU, or None when not pinning."""
+    if cpu is None:
+        return None
+    return lambda: os.sched_setaffinity(0, {cpu})
+
+
 def patched_settings(text, port):
     """Blocks at the top of the file win: the first complete block of a key is its value."""
     head = f"<ServerIP>\n127.0.0.1\n</ServerIP>\n<ServerPort>\n{port}\n</ServerPort>\n"
@@ -95,8 +106,9 @@ def patched_settings(text, port):
 class Target:
     """A relay under test: our server or the lean relay, started and stopped by PID."""
 
-    def __init__(self, label, build, scratch):
+    def __init__(self, label, build, scratch, cpu=None):
         self.label = label
+        self.cpu = cpu
         self.build = build
         self.scratch = scratch
         self.process = None
@@ -122,7 +134,7 @@ class Target:
             command = [str(self.build / "tools" / "orvchat-lean-relay"), str(self.port), "127.0.0.1"]
             self.log = open(pathlib.Path(self.scratch) / "relay.log", "ab")
         self.process = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=self.log,
-                                        stderr=subprocess.STDOUT)
+                                        stderr=subprocess.STDOUT, preexec_fn=pinned_to(self.cpu))
         if not wait_listening(self.port, self.process):
             code = self.process.poll()
             stop(self.process)
@@ -154,7 +166,8 @@ class Runner:
                    "--threads", str(self.args.threads)] + extra
         if target.settings:
             command += ["--settings", str(target.settings)]
-        result = subprocess.run(command, capture_output=True, text=True)
+        result = subprocess.run(command, capture_output=True, text=True,
+                                preexec_fn=pinned_to(self.args.pin_generator))
         line = result.stdout.strip().splitlines()[-1] if result.stdout.strip() else ""
         record = json.loads(line) if line.startswith("{") else None
         if result.stderr.strip():
@@ -173,7 +186,8 @@ class Runner:
 
     def matrix(self, scratch):
         args = self.args
-        targets = [Target("server", self.build, scratch), Target("relay", self.build, scratch)]
+        targets = [Target(label, self.build, scratch, self.args.pin_target)
+                   for label in ("server", "relay")]
         results = {}
         try:
             for target in targets:
@@ -207,7 +221,7 @@ class Runner:
     def memory(self, scratch):
         figures = {}
         for clients in (1000, 5000):
-            target = Target("server", self.build, scratch)
+            target = Target("server", self.build, scratch, self.args.pin_target)
             target.start()
             try:
                 time.sleep(0.5)
@@ -218,7 +232,8 @@ class Runner:
             if record and record.get("server_rss_kb"):
                 figures[clients] = record
                 print(f"  {clients} clients: server RSS {record['server_rss_kb']} kB "
-                      f"(before {record['server_rss_before_kb']} kB, logins took "
+                      f"(before {record['server_rss_before_kb']} kB, peak during the logins "
+                      f"{record['server_peak_rss_kb']} kB, logins took "
                       f"{record['all_lists_complete_s']:.1f} s)", flush=True)
         print()
         print("Memory per client (server RSS with announced clients, fresh server each)")
@@ -235,7 +250,7 @@ class Runner:
         rows = []
         for clients in (500, 2000):
             for label in ("server", "relay"):
-                target = Target(label, self.build, scratch)
+                target = Target(label, self.build, scratch, self.args.pin_target)
                 target.start()
                 try:
                     time.sleep(0.3)
@@ -250,7 +265,8 @@ class Runner:
         print()
         print("Login storm (all clients connect and announce at once)")
         print(f"  {'clients':>7} {'target':<7} {'all lists complete s':>21} {'all answered s':>15}"
-              f" {'median s':>9} {'server CPU s':>13} {'server RSS kB':>14} {'list packets':>13}")
+              f" {'median s':>9} {'server CPU s':>13} {'server RSS kB':>14} {'peak RSS kB':>12}"
+              f" {'list packets':>13}")
         for clients, label, record in rows:
             if not record:
                 print(f"  {clients:>7} {label:<7} (no result)")
@@ -258,7 +274,7 @@ class Runner:
             print(f"  {clients:>7} {label:<7} {record['all_lists_complete_s']:>21.3f} "
                   f"{record['all_answered_s']:>15.3f} {record['median_list_complete_s']:>9.3f} "
                   f"{record.get('server_cpu_s') or 0:>13.2f} {record.get('server_rss_kb') or 0:>14} "
-                  f"{record['list_packets']:>13}")
+                  f"{record.get('server_peak_rss_kb') or 0:>12} {record['list_packets']:>13}")
 
 
 def median(records, key):
@@ -304,7 +320,8 @@ def print_matrix(results):
                   f"{ratio(cpu_s, cpu_b):>6} | {fmt(p99_s, 2):>8} {fmt(p99_b, 2):>8} "
                   f"{ratio(p99_s, p99_b):>6} | {cores:>11.2f}{mark}")
     print("  bench cores near 1.0 per generator thread mean the generator, not the target, "
-          "may be the limit.")
+          "may be the limit;")
+    print("  on a machine of two cores the target and a one-thread generator then each hold one.")
 
 
 def main():
@@ -319,7 +336,16 @@ def main():
                         help="comma-separated parts to run: matrix, memory, login")
     parser.add_argument("--out", help="append every JSON result line to this file")
     parser.add_argument("--quick", action="store_true", help="5-second runs, one repetition")
+    parser.add_argument("--pin", action="store_true",
+                        help="target on the first CPU, generator on the second (Linux)")
     args = parser.parse_args()
+    args.pin_target = args.pin_generator = None
+    if args.pin:
+        cpus = sorted(os.sched_getaffinity(0))
+        if len(cpus) < 2:
+            print("bench_matrix: --pin needs two CPUs", file=sys.stderr)
+            return 1
+        args.pin_target, args.pin_generator = cpus[0], cpus[1]
     if args.quick:
         args.duration, args.reps = 5.0, 1
     build = pathlib.Path(args.build)
@@ -336,7 +362,9 @@ def main():
         return 1
     limit = raise_file_limit()
     print(f"open-file limit {limit}; runs of {args.duration:g} s, {args.reps} repetition(s), "
-          f"{args.size}-byte packets, {args.threads} generator thread(s)")
+          f"{args.size}-byte packets, {args.threads} generator thread(s)"
+          + (f", target on CPU {args.pin_target}, generator on CPU {args.pin_generator}"
+             if args.pin else ""))
     runner = Runner(args)
     scratch = tempfile.mkdtemp(prefix="orvchat-matrix-")
     try:

@@ -30,18 +30,17 @@ class HeadlessView final : public OperatorView {
   void ConsoleLineAppended(const std::string& line) override;
   // A terminal keeps what it has shown.
   void ConsoleCleared() override {}
-  void UserRowsReplaced(const std::vector<UserRow>& rows) override { rows_ = rows; }
+  // The list is shown only when the operator asks (/users reads the engine's rows then),
+  // so no snapshot is wanted: one at every refresh would cost more than it serves.
+  void UserRowsReplaced(const std::vector<UserRow>&) override {}
+  bool WantsUserRows() const override { return false; }
   void TooltipChanged(const std::string&) override {}
   void TitleChanged(const std::string&) override {}
   void TextsLoaded(const ViewTexts&) override {}
   void CommandRefused(const std::string& reason) override;
 
-  // The latest user rows the engine showed (engine thread only).
-  const std::vector<UserRow>& Rows() const { return rows_; }
-
  private:
   std::FILE* out_;
-  std::vector<UserRow> rows_;
 };
 
 }  // namespace orv

@@ -55,6 +55,7 @@ int RunHeadless(const orv::AppOptions& options, const orv::WireCodec& codec) {
   engineOptions.codec = codec;
   engineOptions.writeLimitBytes = options.writeLimitBytes;
   engineOptions.view = &view;
+  engineOptions.releaseFreeMemory = orv::ReleaseFreeHeapMemory;
   orv::EngineHost host(engineOptions);
 
   ExitRequest exitRequest;

@@ -10,6 +10,10 @@
 #include <csignal>
 #endif
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 namespace orv {
 
 #if defined(_WIN32)
@@ -55,5 +59,15 @@ StdinRead ReadStdinChunk(std::string& out, std::chrono::milliseconds timeout) {
 }
 
 #endif
+
+void ReleaseFreeHeapMemory() {
+#if defined(__GLIBC__)
+  // glibc gives back only the top of its heap by itself; what a burst freed below
+  // long-lived allocations stays resident until trimmed. A few megabytes are not worth
+  // the system calls.
+  if (mallinfo2().fordblks < (std::size_t{4} << 20)) return;
+  malloc_trim(0);
+#endif
+}
 
 }  // namespace orv

@@ -18,4 +18,8 @@ StdinRead ReadStdinChunk(std::string& out, std::chrono::milliseconds timeout);
 // false where ReadStdinChunk can only block (its thread cannot be joined at exit).
 bool StdinReadTimesOut();
 
+// Hands heap memory that the allocator keeps free after a burst (a login storm) back to
+// the system, where the allocator would otherwise hold it (glibc); elsewhere nothing.
+void ReleaseFreeHeapMemory();
+
 }  // namespace orv

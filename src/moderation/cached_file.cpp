@@ -19,16 +19,20 @@ void CachedFile::Invalidate() {
 
 const std::string* CachedFile::Content() {
   // A missing file (or a folder in its place) is one state of its own, marked by a time
-  // no real file carries.
+  // no real file carries. This runs for every packet: one look at the file (two when it
+  // exists); file_size fails for anything but a regular file (a folder, a device), which
+  // then counts as missing.
   std::error_code ec;
   std::uintmax_t size = 0;
-  std::filesystem::file_time_type mtime = std::filesystem::file_time_type::min();
-  const bool regular = std::filesystem::is_regular_file(path_, ec) && !ec;
+  std::filesystem::file_time_type mtime = std::filesystem::last_write_time(path_, ec);
+  bool regular = !ec;
   if (regular) {
     size = std::filesystem::file_size(path_, ec);
-    if (ec) size = 0;
-    mtime = std::filesystem::last_write_time(path_, ec);
-    if (ec) mtime = {};
+    regular = !ec;
+  }
+  if (!regular) {
+    size = 0;
+    mtime = std::filesystem::file_time_type::min();
   }
   // An unchanged state keeps its answer, an unreadable file included, so that readers
   // do not rebuild what they derived from it.

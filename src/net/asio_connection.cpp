@@ -4,8 +4,8 @@
 #include <array>
 #include <asio/error.hpp>
 #include <asio/post.hpp>
-#include <asio/read.hpp>
-#include <asio/write.hpp>
+#include <cstdint>
+#include <span>
 #include <string_view>
 #include <utility>
 
@@ -13,53 +13,86 @@
 
 namespace orv {
 
+namespace {
+
+// A queue that grew past this while draining a burst (a long user list, a storm of
+// refreshes) gives its memory back once it is empty again. Smaller queues are kept while
+// the connection is busy and freed when it is idle (ReleaseIdleMemory).
+constexpr std::size_t kKeptQueueCapacity = 64;
+
+// Queued bytes from which Send writes at once rather than at the end of the turn.
+constexpr std::size_t kEagerFlushBytes = 16 * 1024;
+
+// Size of the blocks that collect a connection's own packets while it cannot take them.
+// Blocks of this size come straight from the system and go straight back to it.
+constexpr std::size_t kOwnBlockBytes = 128 * 1024;
+
+bool WouldBlock(const std::error_code& error) {
+  return error == asio::error::would_block || error == asio::error::try_again ||
+         error == asio::error::interrupted;
+}
+
+}  // namespace
+
 AsioConnection::AsioConnection(asio::ip::tcp::socket socket, std::int32_t key,
                                std::string peerAddress, ConnectionEvents& events,
                                std::size_t writeLimitBytes,
                                std::shared_ptr<ConnectionRegistry> registry)
     : socket_(std::move(socket)),
-      holdTimer_(socket_.get_executor()),
-      closeDeadline_(socket_.get_executor()),
       key_(key),
       peerAddress_(std::move(peerAddress)),
       events_(events),
       writeLimit_(writeLimitBytes),
-      registry_(std::move(registry)),
-      readBuffer_(kReadBufferSize) {}
+      registry_(std::move(registry)) {
+  // Reads and writes are tried directly and never block the loop; only waiting for
+  // readiness goes through the reactor.
+  std::error_code ignored;
+  socket_.non_blocking(true, ignored);
+}
 
 AsioConnection::~AsioConnection() {
   // Only reached when no operation holds the connection any more.
+  if (dirty_) registry_->Forget(this);
   CloseSocket();
-  if (registry_) registry_->Remove(key_);
+  registry_->Remove(key_);
 }
 
 void AsioConnection::Start() {
   if (started_) return;
   started_ = true;
-  ReadNext();
+  WaitReadable();
 }
 
-void AsioConnection::ReadNext() {
+void AsioConnection::WaitReadable() {
   if (reading_ || readStopped_ || closed_ || socketClosed_) return;
   reading_ = true;
-  socket_.async_read_some(
-      asio::buffer(readBuffer_),
-      [self = shared_from_this()](const std::error_code& error, std::size_t count) {
-        self->OnRead(error, count);
-      });
+  socket_.async_wait(
+      asio::socket_base::wait_read,
+      [self = shared_from_this()](const std::error_code& error) { self->OnReadable(error); });
 }
 
-void AsioConnection::OnRead(const std::error_code& error, std::size_t count) {
+void AsioConnection::OnReadable(const std::error_code& waitError) {
   reading_ = false;
   if (readStopped_ || closed_ || socketClosed_) return;
+  std::error_code error = waitError;
   if (!error) {
-    // One receive is one unit for the engine; it cuts at a zero byte itself.
-    if (count > 0) events_.OnReceived(*this, std::string_view(readBuffer_.data(), count));
-    ReadNext();
-    return;
+    // One receive is one unit for the engine, which cuts at a zero byte itself. The bytes
+    // live in the shared buffer only until OnReceived returns.
+    auto& buffer = registry_->ReceiveBuffer();
+    const std::size_t count = socket_.read_some(asio::buffer(buffer), error);
+    if (!error) {
+      registry_->NoteReceive();
+      if (count > 0) events_.OnReceived(*this, std::string_view(buffer.data(), count));
+      WaitReadable();
+      return;
+    }
+    if (WouldBlock(error)) {
+      WaitReadable();
+      return;
+    }
   }
-  readStopped_ = true;
   if (error == asio::error::operation_aborted) return;
+  readStopped_ = true;
   if (error == asio::error::eof) {
     peerClosedReported_ = true;
     events_.OnPeerClosed(*this);
@@ -75,14 +108,43 @@ void AsioConnection::Send(SharedBytes bytes) {
     Overflow();
     return;
   }
-  queue_.push_back(Item{std::move(bytes), {}});
-  PumpWrites();
+  if (bytes.use_count() == 1) {
+    // Nobody else holds this packet (a direct answer, a user list block): it joins this
+    // connection's own buffer and its allocation goes at once, so a long answer waiting
+    // for a slow reader is a few large blocks rather than thousands of small ones.
+    QueueOwn(*bytes);
+  } else {
+    queue_.push_back(Item{std::move(bytes)});
+  }
+  // A long run of output for one connection (a user list answer) goes to the socket as
+  // it is made instead of piling up in memory until the end of the turn.
+  if (queuedBytes_ >= kEagerFlushBytes && !waitingWrite_ && !holding_) {
+    Flush();
+  } else {
+    RequestFlush();
+  }
+}
+
+void AsioConnection::QueueOwn(const std::string& bytes) {
+  if (!queue_.empty() && queue_.back().own &&
+      queue_.back().bytes->size() + bytes.size() <= kOwnBlockBytes) {
+    // Made here as a non-const string, so adding to it is sound; a write in progress
+    // takes its buffers afresh each time.
+    const_cast<std::string&>(*queue_.back().bytes).append(bytes);
+    return;
+  }
+  auto block = std::make_shared<std::string>();
+  // A block that will fill up is made full size at once, so it does not grow by steps.
+  if (!queue_.empty() && queue_.back().own) block->reserve(kOwnBlockBytes);
+  block->append(bytes);
+  queue_.push_back(Item{std::move(block), 0, true});
 }
 
 void AsioConnection::HoldOutput(std::chrono::milliseconds duration) {
   if (closed_ || overflowed_ || socketClosed_ || duration.count() <= 0) return;
-  queue_.push_back(Item{nullptr, duration});
-  PumpWrites();
+  const auto ms = std::min<std::chrono::milliseconds::rep>(duration.count(), INT32_MAX);
+  queue_.push_back(Item{nullptr, static_cast<std::int32_t>(ms)});
+  RequestFlush();
 }
 
 void AsioConnection::Close() {
@@ -91,69 +153,139 @@ void AsioConnection::Close() {
   readStopped_ = true;
   if (socketClosed_) return;
   // A running hold ends now and later holds are skipped: only the bytes still count.
-  holdTimer_.cancel();
-  std::erase_if(queue_, [](const Item& item) { return !item.bytes; });
-  closeDeadline_.expires_after(kCloseFlushLimit);
-  closeDeadline_.async_wait([self = shared_from_this()](const std::error_code& error) {
+  if (holdTimer_) holdTimer_->cancel();
+  queue_.erase(std::remove_if(queue_.begin() + static_cast<std::ptrdiff_t>(head_), queue_.end(),
+                              [](const Item& item) { return !item.bytes; }),
+               queue_.end());
+  closeDeadline_ = std::make_unique<asio::steady_timer>(socket_.get_executor());
+  closeDeadline_->expires_after(kCloseFlushLimit);
+  closeDeadline_->async_wait([self = shared_from_this()](const std::error_code& error) {
     if (!error) self->CloseSocket();
   });
-  // The writer finishes the close, never inside the caller's own handler.
-  asio::post(socket_.get_executor(), [self = shared_from_this()] { self->PumpWrites(); });
+  // The flush finishes the close, never inside the caller's own handler.
+  RequestFlush();
 }
 
-void AsioConnection::PumpWrites() {
-  if (writing_ || socketClosed_) return;
-  while (!queue_.empty() && !queue_.front().bytes) {
-    const auto hold = queue_.front().hold;
-    queue_.pop_front();
-    if (closed_ || overflowed_) continue;
-    writing_ = true;
-    holdTimer_.expires_after(hold);
-    holdTimer_.async_wait([self = shared_from_this()](const std::error_code&) {
-      self->writing_ = false;
-      self->PumpWrites();
-    });
-    return;
-  }
-  if (queue_.empty()) {
-    if (closed_) FinishClose();
-    return;
-  }
-  // Everything up to the next hold goes out in one gathered write, without copying.
-  gather_.clear();
-  inFlight_.clear();
-  inFlightBytes_ = 0;
-  while (!queue_.empty() && queue_.front().bytes) {
-    SharedBytes& bytes = queue_.front().bytes;
-    gather_.push_back(asio::buffer(*bytes));
-    inFlightBytes_ += bytes->size();
-    inFlight_.push_back(std::move(bytes));
-    queue_.pop_front();
-  }
-  writing_ = true;
-  asio::async_write(socket_, gather_,
-                    [self = shared_from_this()](const std::error_code& error, std::size_t) {
-                      self->OnWritten(error);
-                    });
+void AsioConnection::RequestFlush() {
+  // A running hold or a wait for room writes by itself when it ends.
+  if (dirty_ || waitingWrite_ || holding_ || socketClosed_) return;
+  dirty_ = true;
+  registry_->MarkDirty(this);
 }
 
-void AsioConnection::OnWritten(const std::error_code& error) {
-  writing_ = false;
-  queuedBytes_ -= std::min(queuedBytes_, inFlightBytes_);
-  inFlightBytes_ = 0;
-  inFlight_.clear();
-  gather_.clear();
-  if (socketClosed_) return;
-  if (error && !overflowed_) {
-    OnWriteFailed();
-    return;
+void AsioConnection::FlushListed() {
+  dirty_ = false;
+  Flush();
+}
+
+void AsioConnection::Flush() {
+  if (waitingWrite_ || holding_ || socketClosed_) return;
+  auto& gather = registry_->GatherList();
+  for (;;) {
+    while (!QueueEmpty() && !queue_[head_].bytes) {
+      const std::chrono::milliseconds hold(queue_[head_].holdMs);
+      ++head_;
+      if (closed_ || overflowed_) continue;
+      StartHold(hold);
+      return;
+    }
+    if (QueueEmpty()) {
+      queue_.clear();
+      head_ = 0;
+      offset_ = 0;
+      if (queue_.capacity() > kKeptQueueCapacity) std::vector<Item>().swap(queue_);
+      if (closed_) FinishClose();
+      return;
+    }
+    // Everything up to the next hold goes out in one gathered write, without copying.
+    std::size_t count = 0;
+    std::size_t total = 0;
+    for (std::size_t i = head_; i < queue_.size() && count < gather.size() && queue_[i].bytes;
+         ++i) {
+      const std::string& bytes = *queue_[i].bytes;
+      const std::size_t skip = count == 0 ? offset_ : 0;
+      gather[count++] = asio::const_buffer(bytes.data() + skip, bytes.size() - skip);
+      total += bytes.size() - skip;
+    }
+    std::error_code error;
+    const std::size_t written =
+        socket_.write_some(std::span<const asio::const_buffer>(gather.data(), count), error);
+    if (error && !WouldBlock(error)) {
+      OnWriteFailed();
+      return;
+    }
+    Consume(written);
+    if (error || written < total) {
+      // The socket is full: the rest waits for room.
+      WaitWritable();
+      return;
+    }
   }
-  PumpWrites();
+}
+
+void AsioConnection::ReleaseIdleMemory() {
+  if (!QueueEmpty() || queue_.capacity() == 0) return;
+  std::vector<Item>().swap(queue_);
+  head_ = 0;
+  offset_ = 0;
+}
+
+void AsioConnection::Consume(std::size_t n) {
+  registry_->AddBytesWritten(n);
+  queuedBytes_ -= std::min(queuedBytes_, n);
+  while (n > 0 && !QueueEmpty()) {
+    Item& item = queue_[head_];
+    const std::size_t rest = item.bytes->size() - offset_;
+    if (n < rest) {
+      offset_ += n;
+      return;
+    }
+    n -= rest;
+    offset_ = 0;
+    item.bytes.reset();
+    item.own = false;
+    ++head_;
+  }
+  // A reader that keeps the queue from draining must not make it grow at the front.
+  if (head_ >= kKeptQueueCapacity && head_ * 2 >= queue_.size()) {
+    queue_.erase(queue_.begin(), queue_.begin() + static_cast<std::ptrdiff_t>(head_));
+    head_ = 0;
+  }
+}
+
+void AsioConnection::StartHold(std::chrono::milliseconds duration) {
+  holding_ = true;
+  if (!holdTimer_) holdTimer_ = std::make_unique<asio::steady_timer>(socket_.get_executor());
+  holdTimer_->expires_after(duration);
+  // Cancelled (by Close or an overflow) or run out: either way the queue moves on.
+  holdTimer_->async_wait([self = shared_from_this()](const std::error_code&) {
+    self->holding_ = false;
+    // Most connections hold once, after the welcome: the timer is not kept for ever. Its
+    // wait has completed, so it may go while its handler runs.
+    self->holdTimer_.reset();
+    self->Flush();
+  });
+}
+
+void AsioConnection::WaitWritable() {
+  waitingWrite_ = true;
+  socket_.async_wait(asio::socket_base::wait_write,
+                     [self = shared_from_this()](const std::error_code&) {
+                       // A failed wait shows itself in the next write.
+                       self->waitingWrite_ = false;
+                       self->Flush();
+                     });
+}
+
+void AsioConnection::ClearQueue() {
+  std::vector<Item>().swap(queue_);
+  head_ = 0;
+  offset_ = 0;
+  queuedBytes_ = 0;
 }
 
 void AsioConnection::OnWriteFailed() {
-  queue_.clear();
-  queuedBytes_ = 0;
+  ClearQueue();
   readStopped_ = true;
   // The peer is gone; the engine hears it once, like an orderly close, so that the user
   // record goes away with the connection.
@@ -165,12 +297,11 @@ void AsioConnection::OnWriteFailed() {
 void AsioConnection::Overflow() {
   overflowed_ = true;
   readStopped_ = true;
-  queue_.clear();
-  queuedBytes_ = inFlightBytes_;
-  // Abort the write that is stuck on this reader, and the read with it.
+  ClearQueue();
+  // Stop waiting on this reader, for room and for input alike.
   std::error_code ignored;
   socket_.cancel(ignored);
-  holdTimer_.cancel();
+  if (holdTimer_) holdTimer_->cancel();
   PostEndEvent(true);
 }
 
@@ -190,9 +321,9 @@ void AsioConnection::FinishClose() {
   std::error_code ignored;
   socket_.shutdown(asio::ip::tcp::socket::shutdown_send, ignored);
   // Unread input makes the close a reset, which may cost the peer our last packet; take
-  // what is already there (without waiting) before closing.
-  socket_.non_blocking(true, ignored);
-  std::array<char, 4096> scrap;
+  // what is already there (without waiting) before closing. Nobody else is reading into
+  // the shared buffer now: this runs from a flush or a wait, not inside a receive.
+  auto& scrap = registry_->ReceiveBuffer();
   for (int round = 0; round < 16; ++round) {
     std::error_code error;
     const std::size_t count = socket_.read_some(asio::buffer(scrap), error);
@@ -207,10 +338,10 @@ void AsioConnection::CloseSocket() {
   std::error_code ignored;
   socket_.shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
   socket_.close(ignored);
-  holdTimer_.cancel();
-  closeDeadline_.cancel();
-  queue_.clear();
-  if (registry_) registry_->SocketClosed();
+  if (holdTimer_) holdTimer_->cancel();
+  if (closeDeadline_) closeDeadline_->cancel();
+  ClearQueue();
+  registry_->SocketClosed();
 }
 
 }  // namespace orv

@@ -1,5 +1,6 @@
-// One accepted TCP connection on Asio: a read loop that hands every receive to the engine,
-// and an ordered, bounded write queue of shared buffers with hold markers between them.
+// One accepted TCP connection on Asio: waits for input and hands every receive to the
+// engine, and keeps an ordered, bounded write queue of shared buffers with hold markers
+// between them, written with gathered non-blocking writes.
 #pragma once
 
 #include <asio/ip/tcp.hpp>
@@ -7,7 +8,6 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -26,6 +26,7 @@ class AsioConnection final : public Connection,
   static constexpr std::chrono::milliseconds kCloseFlushLimit{2000};
   static constexpr std::size_t kReadBufferSize = 4096;
 
+  // registry must not be null: it holds the receive buffer and runs the flushes.
   AsioConnection(asio::ip::tcp::socket socket, std::int32_t key, std::string peerAddress,
                  ConnectionEvents& events, std::size_t writeLimitBytes,
                  std::shared_ptr<ConnectionRegistry> registry);
@@ -33,7 +34,7 @@ class AsioConnection final : public Connection,
   AsioConnection(const AsioConnection&) = delete;
   AsioConnection& operator=(const AsioConnection&) = delete;
 
-  // Starts the read loop (after the engine has heard of the connection).
+  // Starts reading (after the engine has heard of the connection).
   void Start();
 
   std::int32_t Key() const override { return key_; }
@@ -42,21 +43,39 @@ class AsioConnection final : public Connection,
   void HoldOutput(std::chrono::milliseconds duration) override;
   void Close() override;
 
-  // Bytes queued (or being written) and not yet confirmed written.
+  // Bytes queued and not yet written.
   std::size_t QueuedBytes() const { return queuedBytes_; }
   bool IsSocketOpen() const { return !socketClosed_; }
 
+  // The registry's flush: the connection is off its list, and writes what is queued.
+  void FlushListed();
+  // Gives back the write queue's memory when nothing is queued.
+  void ReleaseIdleMemory();
+
  private:
-  // One queue entry: bytes to write, or (bytes null) a pause of hold.
+  // One queue entry: bytes to write, or (bytes null) a pause of holdMs. own marks a
+  // buffer this connection made itself to collect packets sent to it alone.
   struct Item {
     SharedBytes bytes;
-    std::chrono::milliseconds hold{0};
+    std::int32_t holdMs = 0;
+    bool own = false;
   };
 
-  void ReadNext();
-  void OnRead(const std::error_code& error, std::size_t count);
-  void PumpWrites();
-  void OnWritten(const std::error_code& error);
+  void WaitReadable();
+  void OnReadable(const std::error_code& error);
+  // Asks for a flush in this turn of the loop unless a wait will write anyway.
+  void RequestFlush();
+  // Writes what is queued, up to the next hold, until the socket would block (then it
+  // waits for room by itself).
+  void Flush();
+  // Queues a packet that no other connection shares.
+  void QueueOwn(const std::string& bytes);
+  void StartHold(std::chrono::milliseconds duration);
+  void WaitWritable();
+  // Drops n written bytes from the front of the queue.
+  void Consume(std::size_t n);
+  void ClearQueue();
+  bool QueueEmpty() const { return head_ == queue_.size(); }
   void OnWriteFailed();
   void Overflow();
   // Posts OnOverflow or OnPeerClosed; dropped if the engine closes the connection first.
@@ -66,27 +85,30 @@ class AsioConnection final : public Connection,
   void CloseSocket();
 
   asio::ip::tcp::socket socket_;
-  asio::steady_timer holdTimer_;
-  asio::steady_timer closeDeadline_;
+  // Made when first needed: most connections hold once (at the welcome) and close once.
+  std::unique_ptr<asio::steady_timer> holdTimer_;
+  std::unique_ptr<asio::steady_timer> closeDeadline_;
   const std::int32_t key_;
   const std::string peerAddress_;
   ConnectionEvents& events_;
   const std::size_t writeLimit_;
   std::shared_ptr<ConnectionRegistry> registry_;
 
-  std::vector<char> readBuffer_;
-  std::deque<Item> queue_;
-  std::vector<SharedBytes> inFlight_;  // keeps the buffers of the running write alive
-  std::vector<asio::const_buffer> gather_;
-  std::size_t queuedBytes_ = 0;  // queued plus in flight
-  std::size_t inFlightBytes_ = 0;
+  // Written from head_ on; offset_ bytes of the head entry are out already. Emptied (not
+  // freed) when drained, so a steady stream reuses one allocation.
+  std::vector<Item> queue_;
+  std::size_t head_ = 0;
+  std::size_t offset_ = 0;
+  std::size_t queuedBytes_ = 0;
 
   bool started_ = false;
-  bool reading_ = false;      // a read is in flight
-  bool readStopped_ = false;  // no further read, no further receive event
-  bool writing_ = false;      // a write or a hold is in flight
-  bool closed_ = false;       // Close was called: no more events at all
-  bool overflowed_ = false;   // the queue went past the limit; sends are dropped
+  bool reading_ = false;       // waiting for input
+  bool readStopped_ = false;   // no further read, no further receive event
+  bool dirty_ = false;         // on the registry's list for the next flush
+  bool waitingWrite_ = false;  // waiting for room in the socket
+  bool holding_ = false;       // a hold is running
+  bool closed_ = false;        // Close was called: no more events at all
+  bool overflowed_ = false;    // the queue went past the limit; sends are dropped
   bool peerClosedReported_ = false;
   bool socketClosed_ = false;
 };

@@ -19,12 +19,15 @@ bool IsPerConnectionError(const std::error_code& error) {
          error == asio::error::interrupted;
 }
 
+// Connections taken at once after an accept completes, before waiting again.
+constexpr int kAcceptBurst = 64;
+
 }  // namespace
 
 AsioNetwork::AsioNetwork(asio::io_context& io, std::size_t writeLimitBytes)
     : io_(io),
       writeLimit_(writeLimitBytes),
-      registry_(std::make_shared<ConnectionRegistry>()),
+      registry_(std::make_shared<ConnectionRegistry>(io.get_executor())),
       retryTimer_(io),
       alive_(std::make_shared<bool>(true)) {}
 
@@ -102,6 +105,14 @@ std::size_t AsioNetwork::OpenConnections() const {
   return registry_->OpenSockets();
 }
 
+void AsioNetwork::ReleaseIdleMemory() {
+  registry_->ReleaseIdleMemory();
+}
+
+std::uint64_t AsioNetwork::BytesWritten() const {
+  return registry_->BytesWritten();
+}
+
 void AsioNetwork::WhenAllClosed(std::function<void()> done) {
   registry_->WhenAllClosed(std::move(done));
 }
@@ -133,6 +144,27 @@ void AsioNetwork::OnAccept(const std::error_code& error, asio::ip::tcp::socket s
     return;
   }
 
+  Admit(std::move(socket));
+  // Take the rest of a burst of connections now, without a round through the reactor for
+  // each: their welcomes and list refreshes then share the flushes of this turn.
+  for (int more = 0; more < kAcceptBurst && acceptor_; ++more) {
+    asio::ip::tcp::socket next(io_);
+    std::error_code nextError;
+    acceptor_->non_blocking(true, nextError);
+    acceptor_->accept(next, nextError);
+    if (nextError) {
+      if (IsPerConnectionError(nextError) && nextError != asio::error::would_block &&
+          nextError != asio::error::try_again) {
+        continue;
+      }
+      break;
+    }
+    Admit(std::move(next));
+  }
+  AcceptNext();
+}
+
+void AsioNetwork::Admit(asio::ip::tcp::socket socket) {
   std::error_code ignored;
   socket.set_option(asio::ip::tcp::no_delay(true), ignored);
   std::string peer;
@@ -149,7 +181,6 @@ void AsioNetwork::OnAccept(const std::error_code& error, asio::ip::tcp::socket s
   // The engine hears of the connection before its first byte is read.
   events_->OnAccepted(connection);
   connection->Start();
-  AcceptNext();
 }
 
 }  // namespace orv

@@ -38,10 +38,16 @@ class AsioNetwork final : public Network {
   std::size_t OpenConnections() const;
   // Runs done once no connection socket is open any more (at once when none is).
   void WhenAllClosed(std::function<void()> done);
+  // Frees what idle connections keep for writing (the engine calls it now and then).
+  void ReleaseIdleMemory();
+  // Bytes written to all connections so far.
+  std::uint64_t BytesWritten() const;
 
  private:
   void AcceptNext();
   void OnAccept(const std::error_code& error, asio::ip::tcp::socket socket);
+  // Hands one accepted socket to the engine as a connection and starts reading it.
+  void Admit(asio::ip::tcp::socket socket);
 
   asio::io_context& io_;
   const std::size_t writeLimit_;

@@ -4,9 +4,11 @@
 #include <asio/io_context.hpp>
 #include <asio/post.hpp>
 #include <asio/signal_set.hpp>
+#include <asio/steady_timer.hpp>
 #include <atomic>
 #include <chrono>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <exception>
 #include <future>
@@ -29,6 +31,11 @@ namespace {
 // gives up by itself after two seconds; this is the outer bound.
 constexpr auto kDrainLimit = std::chrono::milliseconds(2500);
 
+// How often the engine looks whether memory can be given back after a burst, and how much
+// output in one such period makes a burst.
+constexpr auto kMemoryCheckPeriod = std::chrono::milliseconds(500);
+constexpr std::uint64_t kBurstBytes = std::uint64_t{1} << 20;
+
 // Stands in when the host is given no view.
 class SilentView final : public OperatorView {
  public:
@@ -50,6 +57,7 @@ struct EngineHost::Impl {
   void ArmSignals();
   void Build();
   void TearDown();
+  void ArmMemoryCheck();
 
   EngineOptions options;
   asio::io_context io{1};
@@ -66,6 +74,9 @@ struct EngineHost::Impl {
   std::unique_ptr<AsioScheduler> scheduler;
   std::unique_ptr<AsioNetwork> network;
   std::unique_ptr<ChatServer> server;
+  std::optional<asio::steady_timer> memoryCheck;
+  std::uint64_t writtenAtLastCheck = 0;
+  bool burstSeen = false;
 };
 
 namespace {
@@ -114,9 +125,32 @@ void EngineHost::Impl::Build() {
   env.programVersion = ProgramVersion();
   server = std::make_unique<ChatServer>(std::move(env));
   server->StartServer();
+  memoryCheck.emplace(io);
+  ArmMemoryCheck();
+}
+
+void EngineHost::Impl::ArmMemoryCheck() {
+  memoryCheck->expires_after(kMemoryCheckPeriod);
+  memoryCheck->async_wait([this](const std::error_code& error) {
+    if (error || !network) return;
+    // Memory goes back once a burst of output is over: while it lasts, what it frees is
+    // soon used again, and an idle server does nothing here at all.
+    const std::uint64_t written = network->BytesWritten();
+    const std::uint64_t lately = written - writtenAtLastCheck;
+    writtenAtLastCheck = written;
+    if (lately >= kBurstBytes) {
+      burstSeen = true;
+    } else if (burstSeen) {
+      burstSeen = false;
+      network->ReleaseIdleMemory();
+      if (options.releaseFreeMemory) options.releaseFreeMemory();
+    }
+    ArmMemoryCheck();
+  });
 }
 
 void EngineHost::Impl::TearDown() {
+  memoryCheck.reset();
   // The server goes first: it refers to the scheduler, the network and the clock.
   server.reset();
   scheduler.reset();

@@ -19,6 +19,10 @@ struct EngineOptions {
   WireCodec codec = WireCodec::BuiltIn();
   std::size_t writeLimitBytes = std::size_t{1} << 20;  // per-connection write queue bound
   OperatorView* view = nullptr;  // called on the engine thread; must outlive the host
+  // Called on the engine thread about once a second while much output goes out (a login
+  // storm, long user lists): the front-end passes a function that hands memory the
+  // allocator keeps after such a burst back to the system. Empty: nothing is done.
+  std::function<void()> releaseFreeMemory;
 };
 
 class EngineHost {

@@ -183,11 +183,14 @@ void ChatServer::RefreshUserList() {
   Trace("::: list proccess");
   env_.view->TooltipChanged(TooltipText());
   ++refreshDepth_;
+  // A view without a list of its own gets no snapshot: in a login storm this runs at
+  // every accept, over every user.
+  const bool wantRows = env_.view->WantsUserRows();
   std::vector<UserRow> rows;
-  rows.reserve(static_cast<std::size_t>(users_.GetCount()));
-  std::string field;
+  if (wantRows) rows.reserve(static_cast<std::size_t>(users_.GetCount()));
   for (int i = 0; i < users_.GetCount(); ++i) {
-    if (!users_.GetDisplayField(i, 1, field)) {
+    const UserRecord& record = *users_.At(i);
+    if (record.mac.empty()) {
       // A record without a MAC cannot be shown: close its connection. CloseConnection
       // rebuilds the view from the shortened table itself, so this pass ends here.
       const int before = users_.GetCount();
@@ -198,18 +201,17 @@ void ChatServer::RefreshUserList() {
       }
       continue;
     }
-    UserRow row = MakeRow(i);
     if (settings_.DebugLog) {
-      Trace("::: list proccess (1) " + row.mac);
-      if (!row.name.empty()) Trace("::: list proccess (2) " + row.name);
-      if (!row.reportedIp.empty()) Trace("::: list proccess (3) " + row.reportedIp);
-      if (!row.peerAddress.empty()) Trace("::: list proccess (4) " + row.peerAddress);
-      Trace("::: list proccess (5) " + std::to_string(row.blockState));
+      Trace("::: list proccess (1) " + record.mac);
+      if (!record.name.empty()) Trace("::: list proccess (2) " + record.name);
+      if (!record.reportedIp.empty()) Trace("::: list proccess (3) " + record.reportedIp);
+      if (!record.peerAddress.empty()) Trace("::: list proccess (4) " + record.peerAddress);
+      Trace("::: list proccess (5) " + std::to_string(record.blockState));
     }
-    rows.push_back(std::move(row));
+    if (wantRows) rows.push_back(MakeRow(i));
   }
   --refreshDepth_;
-  env_.view->UserRowsReplaced(rows);
+  if (wantRows) env_.view->UserRowsReplaced(rows);
   SendAfsValues();
   Trace("::: list proccess OK");
 }
@@ -221,13 +223,14 @@ void ChatServer::SendAfsValues() {
   std::int32_t lastValue = 0;
   SharedBytes lastPacket;
   for (int i = 0; i < n; ++i) {
-    std::int32_t value = users_.GetAfsAt(i);
-    if (value < 0) value = settings_.FloodStopper;
+    // Sending never touches the table, so the record can be read in place.
+    const UserRecord& record = *users_.At(i);
+    const std::int32_t value = record.afs < 0 ? settings_.FloodStopper : record.afs;
     if (!lastPacket || value != lastValue) {
       lastPacket = EncodePacket(std::to_string(value), 45, "0.0");
       lastValue = value;
     }
-    if (auto socket = users_.GetSocketAt(i)) socket->Send(lastPacket);
+    if (record.socket) record.socket->Send(lastPacket);
   }
   Trace("::: AFS proccess OK");
 }

@@ -64,7 +64,8 @@ bool ChatServer::Dispatch(std::string_view received, const std::string& connecti
     const std::string_view rest = ExtractField(msg, kFieldSeparator, Side::kAfter);
     const std::int32_t code = ParseLeadingNumber(ExtractField(rest, ":", Side::kBefore));
     const std::string_view text = ExtractField(rest, ":", Side::kAfter);
-    const std::int32_t afs = afsList_.ReadAfsValue(std::string(header.mac), settings_.FloodStopper);
+    macScratch_.assign(header.mac);
+    const std::int32_t afs = afsList_.ReadAfsValue(macScratch_, settings_.FloodStopper);
     users_.AddOrUpdate(header.mac, header.ip, header.name, connectionKey, connection, header.avatar,
                        text, code, afs);
   } else {
@@ -113,9 +114,13 @@ bool ChatServer::Dispatch(std::string_view received, const std::string& connecti
 bool ChatServer::RefuseBlocked(const PacketHeader& header,
                                const std::shared_ptr<Connection>& connection) {
   if (users_.FindBlockState(header.mac) == 0) {
-    const std::string ip(header.ip);
-    const std::string name(header.name);
-    const std::string mac(header.mac);
+    // Reused buffers: this runs for every packet.
+    std::string& ip = ipScratch_;
+    std::string& name = nameScratch_;
+    std::string& mac = macScratch_;
+    ip.assign(header.ip);
+    name.assign(header.name);
+    mac.assign(header.mac);
     const int listed = blockList_.CheckBlockList(ip, name, mac);
     if (listed == 0) return false;
     users_.SetBlockState(mac, listed);

@@ -32,6 +32,9 @@ struct ViewTexts {
 class OperatorView : public ConsoleSink {
  public:
   virtual void UserRowsReplaced(const std::vector<UserRow>& rows) = 0;
+  // false for a view that keeps no list of its own and asks the engine for the rows when it
+  // shows them: the engine then builds no snapshot at every refresh.
+  virtual bool WantsUserRows() const { return true; }
   virtual void TooltipChanged(const std::string& text) = 0;
   virtual void TitleChanged(const std::string& title) = 0;
   virtual void TextsLoaded(const ViewTexts& texts) = 0;

@@ -1,5 +1,6 @@
 #include "users/user_table.h"
 
+#include <charconv>
 #include <string>
 
 namespace orv {
@@ -135,14 +136,21 @@ void UserTable::BuildListBlock(int& position, std::string& block) const {
   int budget = 5;
   int i = position < 0 ? 0 : position;
   const int end = GetCount();
-  std::string name, mac, ip;
+  // Appended piece by piece: a list answer for thousands of users is built often, and
+  // temporaries per field would cost an allocation each.
+  char code[16];
   for (; i < end && budget > 0; ++i) {
-    if (!GetDisplayField(i, 0, name) || !GetDisplayField(i, 1, mac) || !GetDisplayField(i, 2, ip)) {
-      continue;
-    }
-    block += "[IUL]|U1|" + name + "|/U1||U2|" + mac + "|/U2||U3|" + ip + "|/U3||U4|" +
-             FormatLastTextAt(i) + "|/U4||U5|" + FormatAvatarAt(i) + "|/U5||U6|" +
-             FormatLastCodeAt(i) + "|/U6||U7|" + FormatStateFlagAt(i) + "|/U7|[/IUL]";
+    const UserRecord& r = records_[static_cast<std::size_t>(i)];
+    if (r.name.empty() || r.mac.empty() || r.reportedIp.empty()) continue;
+    const auto codeEnd = std::to_chars(code, code + sizeof code, r.lastCode).ptr;
+    block.append("[IUL]|U1|").append(r.name);
+    block.append("|/U1||U2|").append(r.mac);
+    block.append("|/U2||U3|").append(r.reportedIp);
+    block.append("|/U3||U4|").append(r.lastText.empty() ? std::string_view("n/a") : r.lastText);
+    block.append("|/U4||U5|").append(r.avatar.empty() ? std::string_view("none") : r.avatar);
+    block.append("|/U5||U6|").append(code, static_cast<std::size_t>(codeEnd - code));
+    block.append("|/U6||U7|").append(r.stateFlag ? "1" : "0");
+    block.append("|/U7|[/IUL]");
     --budget;
   }
   position = i == end ? -1 : i;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -79,7 +80,9 @@ class UserTable {
     }
   };
 
-  std::vector<UserRecord> records_;
+  // A deque rather than a vector: each record is allocated on its own, so a table of
+  // thousands does not carry the spare half of a doubled array.
+  std::deque<UserRecord> records_;
   // MAC -> index, so that the per-packet lookups do not scan the table.
   std::unordered_map<std::string, std::size_t, TextHash, std::equal_to<>> index_;
 };

@@ -41,7 +41,6 @@ TEST(RobustnessTest, ASlowConsumerIsDroppedWhileTheOthersKeepChatting) {
     bob.Pump(milliseconds(2));
     if (i % 20 == 0) dropped = server.process->WaitForLine("does not read", milliseconds(1));
   }
-  std::fprintf(stderr, "DBG sent=%d\n", sent);
   ASSERT_TRUE(dropped) << server.process->Transcript();
 
   // Everybody else got every packet, in order.

@@ -5,6 +5,7 @@
 #include <asio/socket_base.hpp>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "net_test_support.h"
 
@@ -182,6 +183,110 @@ TEST(AsioConnectionTest, WriteToAVanishedPeerIsReportedAsOnePeerClose) {
       server.io, [] { return false; }, milliseconds(50));
   EXPECT_EQ(server.events.by[connection->Key()].peerClosed, 1);
   EXPECT_EQ(server.network.OpenConnections(), 0u);
+}
+
+}  // namespace
+}  // namespace orv::test
+
+namespace orv::test {
+namespace {
+
+using std::chrono::milliseconds;
+
+TEST(AsioConnectionTest, ReceivesOfManyConnectionsShareOneBufferWithoutMixing) {
+  Loopback server;
+  asio::io_context clientIo;
+  // Everyone writes before the server looks, so that one turn of the loop reads them all
+  // into the same buffer, one after the other.
+  std::vector<asio::ip::tcp::socket> clients;
+  std::vector<std::string> sent;
+  for (int i = 0; i < 6; ++i) {
+    clients.emplace_back(clientIo);
+    clients.back().connect({asio::ip::make_address_v4("127.0.0.1"), server.network.LocalPort()});
+    sent.push_back(std::string(1000 + 500 * i, static_cast<char>('a' + i)) + std::to_string(i));
+    asio::write(clients.back(), asio::buffer(sent.back()));
+  }
+  ASSERT_TRUE(RunUntil(server.io, [&] {
+    if (server.events.accepted.size() < clients.size()) return false;
+    for (std::size_t i = 0; i < clients.size(); ++i) {
+      if (server.events.Received(*server.events.accepted[i]).size() < sent[i].size()) return false;
+    }
+    return true;
+  }));
+  for (std::size_t i = 0; i < clients.size(); ++i)
+    EXPECT_EQ(server.events.Received(*server.events.accepted[i]), sent[i]) << i;
+}
+
+TEST(AsioConnectionTest, SharedAndOwnBuffersKeepTheirOrderThroughPartialWrites) {
+  Loopback server(std::size_t{16} << 20);
+  asio::io_context clientIo;
+  // A small receive window keeps the kernel from taking everything at once.
+  asio::ip::tcp::socket client(clientIo);
+  client.open(asio::ip::tcp::v4());
+  client.set_option(asio::socket_base::receive_buffer_size(4096));
+  client.connect({asio::ip::make_address_v4("127.0.0.1"), server.network.LocalPort()});
+  ASSERT_TRUE(RunUntil(server.io, [&] { return server.events.accepted.size() == 1; }));
+  auto otherClient = server.Connect(clientIo);
+  auto connection = server.events.accepted[0];
+  auto other = server.events.accepted[1];
+  auto* raw = dynamic_cast<AsioConnection*>(connection.get());
+  ASSERT_NE(raw, nullptr);
+
+  // More than the kernel holds for one socket (at most 4 MiB on Linux) while the client
+  // does not read: the socket fills, writes come back short, and the rest waits. Shared buffers
+  // (also queued for another connection) and buffers sent to this connection alone alternate, with
+  // holds between some of them.
+  std::string expected;
+  std::string expectedOther;
+  for (int i = 0; i < 6000; ++i) {
+    std::string piece = std::to_string(i) + ":" + std::string(1 + (i * 37) % 3000, 'a' + i % 26);
+    expected += piece;
+    if (i % 3 == 0) {
+      const auto shared = Bytes(piece);
+      connection->Send(shared);
+      other->Send(shared);
+      expectedOther += piece;
+    } else {
+      connection->Send(Bytes(std::move(piece)));
+    }
+    if (i % 1500 == 0) connection->HoldOutput(milliseconds(1));
+    if (i % 50 == 0) {
+      server.io.restart();
+      server.io.poll();
+    }
+  }
+  server.io.restart();
+  server.io.poll();
+  ASSERT_GT(raw->QueuedBytes(), 0u) << "the socket took everything: no short write to test";
+  EXPECT_LE(raw->QueuedBytes(), expected.size());
+
+  const std::string got = ReadAtLeast(server.io, client, expected.size(), milliseconds(10000));
+  EXPECT_EQ(got.size(), expected.size());
+  EXPECT_TRUE(got == expected);
+  EXPECT_EQ(ReadAtLeast(server.io, otherClient, expectedOther.size()), expectedOther);
+  ASSERT_TRUE(RunUntil(server.io, [&] { return raw->QueuedBytes() == 0; }));
+  EXPECT_GE(server.network.BytesWritten(), expected.size() + expectedOther.size());
+
+  // With the queues given back, sending goes on as before.
+  server.network.ReleaseIdleMemory();
+  connection->Send(Bytes("after"));
+  EXPECT_EQ(ReadAtLeast(server.io, client, 5), "after");
+
+  // A reader that never reads overflows on buffers of its own as well, and only once.
+  Loopback small(64 * 1024);
+  asio::ip::tcp::socket silent(clientIo);
+  silent.open(asio::ip::tcp::v4());
+  silent.set_option(asio::socket_base::receive_buffer_size(4096));
+  silent.connect({asio::ip::make_address_v4("127.0.0.1"), small.network.LocalPort()});
+  ASSERT_TRUE(RunUntil(small.io, [&] { return small.events.accepted.size() == 1; }));
+  auto stuck = small.events.accepted[0];
+  for (int i = 0; i < 4000 && small.events.by[stuck->Key()].overflows == 0; ++i) {
+    stuck->Send(Bytes(std::string(4000, 'z')));
+    small.io.restart();
+    small.io.poll();
+  }
+  EXPECT_EQ(small.events.by[stuck->Key()].overflows, 1);
+  EXPECT_TRUE(RunUntil(small.io, [&] { return small.network.OpenConnections() == 0; }));
 }
 
 }  // namespace

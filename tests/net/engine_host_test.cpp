@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <asio/io_context.hpp>
+#include <asio/ip/tcp.hpp>
+#include <asio/read.hpp>
+#include <asio/write.hpp>
 #include <atomic>
 #include <csignal>
 #include <filesystem>
@@ -9,6 +13,7 @@
 #include <future>
 #include <mutex>
 #include <random>
+#include <thread>
 #include <vector>
 
 #include "server/chat_server.h"
@@ -110,6 +115,52 @@ TEST(EngineHostTest, RunsPostedWorkInOrderOnItsThreadAndStopsOnce) {
     log.append(std::istreambuf_iterator<char>(in), {});
   }
   EXPECT_NE(log.find("host stopped"), std::string::npos) << log;
+}
+
+TEST(EngineHostTest, GivesMemoryBackOnceABurstOfOutputIsOver) {
+  // A port of our own: the engine does not tell which one the system chose.
+  asio::io_context clientIo;
+  asio::ip::tcp::acceptor probe(clientIo, {asio::ip::make_address_v4("127.0.0.1"), 0});
+  const auto port = probe.local_endpoint().port();
+  probe.close();
+  TempFolder folder;
+  std::ofstream(folder.path / "orvchatserver.cfg", std::ios::trunc)
+      << "<ServerIP>\n127.0.0.1\n</ServerIP>\n<ServerPort>\n"
+      << port << "\n</ServerPort>\n";
+  LockedView view;
+  std::atomic<int> releases{0};
+  EngineOptions options;
+  options.workDir = folder.path;
+  options.view = &view;
+  options.releaseFreeMemory = [&] { ++releases; };
+  EngineHost host(options);
+  host.Start();
+
+  // Quiet: nothing to give back.
+  std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+  EXPECT_EQ(releases, 0);
+
+  // Four megabytes relayed back to the one client, then silence.
+  asio::ip::tcp::socket client(clientIo);
+  client.connect({asio::ip::make_address_v4("127.0.0.1"), port});
+  const std::string chunk(64 * 1024, 'x');
+  std::size_t received = 0;
+  std::vector<char> buffer(1 << 16);
+  for (int i = 0; i < 64; ++i) {
+    asio::write(client, asio::buffer(chunk));
+    while (received < chunk.size() * (i + 1) / 2)
+      received += client.read_some(asio::buffer(buffer));
+  }
+  client.non_blocking(true);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (releases == 0 && std::chrono::steady_clock::now() < deadline) {
+    std::error_code error;
+    received += client.read_some(asio::buffer(buffer), error);
+    if (error) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  EXPECT_GE(releases, 1);
+  EXPECT_GE(received, chunk.size() * 32);
+  host.Shutdown();
 }
 
 }  // namespace

@@ -76,6 +76,23 @@ TEST(WireScannerTest, StampsRoundTripAndRefuseOtherBodies) {
         dotMissing, std::string(1, 'x').append(good, 1)}) {
     EXPECT_FALSE(scanner.ReadStamp(Codec().EncodeText(body)).has_value()) << body;
   }
+
+  // The shortcut the generator takes for whole packets finds the same stamp, and nothing in
+  // a packet of another type or without a stamp.
+  const client::Identity who{"127.0.0.1", "BE00AB000007", "b7", "bench.gif"};
+  const Stamp stamp{7, 123456, 1700000000123456789};
+  const std::string body = WireScanner::StampedBody(stamp, 60);
+  const auto found =
+      scanner.FindStamp(Codec().EncodeText(client::BuildClientPacket(who, 5, body, "")));
+  ASSERT_TRUE(found.has_value());
+  EXPECT_EQ(found->sequence, stamp.sequence);
+  EXPECT_EQ(found->sentNs, stamp.sentNs);
+  for (const std::string& packet :
+       {client::BuildClientPacket(who, 6, body, ""), client::BuildClientPacket(who, 15, body, ""),
+        client::BuildClientPacket(who, 5, "hello ~ there", ""),
+        client::BuildClientPacket(who, 5, digitBroken, ""), std::string("~") + body}) {
+    EXPECT_FALSE(scanner.FindStamp(Codec().EncodeText(packet)).has_value()) << packet;
+  }
 }
 
 TEST(LatencyHistogramTest, QuantilesStayWithinTheBucketResolution) {

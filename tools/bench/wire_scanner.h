@@ -47,6 +47,10 @@ class WireScanner {
 
   // The stamp at the start of a substituted chat body, when the body carries one.
   std::optional<Stamp> ReadStamp(std::string_view body) const;
+  // The stamp of a load-generator chat packet (type 5, body starting with the stamp),
+  // found without reading the rest of the header: the first "~" of such a packet opens
+  // its body, right after "||5||". Nothing for any other packet (ReadHeader tells more).
+  std::optional<Stamp> FindStamp(std::string_view packet) const;
 
   // The plain chat body of a stamped packet: stamp, then padding up to padTo bytes in all.
   static std::string StampedBody(const Stamp& stamp, std::size_t padTo);
@@ -60,9 +64,11 @@ class WireScanner {
  private:
   const WireCodec& codec_;
   std::string terminator_;
-  char bar_;    // substituted "|"
-  char tilde_;  // substituted "~"
+  std::string chatTypeField_;  // substituted "||5||"
+  char bar_;                   // substituted "|"
+  char tilde_;                 // substituted "~"
   std::array<unsigned char, 256> decode_{};
+  std::array<unsigned char, 256> digit_{};  // substituted digit -> 0..9, else 0xFF
 };
 
 }  // namespace orv::bench
