@@ -14,6 +14,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -224,6 +225,21 @@ class ServerProcess {
       return ended_;
     });
     return found;
+  }
+
+  // Waits until at least count output lines contain text; whether they did within limit.
+  bool WaitForLines(const std::string& text, std::size_t count,
+                    milliseconds limit = milliseconds(5000)) {
+    std::unique_lock lock(mutex_);
+    bool reached = false;
+    changed_.wait_for(lock, limit, [&] {
+      const auto seen = std::count_if(lines_.begin(), lines_.end(), [&text](const std::string& l) {
+        return l.find(text) != std::string::npos;
+      });
+      reached = static_cast<std::size_t>(seen) >= count;
+      return reached || ended_;
+    });
+    return reached;
   }
 
   std::vector<std::string> Lines() {
