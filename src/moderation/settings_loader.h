@@ -18,8 +18,8 @@ struct SettingsLoadContext {
   LanguageTable& language;
   const LogWriter& log;
   Console& console;
-  std::function<void(const std::string&)> setTitle;              // window title
-  std::function<std::string(const std::string&)> lookupMac;      // LookupMacAddress
+  std::function<void(const std::string&)> setTitle;          // window title
+  std::function<std::string(const std::string&)> lookupMac;  // LookupMacAddress
 };
 
 // Reads every setting in order, loads the language file and prints the report lines.
