@@ -6,6 +6,9 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 bash "$root/scripts/install-deps.sh"
 jobs=$(nproc)
 
+echo "== formatting"
+bash "$root/scripts/check-format.sh"
+
 echo "== build and test (operator window on)"
 cmake -S "$root" -B "$root/build/test" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORV_BUILD_GUI=ON
 cmake --build "$root/build/test" -j "$jobs"
