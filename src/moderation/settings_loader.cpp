@@ -7,6 +7,7 @@
 #include "console/version.h"
 #include "moderation/mac_lookup.h"
 #include "moderation/tagged_file.h"
+#include "protocol/text_fields.h"
 
 namespace orv {
 
@@ -24,17 +25,6 @@ std::string TrimWhiteSpace(const std::string& text) {
   while (last > first && IsWhiteSpace(text[last - 1]))
     --last;
   return text.substr(first, last - first);
-}
-
-// Leading ASCII digits, accumulated as a 32-bit int: a sign or a blank ends the number at
-// once, and a very long digit run wraps around instead of overflowing.
-std::int32_t LeadingNumber(std::string_view text) {
-  std::uint32_t value = 0;
-  for (const char c : text) {
-    if (c < '0' || c > '9') break;
-    value = value * 10u + static_cast<std::uint32_t>(c - '0');
-  }
-  return static_cast<std::int32_t>(value);
 }
 
 // Whether the standard decimal conversion of text (leading white space skipped, one sign
@@ -123,7 +113,7 @@ void LoadSettings(SettingsLoadContext& context) {
   {
     const std::string value = read("ServerPort");
     if (value.size() >= 2) {
-      settings.ServerPort = LeadingNumber(value);
+      settings.ServerPort = ParseLeadingNumber(value);
       print(labelled(10, value));
     }
   }
@@ -141,7 +131,7 @@ void LoadSettings(SettingsLoadContext& context) {
   settings.DebugLog = false;
   {
     const std::string value = read("DebugLog");
-    if (!value.empty() && LeadingNumber(value) >= 1) {
+    if (!value.empty() && ParseLeadingNumber(value) >= 1) {
       settings.DebugLog = true;
       print(labelled(16, language.GetString(0)));
     }
@@ -151,7 +141,7 @@ void LoadSettings(SettingsLoadContext& context) {
   settings.MaxLineMessage = 300;
   {
     const std::string value = read("MaxLineMessage");
-    if (!value.empty()) settings.MaxLineMessage = LeadingNumber(value);
+    if (!value.empty()) settings.MaxLineMessage = ParseLeadingNumber(value);
   }
   print(FormatWithInt(language.GetString(23), settings.MaxLineMessage));
 
@@ -159,7 +149,7 @@ void LoadSettings(SettingsLoadContext& context) {
   settings.FloodStopper = 15;
   {
     const std::string value = read("FloodStopper");
-    if (!value.empty()) settings.FloodStopper = LeadingNumber(value);
+    if (!value.empty()) settings.FloodStopper = ParseLeadingNumber(value);
   }
   if (settings.FloodStopper >= 1) {
     print(labelled(4, FormatWithInt(language.GetString(17), settings.FloodStopper)));
