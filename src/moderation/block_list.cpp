@@ -12,9 +12,10 @@ BlockList::BlockList(const std::filesystem::path& workDir)
 int BlockList::CheckBlockList(const std::string& ip, const std::string& name,
                               const std::string& mac) {
   // Any non-empty value blocks; an unblocked key stays in the file with an empty value.
-  if (profile_.HasNonEmpty(kSection, ip)) return 1;
-  if (profile_.HasNonEmpty(kSection, mac)) return 2;
-  if (profile_.HasNonEmpty(kSection, name)) return 3;
+  const ProfileData& list = profile_.Data();
+  if (list.HasNonEmpty(kSection, ip)) return 1;
+  if (list.HasNonEmpty(kSection, mac)) return 2;
+  if (list.HasNonEmpty(kSection, name)) return 3;
   return 0;
 }
 

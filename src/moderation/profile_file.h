@@ -36,7 +36,6 @@ class ProfileData {
     std::vector<Entry> entries;
   };
   std::vector<Section> sections_;
-  friend class ProfileIndex;
 };
 
 // Reads the file on every call; the empty text when the file, section or key is missing.
@@ -57,13 +56,15 @@ class CachedProfile {
   explicit CachedProfile(std::filesystem::path path);
   std::string Get(std::string_view section, std::string_view key);
   bool HasNonEmpty(std::string_view section, std::string_view key);
+  // The file as it is now on disk, checked once: several lookups on the result cost one
+  // look at the file (valid until the next call).
+  const ProfileData& Data();
   const std::filesystem::path& Path() const { return file_.Path(); }
   // Read the file again at the next lookup (after a write of our own, which may keep the
   // size and land within the same file-time tick).
   void Invalidate();
 
  private:
-  const ProfileData& Data();
   CachedFile file_;
   std::uint64_t seenGeneration_ = ~std::uint64_t{0};
   ProfileData data_;

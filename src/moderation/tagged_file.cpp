@@ -63,8 +63,10 @@ const std::string& TaggedFile::ReadRef(const std::string& key) {
   }
   if (content == nullptr) return readFalse_;
   auto it = values_.find(key);
-  if (it == values_.end()) it = values_.emplace(key, ReadTaggedValueFrom(*content, key)).first;
-  return it->second;
+  if (it != values_.end()) return it->second;
+  std::string value = ReadTaggedValueFrom(*content, key);
+  if (value.empty()) return missing_;
+  return values_.emplace(key, std::move(value)).first->second;
 }
 
 }  // namespace orv

@@ -34,8 +34,11 @@ class TaggedFile {
  private:
   CachedFile file_;
   std::uint64_t seenGeneration_ = ~std::uint64_t{0};
+  // Only keys the file has: keys come from clients, and remembering every miss would let
+  // them grow this without bound.
   std::map<std::string, std::string, std::less<>> values_;
   std::string readFalse_ = kReadFalse;
+  std::string missing_;
 };
 
 }  // namespace orv
