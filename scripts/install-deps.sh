@@ -21,8 +21,16 @@ packages=(
 )
 
 if [ "${ORV_WITH_GUI:-1}" = 0 ]; then
-  packages=("${packages[@]/qt6-base-dev/}")
-  packages=("${packages[@]/qt6-base-dev-tools/}")
+  # Whole names only: a pattern substitution would cut "qt6-base-dev" out of the tools'
+  # name and leave "-tools", which apt takes for an option.
+  kept=()
+  for p in "${packages[@]}"; do
+    case "$p" in
+      qt6-base-dev | qt6-base-dev-tools | libgl-dev) ;;
+      *) kept+=("$p") ;;
+    esac
+  done
+  packages=("${kept[@]}")
 fi
 
 missing=()
