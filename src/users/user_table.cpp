@@ -40,10 +40,19 @@ void UserTable::AddOrUpdate(std::string_view mac, std::string_view reportedIp,
 
 int UserTable::RemoveByConnectionKey(std::string_view key) {
   const auto before = records_.size();
+  std::size_t first = before;
+  for (std::size_t i = 0; i < before; ++i) {
+    if (records_[i].connectionKey != key) continue;
+    if (first == before) first = i;
+    index_.erase(records_[i].mac);
+  }
+  if (first == before) return 0;
   std::erase_if(records_, [&](const UserRecord& r) { return r.connectionKey == key; });
-  const int removed = static_cast<int>(before - records_.size());
-  if (removed > 0) Reindex();
-  return removed;
+  // Only the records behind the first removed one moved; their entries are updated in
+  // place, without making keys again.
+  for (std::size_t i = first; i < records_.size(); ++i)
+    index_.find(records_[i].mac)->second = i;
+  return static_cast<int>(before - records_.size());
 }
 
 std::int32_t UserTable::FindBlockState(std::string_view mac) const {
@@ -169,12 +178,6 @@ const UserRecord* UserTable::Find(std::string_view mac) const {
 UserRecord* UserTable::FindMutable(std::string_view mac) {
   const auto it = index_.find(mac);
   return it == index_.end() ? nullptr : &records_[it->second];
-}
-
-void UserTable::Reindex() {
-  index_.clear();
-  for (std::size_t i = 0; i < records_.size(); ++i)
-    index_.emplace(records_[i].mac, i);
 }
 
 }  // namespace orv

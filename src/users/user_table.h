@@ -70,7 +70,6 @@ class UserTable {
 
  private:
   UserRecord* FindMutable(std::string_view mac);
-  void Reindex();
 
   // Lookups by string_view without building a std::string.
   struct TextHash {
