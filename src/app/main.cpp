@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/engine_setup.h"
 #include "app/headless_console.h"
 #include "app/headless_view.h"
 #include "app/options.h"
@@ -50,13 +51,7 @@ class ExitRequest {
 
 int RunHeadless(const orv::AppOptions& options, const orv::WireCodec& codec) {
   orv::HeadlessView view(stdout);
-  orv::EngineOptions engineOptions;
-  engineOptions.workDir = options.workDir;
-  engineOptions.codec = codec;
-  engineOptions.writeLimitBytes = options.writeLimitBytes;
-  engineOptions.view = &view;
-  engineOptions.releaseFreeMemory = orv::ReleaseFreeHeapMemory;
-  orv::EngineHost host(engineOptions);
+  orv::EngineHost host(orv::MakeEngineOptions(options, codec, &view));
 
   ExitRequest exitRequest;
   host.SetSignalHandler([&exitRequest] { exitRequest.Request(); });

@@ -1,6 +1,7 @@
 #include "gui/qt_operator_view.h"
 
 #include <QMetaObject>
+#include <utility>
 
 #include "gui/operator_window.h"
 
@@ -12,7 +13,8 @@ namespace {
 template <typename Call>
 void PostToWindow(OperatorWindow& window, Call call) {
   QMetaObject::invokeMethod(
-      &window, [window = &window, call = std::move(call)] { call(*window); }, Qt::QueuedConnection);
+      &window, [window = &window, call = std::move(call)]() mutable { call(*window); },
+      Qt::QueuedConnection);
 }
 
 }  // namespace
@@ -26,7 +28,7 @@ void QtOperatorView::ConsoleCleared() {
 }
 
 void QtOperatorView::UserRowsReplaced(const std::vector<UserRow>& rows) {
-  PostToWindow(window_, [rows](OperatorWindow& w) { w.ReplaceUserRows(rows); });
+  PostToWindow(window_, [rows](OperatorWindow& w) mutable { w.ReplaceUserRows(std::move(rows)); });
 }
 
 void QtOperatorView::TooltipChanged(const std::string& text) {

@@ -6,6 +6,7 @@
 #include <exception>
 #include <utility>
 
+#include "app/engine_setup.h"
 #include "app/options.h"
 #include "console/version.h"
 #include "gui/engine_commands.h"
@@ -61,12 +62,7 @@ int RunOperatorWindow(const AppOptions& options, WireCodec codec) {
   HostCommands commands;
   OperatorWindow window(commands);
   QtOperatorView view(window);
-  EngineOptions engineOptions;
-  engineOptions.workDir = options.workDir;
-  engineOptions.codec = std::move(codec);
-  engineOptions.writeLimitBytes = options.writeLimitBytes;
-  engineOptions.view = &view;
-  EngineHost host(std::move(engineOptions));
+  EngineHost host(MakeEngineOptions(options, std::move(codec), &view));
   commands.Attach(host);
 
   QObject::connect(&window, &OperatorWindow::exitRequested, &app, &QCoreApplication::quit,

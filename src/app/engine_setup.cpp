@@ -1,0 +1,19 @@
+#include "app/engine_setup.h"
+
+#include <utility>
+
+#include "app/platform.h"
+
+namespace orv {
+
+EngineOptions MakeEngineOptions(const AppOptions& options, WireCodec codec, OperatorView* view) {
+  EngineOptions engineOptions;
+  engineOptions.workDir = options.workDir;
+  engineOptions.codec = std::move(codec);
+  engineOptions.writeLimitBytes = options.writeLimitBytes;
+  engineOptions.view = view;
+  engineOptions.releaseFreeMemory = ReleaseFreeHeapMemory;
+  return engineOptions;
+}
+
+}  // namespace orv

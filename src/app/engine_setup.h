@@ -1,0 +1,13 @@
+// What both front-ends hand the engine: the options of the command line, the alphabets
+// and the view, plus what the platform offers for giving memory back after a burst.
+#pragma once
+
+#include "app/options.h"
+#include "net/engine_host.h"
+#include "protocol/wire_codec.h"
+
+namespace orv {
+
+EngineOptions MakeEngineOptions(const AppOptions& options, WireCodec codec, OperatorView* view);
+
+}  // namespace orv
