@@ -182,7 +182,6 @@ void ChatServer::RefreshUserList() {
   if (shutDown_) return;
   Trace("::: list proccess");
   env_.view->TooltipChanged(TooltipText());
-  ++refreshDepth_;
   // A view without a list of its own gets no snapshot: in a login storm this runs at
   // every accept, over every user.
   const bool wantRows = env_.view->WantsUserRows();
@@ -195,10 +194,7 @@ void ChatServer::RefreshUserList() {
       // rebuilds the view from the shortened table itself, so this pass ends here.
       const int before = users_.GetCount();
       connections_.CloseConnection(users_.GetSocketAt(i), "isBug?");
-      if (users_.GetCount() < before) {
-        --refreshDepth_;
-        return;
-      }
+      if (users_.GetCount() < before) return;
       continue;
     }
     if (settings_.DebugLog) {
@@ -210,7 +206,6 @@ void ChatServer::RefreshUserList() {
     }
     if (wantRows) rows.push_back(MakeRow(i));
   }
-  --refreshDepth_;
   if (wantRows) env_.view->UserRowsReplaced(rows);
   SendAfsValues();
   Trace("::: list proccess OK");

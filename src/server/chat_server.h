@@ -160,7 +160,6 @@ class ChatServer {
   std::string pendingBlockKey_;
   bool listening_ = false;
   bool shutDown_ = false;
-  int refreshDepth_ = 0;
   Scheduler::TimerId listTimer_ = 0;
   bool listTimerArmed_ = false;
   std::string scratch_;                               // reused decode buffer of the dispatcher
