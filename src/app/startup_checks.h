@@ -19,9 +19,4 @@ struct StartupCheck {
 
 StartupCheck CheckStartup(const std::filesystem::path& workDir);
 
-// The codec the settings ask for: ServerPlainAlphabet and ServerWireAlphabet both given, or
-// both missing (the built-in pair). Nothing, with error set, otherwise.
-std::optional<WireCodec> CodecFromSettings(const std::filesystem::path& settingsFile,
-                                           std::string* error);
-
 }  // namespace orv

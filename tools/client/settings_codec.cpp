@@ -1,5 +1,6 @@
 #include "settings_codec.h"
 
+#include "moderation/alphabet_settings.h"
 #include "moderation/tagged_file.h"
 
 namespace orv::client {
@@ -19,24 +20,12 @@ std::string Trim(std::string_view text) {
 
 std::optional<WireCodec> CodecFromSettings(const std::filesystem::path& file,
                                            std::string* serverName, std::string* error) {
-  const std::string plain = ReadTaggedValue(file, "ServerPlainAlphabet");
-  if (plain == kReadFalse) {
-    *error = "cannot read the settings file " + file.string();
-    return std::nullopt;
-  }
-  const std::string wire = ReadTaggedValue(file, "ServerWireAlphabet");
-  if (serverName != nullptr) {
+  // The server's own reading, so that the tools accept exactly the pairs it accepts.
+  auto codec = orv::CodecFromSettings(file, error);
+  if (codec && serverName != nullptr) {
     const std::string name = Trim(ReadTaggedValue(file, "ServerName"));
     if (name.size() >= 2) *serverName = name;
   }
-  if (plain.empty() && wire.empty()) return WireCodec::BuiltIn();
-  if (plain.empty() || wire.empty()) {
-    *error = file.string() + " holds only one of ServerPlainAlphabet and ServerWireAlphabet";
-    return std::nullopt;
-  }
-  std::string why;
-  auto codec = WireCodec::FromAlphabets(plain, wire, &why);
-  if (!codec) *error = "the alphabets in " + file.string() + " are not usable: " + why;
   return codec;
 }
 
