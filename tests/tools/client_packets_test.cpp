@@ -66,16 +66,19 @@ TEST(PacketStreamTest, TakesOutTheServersSocketErrorNotice) {
   // The notice can land between two packets or inside one relayed in two pieces.
   const std::string stream = wire.substr(0, 10) + std::string(kSocketErrorNotice) +
                              wire.substr(10) + std::string(kSocketErrorNotice);
-  PacketStream cutter(codec);
-  std::vector<PacketStream::Item> items;
-  for (const char c : stream)
-    cutter.Feed(std::string_view(&c, 1), items);
-  ASSERT_EQ(items.size(), 3u);
-  EXPECT_EQ(items[0].kind, PacketStream::Item::Kind::kSocketErrorNotice);
-  EXPECT_EQ(items[1].kind, PacketStream::Item::Kind::kPacket);
-  EXPECT_EQ(items[1].text, BuildClientPacket(kAlice, 5, "whole").substr(0, wire.size() - 5));
-  EXPECT_EQ(items[2].kind, PacketStream::Item::Kind::kSocketErrorNotice);
-  EXPECT_EQ(cutter.PendingBytes(), 0u);
+  // A byte at a time, and everything in one receive.
+  for (const std::size_t piece : {std::size_t{1}, stream.size()}) {
+    PacketStream cutter(codec);
+    std::vector<PacketStream::Item> items;
+    for (std::size_t at = 0; at < stream.size(); at += piece)
+      cutter.Feed(std::string_view(stream).substr(at, piece), items);
+    ASSERT_EQ(items.size(), 3u) << piece;
+    EXPECT_EQ(items[0].kind, PacketStream::Item::Kind::kSocketErrorNotice);
+    EXPECT_EQ(items[1].kind, PacketStream::Item::Kind::kPacket);
+    EXPECT_EQ(items[1].text, BuildClientPacket(kAlice, 5, "whole").substr(0, wire.size() - 5));
+    EXPECT_EQ(items[2].kind, PacketStream::Item::Kind::kSocketErrorNotice);
+    EXPECT_EQ(cutter.PendingBytes(), 0u);
+  }
 }
 
 TEST(UserListTest, ReadsEveryCompleteEntry) {

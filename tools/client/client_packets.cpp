@@ -101,22 +101,28 @@ PacketStream::PacketStream(const WireCodec& codec)
 
 void PacketStream::Feed(std::string_view wire, std::vector<Item>& out) {
   pending_.append(wire);
+  constexpr auto npos = std::string::npos;
   std::size_t start = 0;
+  // Looked for once, and again only once it has been taken out or passed.
+  std::size_t notice = pending_.find(kSocketErrorNotice);
   while (start < pending_.size()) {
-    const std::string_view rest = std::string_view(pending_).substr(start);
-    const std::size_t terminator = rest.find(encodedTerminator_);
-    const std::size_t notice = rest.find(kSocketErrorNotice);
-    if (notice != std::string_view::npos &&
-        (terminator == std::string_view::npos || notice < terminator)) {
+    if (notice != npos && notice < start) notice = pending_.find(kSocketErrorNotice, start);
+    const std::size_t terminator = pending_.find(encodedTerminator_, start);
+    if (notice != npos && (terminator == npos || notice < terminator)) {
       // The notice may fall inside a packet that reached the server in two receives; taking
       // it out gives the packet back whole.
       out.push_back({Item::Kind::kSocketErrorNotice, Text(kSocketErrorNotice)});
-      pending_.erase(start + notice, kSocketErrorNotice.size());
+      pending_.erase(notice, kSocketErrorNotice.size());
+      // What stood on either side may now form another notice.
+      const std::size_t overlap = kSocketErrorNotice.size() - 1;
+      notice =
+          pending_.find(kSocketErrorNotice, notice > start + overlap ? notice - overlap : start);
       continue;
     }
-    if (terminator == std::string_view::npos) break;
-    out.push_back({Item::Kind::kPacket, codec_.DecodeText(rest.substr(0, terminator))});
-    start += terminator + encodedTerminator_.size();
+    if (terminator == npos) break;
+    out.push_back({Item::Kind::kPacket, codec_.DecodeText(std::string_view(pending_).substr(
+                                            start, terminator - start))});
+    start = terminator + encodedTerminator_.size();
   }
   pending_.erase(0, start);
 }
