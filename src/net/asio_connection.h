@@ -24,7 +24,6 @@ class AsioConnection final : public Connection,
  public:
   // How long Close waits for queued output before it drops it and closes anyway.
   static constexpr std::chrono::milliseconds kCloseFlushLimit{2000};
-  static constexpr std::size_t kReadBufferSize = 4096;
 
   // registry must not be null: it holds the receive buffer and runs the flushes.
   AsioConnection(asio::ip::tcp::socket socket, std::int32_t key, std::string peerAddress,
@@ -45,7 +44,6 @@ class AsioConnection final : public Connection,
 
   // Bytes queued and not yet written.
   std::size_t QueuedBytes() const { return queuedBytes_; }
-  bool IsSocketOpen() const { return !socketClosed_; }
 
   // The registry's flush: the connection is off its list, and writes what is queued.
   void FlushListed();

@@ -72,6 +72,12 @@ bool AsioNetwork::Listen(const std::string& address, std::int32_t port, Connecti
     step = "listen on";
     acceptor->listen(asio::socket_base::max_listen_connections, ec);
   }
+  if (!ec) {
+    // The rest of a burst is taken with direct accepts, which must not block when none
+    // is left; the waiting accept goes through the reactor either way.
+    step = "set non-blocking mode on";
+    acceptor->non_blocking(true, ec);
+  }
   if (ec) {
     return fail(std::string("cannot ") + step + " " + where + ": " + ec.message());
   }
@@ -150,7 +156,6 @@ void AsioNetwork::OnAccept(const std::error_code& error, asio::ip::tcp::socket s
   for (int more = 0; more < kAcceptBurst && acceptor_; ++more) {
     asio::ip::tcp::socket next(io_);
     std::error_code nextError;
-    acceptor_->non_blocking(true, nextError);
     acceptor_->accept(next, nextError);
     if (nextError) {
       if (IsPerConnectionError(nextError) && nextError != asio::error::would_block &&
