@@ -14,7 +14,7 @@ constexpr const char* kSection = "LIST";
 
 AfsList::AfsList(const std::filesystem::path& workDir) : profile_(workDir / "data" / "afs.cfg") {}
 
-std::int32_t AfsList::ReadAfsValue(const std::string& mac, std::int32_t defaultValue) {
+std::int32_t AfsList::ReadAfsValue(std::string_view mac, std::int32_t defaultValue) {
   const std::string value = profile_.Get(kSection, mac);
   if (value.empty()) return defaultValue;
   // A value that does not start with a digit reads as 0, deliberately not as the default.

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 #include "moderation/profile_file.h"
 
@@ -15,7 +16,7 @@ class AfsList {
 
   // The stored value's leading digits, or defaultValue when there is no entry (or the
   // digits wrapped negative).
-  std::int32_t ReadAfsValue(const std::string& mac, std::int32_t defaultValue);
+  std::int32_t ReadAfsValue(std::string_view mac, std::int32_t defaultValue);
   // Stores mac=value ("%i"). false when it could not be written.
   bool WriteAfsValue(const std::string& mac, std::int32_t value);
 

@@ -9,8 +9,7 @@ constexpr const char* kSection = "LIST";
 BlockList::BlockList(const std::filesystem::path& workDir)
     : profile_(workDir / "data" / "blocklist.cfg") {}
 
-int BlockList::CheckBlockList(const std::string& ip, const std::string& name,
-                              const std::string& mac) {
+int BlockList::CheckBlockList(std::string_view ip, std::string_view name, std::string_view mac) {
   // Any non-empty value blocks; an unblocked key stays in the file with an empty value.
   const ProfileData& list = profile_.Data();
   if (list.HasNonEmpty(kSection, ip)) return 1;

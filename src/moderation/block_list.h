@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 #include "moderation/profile_file.h"
 
@@ -14,7 +15,7 @@ class BlockList {
   explicit BlockList(const std::filesystem::path& workDir);
 
   // 0 not listed, 1 listed by IP, 2 by MAC, 3 by name (looked up in that order).
-  int CheckBlockList(const std::string& ip, const std::string& name, const std::string& mac);
+  int CheckBlockList(std::string_view ip, std::string_view name, std::string_view mac);
 
   // Write key=1 or key= into section LIST. false when the entry could not be stored.
   bool WriteBlockEntry(const std::string& key);

@@ -162,8 +162,7 @@ class ChatServer {
   bool shutDown_ = false;
   Scheduler::TimerId listTimer_ = 0;
   bool listTimerArmed_ = false;
-  std::string scratch_;                               // reused decode buffer of the dispatcher
-  std::string ipScratch_, nameScratch_, macScratch_;  // reused lookup keys of the dispatcher
+  std::string scratch_;  // reused decode buffer of the dispatcher
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 

@@ -64,8 +64,7 @@ bool ChatServer::Dispatch(std::string_view received, const std::string& connecti
     const std::string_view rest = ExtractField(msg, kFieldSeparator, Side::kAfter);
     const std::int32_t code = ParseLeadingNumber(ExtractField(rest, ":", Side::kBefore));
     const std::string_view text = ExtractField(rest, ":", Side::kAfter);
-    macScratch_.assign(header.mac);
-    const std::int32_t afs = afsList_.ReadAfsValue(macScratch_, settings_.FloodStopper);
+    const std::int32_t afs = afsList_.ReadAfsValue(header.mac, settings_.FloodStopper);
     users_.AddOrUpdate(header.mac, header.ip, header.name, connectionKey, connection, header.avatar,
                        text, code, afs);
   } else {
@@ -114,17 +113,10 @@ bool ChatServer::Dispatch(std::string_view received, const std::string& connecti
 bool ChatServer::RefuseBlocked(const PacketHeader& header,
                                const std::shared_ptr<Connection>& connection) {
   if (users_.FindBlockState(header.mac) == 0) {
-    // Reused buffers: this runs for every packet.
-    std::string& ip = ipScratch_;
-    std::string& name = nameScratch_;
-    std::string& mac = macScratch_;
-    ip.assign(header.ip);
-    name.assign(header.name);
-    mac.assign(header.mac);
-    const int listed = blockList_.CheckBlockList(ip, name, mac);
+    const int listed = blockList_.CheckBlockList(header.ip, header.name, header.mac);
     if (listed == 0) return false;
-    users_.SetBlockState(mac, listed);
-    const std::string& shown = listed == 1 ? ip : listed == 2 ? mac : name;
+    users_.SetBlockState(header.mac, listed);
+    const std::string_view shown = listed == 1 ? header.ip : listed == 2 ? header.mac : header.name;
     PrintText(Format(26 + listed, shown), true, true);
   }
   const std::string message = ReadMessageKey("ServerBlockMessage");
