@@ -1,8 +1,6 @@
 #include "console/language_table.h"
 
-#include <fstream>
-#include <system_error>
-
+#include "moderation/cached_file.h"
 #include "moderation/profile_file.h"
 
 namespace orv {
@@ -10,15 +8,6 @@ namespace orv {
 namespace {
 
 constexpr const char* kSection = "STRINGS";
-
-// True when path names a file that can be opened for reading. A folder of that name counts
-// as missing: it would otherwise read as a file with every string absent.
-bool FileExists(const std::filesystem::path& path) {
-  std::error_code error;
-  if (std::filesystem::is_directory(path, error)) return false;
-  std::ifstream file(path, std::ios::binary);
-  return file.is_open();
-}
 
 }  // namespace
 
@@ -29,12 +18,16 @@ bool LanguageTable::LoadLanguage(const std::string& name, const std::filesystem:
   // The relative form is the one the operator knows, so that is what the log names.
   const std::string relativePath = "language/lang_" + name + ".cfg";
   const std::filesystem::path path = workDir / "language" / ("lang_" + name + ".cfg");
-  if (!FileExists(path)) return false;
+  // Read once; a folder of that name counts as missing, as it is no file of strings.
+  CachedFile file(path);
+  const std::string* content = file.Content();
+  if (content == nullptr) return false;
+  const ProfileData data(*content);
 
   strings_.reserve(kStringCount);
   for (int i = 0; i < kStringCount; ++i) {
     const std::string key = "STR" + std::to_string(i);
-    std::string value = ReadProfileValue(kSection, key, path);
+    std::string value = data.Get(kSection, key);
     if (value.empty()) {
       log.AppendLog(":::Missing string " + key + " in " + relativePath, true);
       value = key;

@@ -63,7 +63,9 @@ void LoadSettings(SettingsLoadContext& context) {
   Settings& settings = context.settings;
   const LanguageTable& language = context.language;
   const std::filesystem::path file = context.workDir / kSettingsFileName;
-  auto read = [&file](const char* key) { return ReadTaggedValue(file, key); };
+  // One read of the file for all the keys below.
+  TaggedFile settingsFile(file);
+  auto read = [&settingsFile](const char* key) { return settingsFile.Read(key); };
   // Settings report lines carry no time stamp and always go to the log (as far as
   // ServerAllowLog lets them at the moment they are printed).
   auto print = [&context](const std::string& line) {
