@@ -53,8 +53,9 @@ void Console::PrintText(const std::string& text, bool stamp, bool log) {
   DebugTrace("::: print text proccess OK");
 }
 
-void Console::DebugTrace(const std::string& text) {
-  if (settings_.DebugLog) log_.AppendLog(text, true);
+void Console::DebugTrace(std::string_view text) {
+  // Trace lines cost nothing while DebugLog is off: the text is made only to be written.
+  if (settings_.DebugLog) log_.AppendLog(std::string(text), true);
 }
 
 }  // namespace orv

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "console/clock.h"
 #include "console/log_file.h"
@@ -28,7 +29,7 @@ class Console {
 
   void PrintText(const std::string& text, bool stamp, bool log);
   // Trace line: written, stamped, to the log only when DebugLog is on.
-  void DebugTrace(const std::string& text);
+  void DebugTrace(std::string_view text);
 
   // Lines the console view holds now, counted as the view counts them (an empty view is
   // one line, and so is the empty line after the last line end).

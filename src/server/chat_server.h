@@ -115,10 +115,7 @@ class ChatServer {
   void PrintText(const std::string& text, bool stamp, bool log) {
     console_.PrintText(text, stamp, log);
   }
-  // Trace lines cost nothing while DebugLog is off.
-  void Trace(std::string_view text) {
-    if (settings_.DebugLog) console_.DebugTrace(std::string(text));
-  }
+  void Trace(std::string_view text) { console_.DebugTrace(text); }
   std::string Format(int n, std::string_view arg) const;
   std::string FormatCount(int n, std::int64_t arg) const;
   std::string CreatePacket(std::string_view payload, std::int32_t type, std::string_view subject);
