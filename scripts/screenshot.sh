@@ -30,6 +30,10 @@ if [ "${1:-}" != "--on-display" ]; then
     cmake --build "$build" --target orvchatserver -j2
     server=$build/src/orvchatserver
   fi
+  if [ ! -x "$server" ]; then
+    echo "screenshot: no server program at $server" >&2
+    exit 1
+  fi
 
   # A private copy of the ready working folder, listening on a free local port.
   work=$(mktemp -d)
@@ -74,36 +78,20 @@ fi
 
 "$server" -C "$work" >"$work/server.out" 2>&1 &
 pids+=($!)
+server_pid=$!
 
 # Two clients log in with a status packet each and stay connected until the picture is
-# taken. They speak the wire format with the built-in alphabets, read from the source.
-python3 - "$root/src/protocol/builtin_alphabets.h" "$port" <<'PY' &
-import re, socket, string, sys, time
+# taken. They speak the wire format with the built-in alphabets, made by the generator
+# the header comes from (its --check keeps the two the same).
+python3 - "$root/tools" "$port" <<'PY' &
+import socket, sys, time
 
-header, port = open(sys.argv[1]).read(), int(sys.argv[2])
+sys.path.insert(0, sys.argv[1])
+from make_alphabets import make_pair
 
-def alphabet(name):
-    body = re.search(name + r"\s*=\s*((?:\s*\"(?:[^\"\\]|\\.)*\")+)\s*;", header).group(1)
-    out = bytearray()
-    for piece in re.findall(r"\"((?:[^\"\\]|\\.)*)\"", body):
-        i = 0
-        while i < len(piece):
-            if piece[i] == "\\" and piece[i + 1] == "x":
-                j = i + 2
-                while j < len(piece) and piece[j] in string.hexdigits:
-                    j += 1
-                out.append(int(piece[i + 2:j], 16))
-                i = j
-            elif piece[i] == "\\":
-                out.append(ord(piece[i + 1]))
-                i += 2
-            else:
-                out.append(ord(piece[i]))
-                i += 1
-    assert len(out) == 160, name
-    return bytes(out)
-
-table = bytes.maketrans(alphabet("kBuiltinPlainAlphabet"), alphabet("kBuiltinWireAlphabet"))
+port = int(sys.argv[2])
+plain, wire = make_pair()
+table = bytes.maketrans(bytes(plain), bytes(wire))
 
 def packet(ip, mac, name, kind, body):
     text = "%s(%s)||%s||default.gif||0.0||1||%d||%s//end" % (ip, mac, name, kind, body)
@@ -135,7 +123,14 @@ while time.monotonic() < end:
             pass
 PY
 pids+=($!)
+clients_pid=$!
 
 # The user list is rebuilt 3 s after the last accepted connection.
 sleep 6
+# A picture without the server or its clients would be no picture of the server at work.
+if ! kill -0 "$server_pid" 2>/dev/null || ! kill -0 "$clients_pid" 2>/dev/null; then
+  echo "screenshot: the server or its clients ended early; the server said:" >&2
+  cat "$work/server.out" >&2
+  exit 1
+fi
 import -window root "$out"
