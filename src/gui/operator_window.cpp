@@ -42,11 +42,6 @@ QIcon ApplicationIcon() {
   return icon;
 }
 
-std::string LanguageString(const ViewTexts& texts, int n) {
-  if (n < 0 || n >= static_cast<int>(texts.strings.size())) return " ";
-  return texts.strings[static_cast<std::size_t>(n)];
-}
-
 }  // namespace
 
 OperatorWindow::OperatorWindow(EngineCommands& engine, std::function<bool()> trayAvailable,
@@ -150,9 +145,9 @@ void OperatorWindow::BuildWidgets() {
 }
 
 void OperatorWindow::SetColumnHeaders() {
-  userList_->setHeaderLabels({QStringLiteral("MAC"), FromCodePage(LanguageString(texts_, 22)),
-                              QStringLiteral("IP"), FromCodePage(LanguageString(texts_, 18)),
-                              FromCodePage(LanguageString(texts_, 11))});
+  userList_->setHeaderLabels({QStringLiteral("MAC"), FromCodePage(texts_.String(22)),
+                              QStringLiteral("IP"), FromCodePage(texts_.String(18)),
+                              FromCodePage(texts_.String(11))});
   userList_->setColumnWidth(kMacColumn, 100);
   // One fifth of the window's client width at the time the columns get their titles.
   userList_->setColumnWidth(kNameColumn, width() / 5);

@@ -11,11 +11,6 @@ namespace {
 
 // Language string n, or a single space when the table does not have it (as the engine's
 // GetString answers).
-std::string LanguageString(const ViewTexts& texts, int n) {
-  if (n < 0 || n >= static_cast<int>(texts.strings.size())) return " ";
-  return texts.strings[static_cast<std::size_t>(n)];
-}
-
 QString MenuText(const std::string& bytes) {
   return EscapeMnemonics(FromCodePage(bytes));
 }
@@ -37,11 +32,10 @@ void AddAfsItem(QMenu& menu, const QString& text, int value, bool checked, const
 
 void FillUserMenu(QMenu& menu, const UserRow& user, const ViewTexts& texts, const RowAction& act) {
   const std::string name = user.name.empty() ? "n/a" : user.name;
-  QMenu* afsMenu = menu.addMenu(
-      MenuText(LanguageString(texts, 4) + " " + LanguageString(texts, 2) + " " + name));
+  QMenu* afsMenu = menu.addMenu(MenuText(texts.String(4) + " " + texts.String(2) + " " + name));
 
   const bool zero = user.afs == 0;
-  AddAfsItem(*afsMenu, MenuText("0 " + LanguageString(texts, zero ? 1 : 3)), 0, zero, act);
+  AddAfsItem(*afsMenu, MenuText("0 " + texts.String(zero ? 1 : 3)), 0, zero, act);
   afsMenu->addSeparator();
   for (int value = kAfsMenuStep; value <= kAfsMenuMax; value += kAfsMenuStep) {
     // A user without a value of its own runs with the FloodStopper default.
@@ -50,22 +44,22 @@ void FillUserMenu(QMenu& menu, const UserRow& user, const ViewTexts& texts, cons
   }
 
   menu.addSeparator();
-  AddCommand(menu, LanguageString(texts, 19), RowCommand::kKick, act);
+  AddCommand(menu, texts.String(19), RowCommand::kKick, act);
   menu.addSeparator();
   switch (user.blockState) {
     case 0:
-      AddCommand(menu, LanguageString(texts, 12), RowCommand::kBlockIp, act);
-      AddCommand(menu, LanguageString(texts, 13), RowCommand::kBlockMac, act);
-      AddCommand(menu, LanguageString(texts, 14), RowCommand::kBlockName, act);
+      AddCommand(menu, texts.String(12), RowCommand::kBlockIp, act);
+      AddCommand(menu, texts.String(13), RowCommand::kBlockMac, act);
+      AddCommand(menu, texts.String(14), RowCommand::kBlockName, act);
       break;
     case 1:
-      AddCommand(menu, LanguageString(texts, 24), RowCommand::kUnblockIp, act);
+      AddCommand(menu, texts.String(24), RowCommand::kUnblockIp, act);
       break;
     case 2:
-      AddCommand(menu, LanguageString(texts, 25), RowCommand::kUnblockMac, act);
+      AddCommand(menu, texts.String(25), RowCommand::kUnblockMac, act);
       break;
     case 3:
-      AddCommand(menu, LanguageString(texts, 26), RowCommand::kUnblockName, act);
+      AddCommand(menu, texts.String(26), RowCommand::kUnblockName, act);
       break;
     default:
       break;

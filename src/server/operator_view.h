@@ -27,6 +27,12 @@ struct ViewTexts {
   std::vector<std::string> strings;  // language strings 0..40 (GetString results)
   std::int32_t floodStopper = 15;
   std::string serverName;
+
+  // String n, or " " when there is none (as the language table answers).
+  std::string String(int n) const {
+    if (n < 0 || n >= static_cast<int>(strings.size())) return " ";
+    return strings[static_cast<std::size_t>(n)];
+  }
 };
 
 class OperatorView : public ConsoleSink {
