@@ -31,7 +31,10 @@ std::string UsageText() {
          "                         (also chosen when there is no display)\n"
          "      --write-limit BYTES\n"
          "                         output queued for one client before it is disconnected\n"
-         "                         (default 1048576, at least 4096)\n"
+         "                         (default " +
+         std::to_string(kDefaultWriteLimitBytes) + ", at least " +
+         std::to_string(kMinWriteLimitBytes) +
+         ")\n"
          "      --version          print the version and exit\n"
          "      --help             print this help and exit\n";
 }

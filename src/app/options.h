@@ -8,12 +8,14 @@
 #include <string>
 #include <vector>
 
+#include "net/engine_host.h"
+
 namespace orv {
 
 struct AppOptions {
   std::filesystem::path workDir = ".";  // every file is resolved against it
   bool headless = false;                // console on stdin/stdout even when a display exists
-  std::size_t writeLimitBytes = std::size_t{1} << 20;  // per-connection write queue bound
+  std::size_t writeLimitBytes = kDefaultWriteLimitBytes;  // per-connection write queue bound
 };
 
 inline constexpr std::size_t kMinWriteLimitBytes = 4096;

@@ -14,10 +14,13 @@ namespace orv {
 
 class ChatServer;
 
+// Output queued for one client before it is disconnected, unless the operator says otherwise.
+inline constexpr std::size_t kDefaultWriteLimitBytes = std::size_t{1} << 20;
+
 struct EngineOptions {
   std::filesystem::path workDir;
   WireCodec codec = WireCodec::BuiltIn();
-  std::size_t writeLimitBytes = std::size_t{1} << 20;  // per-connection write queue bound
+  std::size_t writeLimitBytes = kDefaultWriteLimitBytes;  // per-connection write queue bound
   OperatorView* view = nullptr;  // called on the engine thread; must outlive the host
   // Called on the engine thread about once a second while much output goes out (a login
   // storm, long user lists): the front-end passes a function that hands memory the
