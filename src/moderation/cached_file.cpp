@@ -7,6 +7,14 @@
 
 namespace orv {
 
+std::optional<std::string> ReadFileBytes(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::string bytes(std::istreambuf_iterator<char>(in), {});
+  if (in.bad()) return std::nullopt;
+  return bytes;
+}
+
 CachedFile::CachedFile(std::filesystem::path path) : path_(std::move(path)) {}
 
 void CachedFile::Invalidate() {
@@ -40,20 +48,14 @@ const std::string* CachedFile::Content() {
 
   // The state changed (or was never seen): read again. A file that vanishes or cannot be
   // opened between the stat and the read counts as missing.
-  std::string fresh;
-  bool readable = false;
-  if (regular) {
-    std::ifstream in(path_, std::ios::binary);
-    if (in) {
-      fresh.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-      readable = !in.bad();
-    }
-  }
+  std::optional<std::string> fresh;
+  if (regular) fresh = ReadFileBytes(path_);
+  const bool readable = fresh.has_value();
   known_ = true;
   present_ = readable;
   size_ = size;
   mtime_ = mtime;
-  content_ = readable ? std::move(fresh) : std::string();
+  content_ = readable ? std::move(*fresh) : std::string();
   ++generation_;
   return present_ ? &content_ : nullptr;
 }

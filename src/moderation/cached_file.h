@@ -5,9 +5,14 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 namespace orv {
+
+// The whole file, or nothing when it cannot be opened or read. Refusing a folder is the
+// caller's part: some systems open one like an empty file.
+std::optional<std::string> ReadFileBytes(const std::filesystem::path& file);
 
 class CachedFile {
  public:

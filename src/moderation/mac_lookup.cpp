@@ -13,9 +13,10 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 #include <optional>
 #include <sstream>
+
+#include "moderation/cached_file.h"
 
 namespace orv {
 
@@ -153,10 +154,9 @@ std::string LookupMacAddress(const std::string& ip) {
   if (const auto bytes = LocalInterfaceMac(*addr)) {
     if (!AllZero(*bytes)) return FormatMacBytes(*bytes);
   }
-  std::ifstream in("/proc/net/arp");
-  if (!in) return ip;
-  const std::string table((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  const std::string found = LookupMacInArpTable(table, ip);
+  const std::optional<std::string> table = ReadFileBytes("/proc/net/arp");
+  if (!table) return ip;
+  const std::string found = LookupMacInArpTable(*table, ip);
   return found.empty() ? ip : found;
 }
 

@@ -3,8 +3,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <system_error>
 #include <utility>
 
@@ -108,10 +106,10 @@ bool ReadWholeFile(const std::filesystem::path& file, std::string& out, bool& ex
   if (ec) return false;
   if (!exists) return true;
   if (!std::filesystem::is_regular_file(file, ec) || ec) return false;
-  std::ifstream in(file, std::ios::binary);
-  if (!in) return false;
-  out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return !in.bad();
+  std::optional<std::string> bytes = ReadFileBytes(file);
+  if (!bytes) return false;
+  out = std::move(*bytes);
+  return true;
 }
 
 // Writes content next to file under a fresh name and moves it over file, so that readers
@@ -207,10 +205,8 @@ bool ProfileData::HasNonEmpty(std::string_view section, std::string_view key) co
 
 std::string ReadProfileValue(std::string_view section, std::string_view key,
                              const std::filesystem::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) return std::string();
-  const std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  return ProfileData(content).Get(section, key);
+  const std::optional<std::string> content = ReadFileBytes(file);
+  return content ? ProfileData(*content).Get(section, key) : std::string();
 }
 
 bool WriteProfileValue(std::string_view section, std::string_view key, std::string_view value,

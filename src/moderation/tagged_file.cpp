@@ -1,7 +1,5 @@
 #include "moderation/tagged_file.h"
 
-#include <fstream>
-#include <iterator>
 #include <system_error>
 #include <utility>
 
@@ -43,10 +41,9 @@ std::string ReadTaggedValue(const std::filesystem::path& file, std::string_view 
   // A folder opens like an empty file on some systems; it is not a readable file.
   std::error_code ec;
   if (std::filesystem::is_directory(file, ec)) return kReadFalse;
-  std::ifstream in(file, std::ios::binary);
-  if (!in) return kReadFalse;
-  std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  return ReadTaggedValueFrom(content, key);
+  const std::optional<std::string> content = ReadFileBytes(file);
+  if (!content) return kReadFalse;
+  return ReadTaggedValueFrom(*content, key);
 }
 
 TaggedFile::TaggedFile(std::filesystem::path path) : file_(std::move(path)) {}
