@@ -53,7 +53,6 @@ std::optional<WireHeader> WireScanner::ReadHeader(std::string_view packet) const
     }
     starts[field + 1] = at + 2;
     at += 2;
-    if (at > packet.size()) return std::nullopt;
   }
   WireHeader header;
   header.name = packet.substr(starts[1], starts[2] - 2 - starts[1]);
@@ -123,10 +122,7 @@ std::string WireScanner::StampedBody(const Stamp& stamp, std::size_t padTo) {
 }
 
 std::string WireScanner::Decode(std::string_view wire) const {
-  std::string plain(wire.size(), '\0');
-  for (std::size_t i = 0; i < wire.size(); ++i)
-    plain[i] = DecodeByte(wire[i]);
-  return plain;
+  return codec_.DecodeText(wire);
 }
 
 }  // namespace orv::bench
