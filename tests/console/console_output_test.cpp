@@ -7,11 +7,11 @@
 namespace orv {
 namespace {
 
-using testing::ReadBytes;
+using testing::ReadFile;
 
 class ConsoleTest : public ::testing::Test {
  protected:
-  std::string Log() const { return ReadBytes(folder_.Path() / "logs" / "12-06-2026.log"); }
+  std::string Log() const { return ReadFile(folder_.Path() / "logs" / "12-06-2026.log"); }
 
   testing::TempFolder folder_;
   testing::FixedClock clock_;

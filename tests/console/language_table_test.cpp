@@ -10,12 +10,12 @@
 namespace orv {
 namespace {
 
-using testing::ReadBytes;
-using testing::WriteBytes;
+using testing::ReadFile;
+using testing::WriteFile;
 
 class LanguageTableTest : public ::testing::Test {
  protected:
-  std::string Log() const { return ReadBytes(folder_.Path() / "logs" / "12-06-2026.log"); }
+  std::string Log() const { return ReadFile(folder_.Path() / "logs" / "12-06-2026.log"); }
 
   // A language file with STR0 .. STR<count - 1>, each "text i" unless given.
   void WriteLanguage(const std::string& name, int count, const std::string& extra = {}) {
@@ -23,7 +23,7 @@ class LanguageTableTest : public ::testing::Test {
     for (int i = 0; i < count; ++i)
       content += "STR" + std::to_string(i) + "=text " + std::to_string(i) + "\r\n";
     content += extra;
-    WriteBytes(folder_.Path() / "language" / ("lang_" + name + ".cfg"), content);
+    WriteFile(folder_.Path() / "language" / ("lang_" + name + ".cfg"), content);
   }
 
   testing::TempFolder folder_;

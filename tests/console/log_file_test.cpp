@@ -10,7 +10,7 @@ namespace {
 
 using testing::FixedClock;
 using testing::MakeTime;
-using testing::ReadBytes;
+using testing::ReadFile;
 using testing::TempFolder;
 
 TEST(FormatLocalTime, EmptyWhenTimeUnknownOrTooLong) {
@@ -44,13 +44,13 @@ TEST(LogWriter, AppendsCrLfLinesToTheDayFile) {
   log.AppendLog("second", false);
   // Bytes go out as they are: code-page letters, a NUL, a lone LF.
   log.AppendLog(std::string("\xC0\xE1\0z\n", 5), false);
-  EXPECT_EQ(ReadBytes(dayFile), std::string("[09:05:03] first\r\nsecond\r\n\xC0\xE1\0z\n\r\n", 33));
+  EXPECT_EQ(ReadFile(dayFile), std::string("[09:05:03] first\r\nsecond\r\n\xC0\xE1\0z\n\r\n", 33));
 
   // Just after midnight the line goes to the next day's file.
   clock.now = MakeTime(2027, 1, 1, 0, 0, 1);
   log.AppendLog("new year", true);
-  EXPECT_EQ(ReadBytes(folder.Path() / "logs" / "01-01-2027.log"), "[00:00:01] new year\r\n");
-  EXPECT_EQ(ReadBytes(dayFile).size(), 33u);
+  EXPECT_EQ(ReadFile(folder.Path() / "logs" / "01-01-2027.log"), "[00:00:01] new year\r\n");
+  EXPECT_EQ(ReadFile(dayFile).size(), 33u);
 }
 
 TEST(LogWriter, LosesTheLineQuietlyWhenItCannotWrite) {
@@ -59,9 +59,9 @@ TEST(LogWriter, LosesTheLineQuietlyWhenItCannotWrite) {
   LogWriter log(folder.Path(), clock);
 
   // A plain file where the folder should be: the folder cannot be made, nor the file opened.
-  testing::WriteBytes(folder.Path() / "logs", "not a folder");
+  testing::WriteFile(folder.Path() / "logs", "not a folder");
   log.AppendLog("lost line", true);
-  EXPECT_EQ(ReadBytes(folder.Path() / "logs"), "not a folder");
+  EXPECT_EQ(ReadFile(folder.Path() / "logs"), "not a folder");
 
   // Unknown time: no file name, so no write at all.
   TempFolder other;

@@ -11,11 +11,11 @@ namespace orv {
 namespace {
 
 using testing::ReadFile;
-using testing::TempDir;
+using testing::TempFolder;
 using testing::WriteFile;
 
 TEST(BlockList, ChecksIpThenMacThenName) {
-  TempDir dir;
+  TempFolder dir;
   BlockList list(dir.Path());
   EXPECT_EQ(list.CheckBlockList("10.0.0.2", "ann", "001A"), 0);  // no folder, no file
 
@@ -30,7 +30,7 @@ TEST(BlockList, ChecksIpThenMacThenName) {
 }
 
 TEST(BlockList, WritesAndClearsEntries) {
-  TempDir dir;
+  TempFolder dir;
   BlockList list(dir.Path());
   EXPECT_FALSE(list.WriteBlockEntry("ann"));  // the folder is never created
   EXPECT_FALSE(std::filesystem::exists(dir / "data"));
@@ -48,7 +48,7 @@ TEST(BlockList, WritesAndClearsEntries) {
 }
 
 TEST(AfsList, ReadsLeadingDigitsOrTheDefault) {
-  TempDir dir;
+  TempFolder dir;
   AfsList afs(dir.Path());
   EXPECT_EQ(afs.ReadAfsValue("m", 15), 15);
 
@@ -72,7 +72,7 @@ TEST(AfsList, ReadsLeadingDigitsOrTheDefault) {
 }
 
 TEST(AfsList, WrittenValuesReadBackAtOnce) {
-  TempDir dir;
+  TempFolder dir;
   std::filesystem::create_directory(dir / "data");
   AfsList afs(dir.Path());
   ASSERT_TRUE(afs.WriteAfsValue("00:1A", 5));

@@ -12,7 +12,7 @@ namespace {
 
 using testing::FolderEntries;
 using testing::ReadFile;
-using testing::TempDir;
+using testing::TempFolder;
 using testing::WriteFile;
 
 TEST(ProfileData, LookupRules) {
@@ -54,7 +54,7 @@ TEST(ProfileData, LookupRules) {
 }
 
 TEST(ReadProfileValue, FilesAndLongValues) {
-  TempDir dir;
+  TempFolder dir;
   const auto file = dir / "lang.cfg";
   EXPECT_EQ(ReadProfileValue("STRINGS", "STR0", file), "");
 
@@ -71,7 +71,7 @@ TEST(ReadProfileValue, FilesAndLongValues) {
 }
 
 TEST(WriteProfileValue, KeepsTheRestOfTheFile) {
-  TempDir dir;
+  TempFolder dir;
   const auto file = dir / "list.cfg";
   WriteFile(file,
             "; kept\r\n"
@@ -119,7 +119,7 @@ TEST(WriteProfileValue, KeepsTheRestOfTheFile) {
 }
 
 TEST(WriteProfileValue, RefusesWhatWouldNotStayOneEntry) {
-  TempDir dir;
+  TempFolder dir;
   const auto file = dir / "blocklist.cfg";
   const std::string before = "[LIST]\r\nann=1\r\n";
   WriteFile(file, before);
@@ -149,7 +149,7 @@ TEST(WriteProfileValue, RefusesWhatWouldNotStayOneEntry) {
 }
 
 TEST(CachedProfile, FollowsTheFileOnDisk) {
-  TempDir dir;
+  TempFolder dir;
   const auto file = dir / "afs.cfg";
   CachedProfile profile(file);
   EXPECT_EQ(profile.Get("LIST", "m"), "");

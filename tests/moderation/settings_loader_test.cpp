@@ -12,7 +12,7 @@ namespace orv {
 namespace {
 
 using testing::ReadFile;
-using testing::TempDir;
+using testing::TempFolder;
 using testing::WriteFile;
 
 class FixedClock final : public Clock {
@@ -100,7 +100,7 @@ class LoadSettingsTest : public ::testing::Test {
 
   std::string Log() const { return ReadFile(log_.CurrentLogPath()); }
 
-  TempDir dir_;
+  TempFolder dir_;
   FixedClock clock_;
   Settings settings_;
   LogWriter log_{dir_.Path(), clock_};

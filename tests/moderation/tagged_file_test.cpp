@@ -9,7 +9,7 @@
 namespace orv {
 namespace {
 
-using testing::TempDir;
+using testing::TempFolder;
 using testing::WriteFile;
 
 TEST(ReadTaggedValue, TagLinesMatchWholeAndWithLetterCase) {
@@ -41,7 +41,7 @@ TEST(ReadTaggedValue, OnlyCompleteBlocksCount) {
 }
 
 TEST(ReadTaggedValue, FilesThatCannotBeReadAndOddContent) {
-  TempDir dir;
+  TempFolder dir;
   EXPECT_EQ(ReadTaggedValue(dir / "missing.cfg", "K"), kReadFalse);
   EXPECT_EQ(ReadTaggedValue(dir.Path(), "K"), kReadFalse);
 
@@ -63,7 +63,7 @@ TEST(ReadTaggedValue, FilesThatCannotBeReadAndOddContent) {
 }
 
 TEST(TaggedFile, FollowsTheFileOnDisk) {
-  TempDir dir;
+  TempFolder dir;
   const auto file = dir / "orvchatserver.cfg";
   TaggedFile tagged(file);
   EXPECT_EQ(tagged.Read("K"), kReadFalse);
