@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "moderation/moderation_test_support.h"
+#include "support/fixed_clock.h"
 
 namespace orv {
 namespace {
@@ -14,20 +15,6 @@ namespace {
 using testing::ReadFile;
 using testing::TempFolder;
 using testing::WriteFile;
-
-class FixedClock final : public Clock {
- public:
-  std::optional<std::tm> LocalTime() const override {
-    std::tm time{};
-    time.tm_year = 124;
-    time.tm_mon = 2;
-    time.tm_mday = 5;
-    time.tm_hour = 10;
-    time.tm_min = 20;
-    time.tm_sec = 30;
-    return time;
-  }
-};
 
 class RecordingSink final : public ConsoleSink {
  public:
@@ -101,7 +88,7 @@ class LoadSettingsTest : public ::testing::Test {
   std::string Log() const { return ReadFile(log_.CurrentLogPath()); }
 
   TempFolder dir_;
-  FixedClock clock_;
+  testing::FixedClock clock_{testing::MakeTime(2024, 3, 5, 10, 20, 30)};
   Settings settings_;
   LogWriter log_{dir_.Path(), clock_};
   RecordingSink sink_;

@@ -16,6 +16,7 @@
 
 #include "protocol/text_fields.h"
 #include "server/chat_server.h"
+#include "support/fixed_clock.h"
 
 namespace orv::testing {
 
@@ -112,20 +113,6 @@ class FakeNetwork final : public Network {
   std::int32_t listenedPort = -1;
 };
 
-class FixedClock final : public Clock {
- public:
-  std::optional<std::tm> LocalTime() const override {
-    std::tm t{};
-    t.tm_year = 2026 - 1900;
-    t.tm_mon = 11;
-    t.tm_mday = 6;
-    t.tm_hour = 13;
-    t.tm_min = 5;
-    t.tm_sec = 9;
-    return t;
-  }
-};
-
 class RecordingView final : public OperatorView {
  public:
   void ConsoleLineAppended(const std::string& line) override { console.push_back(line); }
@@ -196,7 +183,7 @@ class EngineTest : public ::testing::Test {
 
   std::filesystem::path workDir_;
   std::map<std::string, std::string> messages_;
-  FixedClock clock_;
+  FixedClock clock_{MakeTime(2026, 12, 6, 13, 5, 9)};
   FakeScheduler scheduler_;
   FakeNetwork network_;
   RecordingView view_;
