@@ -146,9 +146,9 @@ ConsoleCommand ParseConsoleLine(std::string_view line) {
                "with / is written //...");
 }
 
-HeadlessConsole::HeadlessConsole(EngineHost& host, std::FILE* out,
+HeadlessConsole::HeadlessConsole(EngineCommands& engine, std::FILE* out,
                                  std::function<void()> requestExit)
-    : host_(host), out_(out), requestExit_(std::move(requestExit)) {}
+    : engine_(engine), out_(out), requestExit_(std::move(requestExit)) {}
 
 HeadlessConsole::~HeadlessConsole() {
   Stop();
@@ -210,24 +210,22 @@ void HeadlessConsole::HandleLine(std::string_view utf8Line) {
       if (requestExit_) requestExit_();
       return;
     case Kind::kSend:
-      host_.Post([text = std::move(command.text)](ChatServer& server) { server.OnSend(text); });
+      engine_.Send(std::move(command.text));
       return;
     case Kind::kUsers:
-      host_.Post([out = out_](ChatServer& server) {
-        for (const std::string& line : FormatUserRows(server.Rows()))
+      engine_.ListUsers([out = out_](const std::vector<UserRow>& rows) {
+        for (const std::string& line : FormatUserRows(rows))
           WriteLine(out, line);
       });
       return;
     case Kind::kRefresh:
-      host_.Post([](ChatServer& server) { server.OnRefresh(); });
+      engine_.Refresh();
       return;
     case Kind::kRow:
-      host_.Post([command](ChatServer& server) {
-        server.RunRowCommand(command.rowCommand, command.row, command.afsValue);
-      });
+      engine_.RunRowCommand(command.rowCommand, command.row, command.afsValue);
       return;
     case Kind::kUnblock:
-      host_.Post([row = command.row](ChatServer& server) { server.UnblockRow(row); });
+      engine_.UnblockRow(command.row);
       return;
   }
 }

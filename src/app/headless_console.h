@@ -1,5 +1,6 @@
 // The operator's commands on standard input for the headless front-end: a reader thread
-// takes lines and posts them to the engine; it never touches engine state itself.
+// takes lines and hands them to the engine's commands; it never touches engine state
+// itself.
 #pragma once
 
 #include <atomic>
@@ -9,7 +10,7 @@
 #include <string_view>
 #include <thread>
 
-#include "net/engine_host.h"
+#include "app/engine_commands.h"
 #include "server/chat_server.h"
 
 namespace orv {
@@ -33,7 +34,7 @@ class HeadlessConsole {
  public:
   // out receives the console's own answers; requestExit is called for /exit (on the reader
   // thread).
-  HeadlessConsole(EngineHost& host, std::FILE* out, std::function<void()> requestExit);
+  HeadlessConsole(EngineCommands& engine, std::FILE* out, std::function<void()> requestExit);
   ~HeadlessConsole();
   HeadlessConsole(const HeadlessConsole&) = delete;
   HeadlessConsole& operator=(const HeadlessConsole&) = delete;
@@ -49,7 +50,7 @@ class HeadlessConsole {
  private:
   void ReadLoop();
 
-  EngineHost& host_;
+  EngineCommands& engine_;
   std::FILE* out_;
   std::function<void()> requestExit_;
   std::thread reader_;

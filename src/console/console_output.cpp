@@ -21,18 +21,18 @@ int CountLineBreaks(const std::string& text) {
 
 }  // namespace
 
-Console::Console(const Settings& settings, const LogWriter& log, const Clock& clock,
+Console::Console(const ConsoleSwitches& switches, const LogWriter& log, const Clock& clock,
                  ConsoleSink& sink)
-    : settings_(settings), log_(log), clock_(clock), sink_(sink) {}
+    : switches_(switches), log_(log), clock_(clock), sink_(sink) {}
 
 void Console::PrintText(const std::string& text, bool stamp, bool log) {
   DebugTrace("::: print text proccess");
 
   // Very short texts (blank lines, stray words) are kept out of the log. The log copy carries
   // its own stamp whatever the console shows.
-  if (settings_.ServerAllowLog && text.size() > 5 && log) log_.AppendLog(text, true);
+  if (switches_.ServerAllowLog && text.size() > 5 && log) log_.AppendLog(text, true);
 
-  if (lineCount_ > settings_.MaxLineMessage) {
+  if (lineCount_ > switches_.MaxLineMessage) {
     sink_.ConsoleCleared();
     lineCount_ = 1;
   }
@@ -55,7 +55,7 @@ void Console::PrintText(const std::string& text, bool stamp, bool log) {
 
 void Console::DebugTrace(std::string_view text) {
   // Trace lines cost nothing while DebugLog is off: the text is made only to be written.
-  if (settings_.DebugLog) log_.AppendLog(std::string(text), true);
+  if (switches_.DebugLog) log_.AppendLog(std::string(text), true);
 }
 
 }  // namespace orv

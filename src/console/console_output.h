@@ -2,12 +2,12 @@
 // stamps, copies to the log and clears the view when it grows past MaxLineMessage lines.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
 #include "console/clock.h"
 #include "console/log_file.h"
-#include "moderation/settings.h"
 
 namespace orv {
 
@@ -22,10 +22,18 @@ class ConsoleSink {
   virtual void ConsoleCleared() = 0;
 };
 
+// The three settings the console obeys. They may change while the server starts (the
+// settings file is read line by line), so the console reads them at every call.
+struct ConsoleSwitches {
+  bool DebugLog = false;              // trace lines go to the day's log
+  bool ServerAllowLog = true;         // logged console lines go to the day's log
+  std::int32_t MaxLineMessage = 300;  // the view is emptied when it holds more lines
+};
+
 class Console {
  public:
-  // settings is read at every call (ServerAllowLog, DebugLog, MaxLineMessage).
-  Console(const Settings& settings, const LogWriter& log, const Clock& clock, ConsoleSink& sink);
+  Console(const ConsoleSwitches& switches, const LogWriter& log, const Clock& clock,
+          ConsoleSink& sink);
 
   void PrintText(const std::string& text, bool stamp, bool log);
   // Trace line: written, stamped, to the log only when DebugLog is on.
@@ -36,7 +44,7 @@ class Console {
   int LineCount() const { return lineCount_; }
 
  private:
-  const Settings& settings_;
+  const ConsoleSwitches& switches_;
   const LogWriter& log_;
   const Clock& clock_;
   ConsoleSink& sink_;

@@ -1,7 +1,7 @@
 #include "console/language_table.h"
 
-#include "moderation/cached_file.h"
-#include "moderation/profile_file.h"
+#include "files/cached_file.h"
+#include "files/profile_file.h"
 
 namespace orv {
 

@@ -6,12 +6,13 @@
 #include <vector>
 
 #include "console/log_file.h"
+#include "console/string_id.h"
 
 namespace orv {
 
 class LanguageTable {
  public:
-  static constexpr int kStringCount = 41;
+  static constexpr int kStringCount = orv::kStringCount;
 
   // Loads language/lang_<name>.cfg under workDir. Returns false, leaving the table empty,
   // when the file cannot be opened. A missing key logs ":::Missing string STRn in <path>"
@@ -21,6 +22,7 @@ class LanguageTable {
 
   // Language string n, or " " when n is outside the loaded table.
   std::string GetString(int n) const;
+  std::string GetString(StringId id) const { return GetString(static_cast<int>(id)); }
 
   int Size() const { return static_cast<int>(strings_.size()); }
 

@@ -145,9 +145,10 @@ void OperatorWindow::BuildWidgets() {
 }
 
 void OperatorWindow::SetColumnHeaders() {
-  userList_->setHeaderLabels({QStringLiteral("MAC"), FromCodePage(texts_.String(22)),
-                              QStringLiteral("IP"), FromCodePage(texts_.String(18)),
-                              FromCodePage(texts_.String(11))});
+  userList_->setHeaderLabels(
+      {QStringLiteral("MAC"), FromCodePage(texts_.String(StringId::kNameColumn)),
+       QStringLiteral("IP"), FromCodePage(texts_.String(StringId::kAddressColumn)),
+       FromCodePage(texts_.String(StringId::kBlockColumn))});
   userList_->setColumnWidth(kMacColumn, 100);
   // One fifth of the window's client width at the time the columns get their titles.
   userList_->setColumnWidth(kNameColumn, width() / 5);

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "gui/engine_commands.h"
+#include "app/engine_commands.h"
 #include "server/operator_view.h"
 
 class QLineEdit;

@@ -7,44 +7,14 @@
 #include <utility>
 
 #include "app/engine_setup.h"
+#include "app/host_commands.h"
 #include "app/options.h"
 #include "console/version.h"
-#include "gui/engine_commands.h"
 #include "gui/operator_window.h"
 #include "gui/qt_operator_view.h"
 #include "net/engine_host.h"
 
 namespace orv {
-
-namespace {
-
-// The window's commands, each posted to the engine thread.
-class HostCommands final : public EngineCommands {
- public:
-  void Attach(EngineHost& host) { host_ = &host; }
-
-  void Send(std::string text) override {
-    if (host_) host_->Post([text = std::move(text)](ChatServer& server) { server.OnSend(text); });
-  }
-  void Refresh() override {
-    if (host_) host_->Post([](ChatServer& server) { server.OnRefresh(); });
-  }
-  void RunRowCommand(RowCommand command, int row, int afsValue) override {
-    if (host_) {
-      host_->Post([command, row, afsValue](ChatServer& server) {
-        server.RunRowCommand(command, row, afsValue);
-      });
-    }
-  }
-  void Shutdown() override {
-    if (host_) host_->Shutdown();
-  }
-
- private:
-  EngineHost* host_ = nullptr;
-};
-
-}  // namespace
 
 int RunOperatorWindow(const AppOptions& options, WireCodec codec) {
   // QApplication keeps references to these for its whole life.

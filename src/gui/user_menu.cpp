@@ -32,10 +32,13 @@ void AddAfsItem(QMenu& menu, const QString& text, int value, bool checked, const
 
 void FillUserMenu(QMenu& menu, const UserRow& user, const ViewTexts& texts, const RowAction& act) {
   const std::string name = user.name.empty() ? "n/a" : user.name;
-  QMenu* afsMenu = menu.addMenu(MenuText(texts.String(4) + " " + texts.String(2) + " " + name));
+  QMenu* afsMenu = menu.addMenu(MenuText(texts.String(StringId::kFloodStopper) + " " +
+                                         texts.String(StringId::kAfsFor) + " " + name));
 
   const bool zero = user.afs == 0;
-  AddAfsItem(*afsMenu, MenuText("0 " + texts.String(zero ? 1 : 3)), 0, zero, act);
+  AddAfsItem(*afsMenu,
+             MenuText("0 " + texts.String(zero ? StringId::kOff : StringId::kAfsSwitchOff)), 0,
+             zero, act);
   afsMenu->addSeparator();
   for (int value = kAfsMenuStep; value <= kAfsMenuMax; value += kAfsMenuStep) {
     // A user without a value of its own runs with the FloodStopper default.
@@ -44,24 +47,22 @@ void FillUserMenu(QMenu& menu, const UserRow& user, const ViewTexts& texts, cons
   }
 
   menu.addSeparator();
-  AddCommand(menu, texts.String(19), RowCommand::kKick, act);
+  AddCommand(menu, texts.String(StringId::kKick), RowCommand::kKick, act);
   menu.addSeparator();
   switch (user.blockState) {
-    case 0:
-      AddCommand(menu, texts.String(12), RowCommand::kBlockIp, act);
-      AddCommand(menu, texts.String(13), RowCommand::kBlockMac, act);
-      AddCommand(menu, texts.String(14), RowCommand::kBlockName, act);
+    case BlockState::kNone:
+      AddCommand(menu, texts.String(StringId::kBlockByIp), RowCommand::kBlockIp, act);
+      AddCommand(menu, texts.String(StringId::kBlockByMac), RowCommand::kBlockMac, act);
+      AddCommand(menu, texts.String(StringId::kBlockByName), RowCommand::kBlockName, act);
       break;
-    case 1:
-      AddCommand(menu, texts.String(24), RowCommand::kUnblockIp, act);
+    case BlockState::kIp:
+      AddCommand(menu, texts.String(StringId::kUnblockByIp), RowCommand::kUnblockIp, act);
       break;
-    case 2:
-      AddCommand(menu, texts.String(25), RowCommand::kUnblockMac, act);
+    case BlockState::kMac:
+      AddCommand(menu, texts.String(StringId::kUnblockByMac), RowCommand::kUnblockMac, act);
       break;
-    case 3:
-      AddCommand(menu, texts.String(26), RowCommand::kUnblockName, act);
-      break;
-    default:
+    case BlockState::kName:
+      AddCommand(menu, texts.String(StringId::kUnblockByName), RowCommand::kUnblockName, act);
       break;
   }
 }

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "moderation/profile_file.h"
+#include "files/profile_file.h"
 
 namespace orv {
 

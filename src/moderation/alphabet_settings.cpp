@@ -1,6 +1,6 @@
 #include "moderation/alphabet_settings.h"
 
-#include "moderation/tagged_file.h"
+#include "files/tagged_file.h"
 
 namespace orv {
 

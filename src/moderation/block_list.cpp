@@ -9,13 +9,14 @@ constexpr const char* kSection = "LIST";
 BlockList::BlockList(const std::filesystem::path& workDir)
     : profile_(workDir / "data" / "blocklist.cfg") {}
 
-int BlockList::CheckBlockList(std::string_view ip, std::string_view name, std::string_view mac) {
+BlockState BlockList::CheckBlockList(std::string_view ip, std::string_view name,
+                                     std::string_view mac) {
   // Any non-empty value blocks; an unblocked key stays in the file with an empty value.
   const ProfileData& list = profile_.Data();
-  if (list.HasNonEmpty(kSection, ip)) return 1;
-  if (list.HasNonEmpty(kSection, mac)) return 2;
-  if (list.HasNonEmpty(kSection, name)) return 3;
-  return 0;
+  if (list.HasNonEmpty(kSection, ip)) return BlockState::kIp;
+  if (list.HasNonEmpty(kSection, mac)) return BlockState::kMac;
+  if (list.HasNonEmpty(kSection, name)) return BlockState::kName;
+  return BlockState::kNone;
 }
 
 bool BlockList::WriteBlockEntry(const std::string& key) {

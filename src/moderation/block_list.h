@@ -6,7 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "moderation/profile_file.h"
+#include "files/profile_file.h"
+#include "moderation/block_state.h"
 
 namespace orv {
 
@@ -14,8 +15,8 @@ class BlockList {
  public:
   explicit BlockList(const std::filesystem::path& workDir);
 
-  // 0 not listed, 1 listed by IP, 2 by MAC, 3 by name (looked up in that order).
-  int CheckBlockList(std::string_view ip, std::string_view name, std::string_view mac);
+  // kNone when not listed, else what is listed (looked up in the order IP, MAC, name).
+  BlockState CheckBlockList(std::string_view ip, std::string_view name, std::string_view mac);
 
   // Write key=1 or key= into section LIST. false when the entry could not be stored.
   bool WriteBlockEntry(const std::string& key);

@@ -16,7 +16,7 @@
 #include <optional>
 #include <sstream>
 
-#include "moderation/cached_file.h"
+#include "files/cached_file.h"
 
 namespace orv {
 

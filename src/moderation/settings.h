@@ -5,18 +5,19 @@
 #include <cstdint>
 #include <string>
 
+#include "console/console_output.h"
+
 namespace orv {
 
-struct Settings {
-  bool DebugLog = false;              // trace lines go to the day's log
-  std::int32_t ServerPort = 0;        // TCP port to listen on
-  bool ServerAllowLog = true;         // logged console lines go to the day's log
-  std::int32_t FloodStopper = 15;     // default AFS value of users without one of their own
-  std::int32_t MaxLineMessage = 300;  // console is emptied when it holds more lines
-  std::string ServerIP;               // listening address, our IP in server packets
-  std::string serverMac;        // our MAC (12 hex digits) or the substitute made from ServerIP
-  std::string ServerName = "";  // display name, at least 2 characters once loaded
-  std::string versionText;      // "1.3.1.0 beta"
+// DebugLog, ServerAllowLog and MaxLineMessage come from the console's switches, which the
+// console reads by themselves.
+struct Settings : ConsoleSwitches {
+  std::int32_t ServerPort = 0;     // TCP port to listen on
+  std::int32_t FloodStopper = 15;  // default AFS value of users without one of their own
+  std::string ServerIP;            // listening address, our IP in server packets
+  std::string serverMac;           // our MAC (12 hex digits) or the substitute made from ServerIP
+  std::string ServerName = "";     // display name, at least 2 characters once loaded
+  std::string versionText;         // "1.3.1.0 beta"
   std::string ServerLanguage = "english";
 };
 

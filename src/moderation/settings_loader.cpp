@@ -5,8 +5,8 @@
 
 #include "console/safe_format.h"
 #include "console/version.h"
+#include "files/tagged_file.h"
 #include "moderation/mac_lookup.h"
-#include "moderation/tagged_file.h"
 #include "protocol/text_fields.h"
 
 namespace orv {
@@ -71,7 +71,7 @@ void LoadSettings(SettingsLoadContext& context) {
   auto print = [&context](const std::string& line) {
     context.console.PrintText(line, false, true);
   };
-  auto labelled = [&language](int label, const std::string& value) {
+  auto labelled = [&language](StringId label, const std::string& value) {
     return language.GetString(label) + " " + value;
   };
 
@@ -88,7 +88,7 @@ void LoadSettings(SettingsLoadContext& context) {
     std::string value = TrimWhiteSpace(read("ServerName"));
     settings.ServerName = value.size() >= 2 ? std::move(value) : std::string("DIVIV");
   }
-  print(labelled(21, settings.ServerName));
+  print(labelled(StringId::kServerNameLabel, settings.ServerName));
 
   // 3. Title.
   if (context.setTitle) {
@@ -100,7 +100,7 @@ void LoadSettings(SettingsLoadContext& context) {
     std::string value = read("ServerIP");
     if (value.size() >= 2) {
       settings.ServerIP = std::move(value);
-      print(labelled(9, settings.ServerIP));
+      print(labelled(StringId::kServerIpLabel, settings.ServerIP));
     }
   }
 
@@ -116,7 +116,7 @@ void LoadSettings(SettingsLoadContext& context) {
     const std::string value = read("ServerPort");
     if (value.size() >= 2) {
       settings.ServerPort = ParseLeadingNumber(value);
-      print(labelled(10, value));
+      print(labelled(StringId::kServerPortLabel, value));
     }
   }
 
@@ -125,7 +125,8 @@ void LoadSettings(SettingsLoadContext& context) {
     const std::string value = read("ServerAllowLog");
     if (!value.empty()) {
       settings.ServerAllowLog = ConvertsToNonZero(value);
-      print(labelled(20, language.GetString(settings.ServerAllowLog ? 0 : 1)));
+      print(labelled(StringId::kLogFileLabel,
+                     language.GetString(settings.ServerAllowLog ? StringId::kOn : StringId::kOff)));
     }
   }
 
@@ -135,7 +136,7 @@ void LoadSettings(SettingsLoadContext& context) {
     const std::string value = read("DebugLog");
     if (!value.empty() && ParseLeadingNumber(value) >= 1) {
       settings.DebugLog = true;
-      print(labelled(16, language.GetString(0)));
+      print(labelled(StringId::kDebugLogLabel, language.GetString(StringId::kOn)));
     }
   }
 
@@ -145,7 +146,7 @@ void LoadSettings(SettingsLoadContext& context) {
     const std::string value = read("MaxLineMessage");
     if (!value.empty()) settings.MaxLineMessage = ParseLeadingNumber(value);
   }
-  print(FormatWithInt(language.GetString(23), settings.MaxLineMessage));
+  print(FormatWithInt(language.GetString(StringId::kConsoleLimit), settings.MaxLineMessage));
 
   // 10. The default AFS value.
   settings.FloodStopper = 15;
@@ -154,9 +155,11 @@ void LoadSettings(SettingsLoadContext& context) {
     if (!value.empty()) settings.FloodStopper = ParseLeadingNumber(value);
   }
   if (settings.FloodStopper >= 1) {
-    print(labelled(4, FormatWithInt(language.GetString(17), settings.FloodStopper)));
+    print(labelled(
+        StringId::kFloodStopper,
+        FormatWithInt(language.GetString(StringId::kFloodStopperValue), settings.FloodStopper)));
   } else {
-    print(labelled(4, language.GetString(1)));
+    print(labelled(StringId::kFloodStopper, language.GetString(StringId::kOff)));
   }
 }
 

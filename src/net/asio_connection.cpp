@@ -34,7 +34,7 @@ bool WouldBlock(const std::error_code& error) {
 
 }  // namespace
 
-AsioConnection::AsioConnection(asio::ip::tcp::socket socket, std::int32_t key,
+AsioConnection::AsioConnection(asio::ip::tcp::socket socket, ConnectionKey key,
                                std::string peerAddress, ConnectionEvents& events,
                                std::size_t writeLimitBytes,
                                std::shared_ptr<ConnectionRegistry> registry)

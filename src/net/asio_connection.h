@@ -26,7 +26,7 @@ class AsioConnection final : public Connection,
   static constexpr std::chrono::milliseconds kCloseFlushLimit{2000};
 
   // registry must not be null: it holds the receive buffer and runs the flushes.
-  AsioConnection(asio::ip::tcp::socket socket, std::int32_t key, std::string peerAddress,
+  AsioConnection(asio::ip::tcp::socket socket, ConnectionKey key, std::string peerAddress,
                  ConnectionEvents& events, std::size_t writeLimitBytes,
                  std::shared_ptr<ConnectionRegistry> registry);
   ~AsioConnection() override;
@@ -36,7 +36,7 @@ class AsioConnection final : public Connection,
   // Starts reading (after the engine has heard of the connection).
   void Start();
 
-  std::int32_t Key() const override { return key_; }
+  ConnectionKey Key() const override { return key_; }
   const std::string& PeerAddress() const override { return peerAddress_; }
   void Send(SharedBytes bytes) override;
   void HoldOutput(std::chrono::milliseconds duration) override;
@@ -86,7 +86,7 @@ class AsioConnection final : public Connection,
   // Made when first needed: most connections hold once (at the welcome) and close once.
   std::unique_ptr<asio::steady_timer> holdTimer_;
   std::unique_ptr<asio::steady_timer> closeDeadline_;
-  const std::int32_t key_;
+  const ConnectionKey key_;
   const std::string peerAddress_;
   ConnectionEvents& events_;
   const std::size_t writeLimit_;

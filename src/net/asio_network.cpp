@@ -179,7 +179,7 @@ void AsioNetwork::Admit(asio::ip::tcp::socket socket) {
     const auto address = remote.address();
     peer = address.is_v4() ? address.to_v4().to_string() : address.to_string();
   }
-  const std::int32_t key = registry_->NewKey();
+  const ConnectionKey key = registry_->NewKey();
   auto connection = std::make_shared<AsioConnection>(std::move(socket), key, std::move(peer),
                                                      *events_, writeLimit_, registry_);
   registry_->Add(key, connection);

@@ -11,22 +11,22 @@ namespace orv {
 ConnectionRegistry::ConnectionRegistry(asio::any_io_executor executor)
     : executor_(std::move(executor)) {}
 
-std::int32_t ConnectionRegistry::NewKey() {
+ConnectionKey ConnectionRegistry::NewKey() {
   // The counter wraps through the whole 32-bit range; a key still held by a connection is
   // skipped, so a long-lived connection never shares its key with a newer one.
   for (;;) {
     ++counter_;
-    const auto key = static_cast<std::int32_t>(counter_);
-    if (key != 0 && connections_.find(key) == connections_.end()) return key;
+    const ConnectionKey key{static_cast<std::int32_t>(counter_)};
+    if (key && connections_.find(key) == connections_.end()) return key;
   }
 }
 
-void ConnectionRegistry::Add(std::int32_t key, const std::shared_ptr<AsioConnection>& connection) {
+void ConnectionRegistry::Add(ConnectionKey key, const std::shared_ptr<AsioConnection>& connection) {
   connections_[key] = connection;
   ++openSockets_;
 }
 
-void ConnectionRegistry::Remove(std::int32_t key) {
+void ConnectionRegistry::Remove(ConnectionKey key) {
   connections_.erase(key);
 }
 

@@ -14,6 +14,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "users/connection_key.h"
+
 namespace orv {
 
 class AsioConnection;
@@ -28,11 +30,11 @@ class ConnectionRegistry : public std::enable_shared_from_this<ConnectionRegistr
   explicit ConnectionRegistry(asio::any_io_executor executor);
 
   // A key that is not 0 and not held by a connection that still exists.
-  std::int32_t NewKey();
+  ConnectionKey NewKey();
 
-  void Add(std::int32_t key, const std::shared_ptr<AsioConnection>& connection);
+  void Add(ConnectionKey key, const std::shared_ptr<AsioConnection>& connection);
   // Called by a connection's destructor.
-  void Remove(std::int32_t key);
+  void Remove(ConnectionKey key);
   // Called once by each connection when its socket is closed.
   void SocketClosed();
 
@@ -70,7 +72,7 @@ class ConnectionRegistry : public std::enable_shared_from_this<ConnectionRegistr
   void FlushDirty();
 
   asio::any_io_executor executor_;
-  std::unordered_map<std::int32_t, std::weak_ptr<AsioConnection>> connections_;
+  std::unordered_map<ConnectionKey, std::weak_ptr<AsioConnection>> connections_;
   std::uint32_t counter_ = 0;
   std::size_t openSockets_ = 0;
   std::function<void()> allClosed_;

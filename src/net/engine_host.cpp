@@ -36,18 +36,6 @@ constexpr auto kDrainLimit = std::chrono::milliseconds(2500);
 constexpr auto kMemoryCheckPeriod = std::chrono::milliseconds(500);
 constexpr std::uint64_t kBurstBytes = std::uint64_t{1} << 20;
 
-// Stands in when the host is given no view.
-class SilentView final : public OperatorView {
- public:
-  void ConsoleLineAppended(const std::string&) override {}
-  void ConsoleCleared() override {}
-  void UserRowsReplaced(const std::vector<UserRow>&) override {}
-  void TooltipChanged(const std::string&) override {}
-  void TitleChanged(const std::string&) override {}
-  void TextsLoaded(const ViewTexts&) override {}
-  void CommandRefused(const std::string&) override {}
-};
-
 }  // namespace
 
 struct EngineHost::Impl {
@@ -68,7 +56,7 @@ struct EngineHost::Impl {
   std::atomic<bool> shutDown{false};
 
   // Engine-thread state, built and destroyed there.
-  SilentView silentView;
+  NullOperatorView silentView;
   std::optional<asio::signal_set> signals;
   std::unique_ptr<SystemClock> clock;
   std::unique_ptr<AsioScheduler> scheduler;

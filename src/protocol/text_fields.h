@@ -7,12 +7,11 @@
 #include <cstdint>
 #include <string_view>
 
+#include "protocol/wire_constants.h"
+
 namespace orv {
 
 enum class Side { kBefore, kAfter };
-
-inline constexpr std::string_view kFieldSeparator = "||";
-inline constexpr std::string_view kTerminator = "//end";
 
 // The text before or after the first occurrence of delimiter; empty when it does not occur.
 std::string_view ExtractField(std::string_view text, std::string_view delimiter, Side side);

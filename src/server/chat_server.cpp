@@ -1,5 +1,6 @@
 #include "server/chat_server.h"
 
+#include <cassert>
 #include <utility>
 
 #include "console/safe_format.h"
@@ -24,8 +25,7 @@ ChatServer::ChatServer(ServerEnvironment env)
       blockList_(env_.workDir),
       afsList_(env_.workDir),
       settingsFile_(env_.workDir / kSettingsFileName),
-      commandFile_(env_.workDir / kCommandFileName),
-      connections_(*this) {
+      commandFile_(env_.workDir / kCommandFileName) {
   if (!env_.lookupMac) env_.lookupMac = LookupMacAddress;
 }
 
@@ -34,7 +34,13 @@ ChatServer::~ChatServer() {
   if (listTimerArmed_) env_.scheduler->Cancel(listTimer_);
 }
 
+void ChatServer::AssertEngineThread() const {
+  // Nothing here is locked: everything must run on the thread that made the engine.
+  assert(std::this_thread::get_id() == engineThread_);
+}
+
 void ChatServer::StartServer() {
+  AssertEngineThread();
   settings_.versionText = env_.programVersion + " beta";
   settings_.ServerAllowLog = true;
   settings_.MaxLineMessage = 300;
@@ -50,8 +56,8 @@ void ChatServer::StartServer() {
   LoadSettings(context);
 
   ViewTexts texts;
-  for (int n = 0; n < LanguageTable::kStringCount; ++n)
-    texts.strings.push_back(GetString(n));
+  for (int n = 0; n < kStringCount; ++n)
+    texts.strings.push_back(language_.GetString(n));
   texts.floodStopper = settings_.FloodStopper;
   texts.serverName = settings_.ServerName;
   env_.view->TextsLoaded(texts);
@@ -63,25 +69,25 @@ void ChatServer::StartServer() {
 
   std::string error;
   listening_ = env_.network != nullptr &&
-               connections_.Start(*env_.network, settings_.ServerPort, settings_.ServerIP, &error);
+               env_.network->Listen(settings_.ServerIP, settings_.ServerPort, *this, &error);
   if (listening_) {
-    PrintText(GetString(5), true, true);
-    PrintText(GetString(6), true, true);
+    PrintText(language_.GetString(StringId::kServerStarted), true, true);
+    PrintText(language_.GetString(StringId::kWaitingForConnections), true, true);
   } else {
     PrintText(std::string(72, '.'), false, true);
-    PrintText(GetString(7), true, true);
+    PrintText(language_.GetString(StringId::kListenFailed), true, true);
     if (!error.empty()) PrintText(error, true, true);
     PrintText("", false, true);
   }
   ArmListRefreshTimer();
 }
 
-std::string ChatServer::Format(int n, std::string_view arg) const {
-  return FormatWithText(language_.GetString(n), arg);
+std::string ChatServer::Format(StringId id, std::string_view arg) const {
+  return FormatWithText(language_.GetString(id), arg);
 }
 
-std::string ChatServer::FormatCount(int n, std::int64_t arg) const {
-  return FormatWithInt(language_.GetString(n), arg);
+std::string ChatServer::FormatCount(StringId id, std::int64_t arg) const {
+  return FormatWithInt(language_.GetString(id), arg);
 }
 
 std::string ChatServer::CreatePacket(std::string_view payload, std::int32_t type,
@@ -98,8 +104,7 @@ SharedBytes ChatServer::EncodePacket(std::string_view payload, std::int32_t type
       env_.codec.EncodeText(CreatePacket(payload, type, subject)));
 }
 
-void ChatServer::SendDirect(const std::shared_ptr<Connection>& connection, SharedBytes packet,
-                            bool hold) {
+void ChatServer::SendDirect(Connection* connection, SharedBytes packet, bool hold) {
   if (!connection) return;
   connection->Send(std::move(packet));
   // The answer arrives on its own; this connection's next output waits behind it, while
@@ -141,7 +146,7 @@ void ChatServer::ArmListRefreshTimer() {
 
 std::string ChatServer::TooltipText() const {
   return std::string(kProductName) + " (" + settings_.ServerName + ") / " + settings_.versionText +
-         "\n" + kDashes + "\n" + FormatCount(15, users_.GetCount());
+         "\n" + kDashes + "\n" + FormatCount(StringId::kUsersOnline, users_.GetCount());
 }
 
 UserRow ChatServer::MakeRow(int index) const {
@@ -152,25 +157,14 @@ UserRow ChatServer::MakeRow(int index) const {
     row.reportedIp = record->reportedIp;
     row.peerAddress = record->peerAddress;
     row.blockState = record->blockState;
+    row.blockText = BlockStateText(record->blockState);
     row.afs = record->afs;
-    switch (record->blockState) {
-      case 1:
-        row.blockText = "IP";
-        break;
-      case 2:
-        row.blockText = "MAC";
-        break;
-      case 3:
-        row.blockText = "NAME";
-        break;
-      default:
-        break;
-    }
   }
   return row;
 }
 
 std::vector<UserRow> ChatServer::Rows() const {
+  AssertEngineThread();
   std::vector<UserRow> rows;
   rows.reserve(static_cast<std::size_t>(users_.GetCount()));
   for (int i = 0; i < users_.GetCount(); ++i)
@@ -179,6 +173,7 @@ std::vector<UserRow> ChatServer::Rows() const {
 }
 
 void ChatServer::RefreshUserList() {
+  AssertEngineThread();
   if (shutDown_) return;
   Trace("::: list proccess");
   env_.view->TooltipChanged(TooltipText());
@@ -193,7 +188,7 @@ void ChatServer::RefreshUserList() {
       // A record without a MAC cannot be shown: close its connection. CloseConnection
       // rebuilds the view from the shortened table itself, so this pass ends here.
       const int before = users_.GetCount();
-      connections_.CloseConnection(users_.GetSocketAt(i), "isBug?");
+      CloseConnection(record.connection, "isBug?");
       if (users_.GetCount() < before) return;
       continue;
     }
@@ -202,7 +197,7 @@ void ChatServer::RefreshUserList() {
       if (!record.name.empty()) Trace("::: list proccess (2) " + record.name);
       if (!record.reportedIp.empty()) Trace("::: list proccess (3) " + record.reportedIp);
       if (!record.peerAddress.empty()) Trace("::: list proccess (4) " + record.peerAddress);
-      Trace("::: list proccess (5) " + std::to_string(record.blockState));
+      Trace("::: list proccess (5) " + std::to_string(static_cast<int>(record.blockState)));
     }
     if (wantRows) rows.push_back(MakeRow(i));
   }
@@ -222,15 +217,16 @@ void ChatServer::SendAfsValues() {
     const UserRecord& record = *users_.At(i);
     const std::int32_t value = record.afs < 0 ? settings_.FloodStopper : record.afs;
     if (!lastPacket || value != lastValue) {
-      lastPacket = EncodePacket(std::to_string(value), 45, "0.0");
+      lastPacket = EncodePacket(std::to_string(value), packet_type::kAfsValue, kOwnSubject);
       lastValue = value;
     }
-    if (record.socket) record.socket->Send(lastPacket);
+    if (Connection* connection = connections_.Find(record.connection)) connection->Send(lastPacket);
   }
   Trace("::: AFS proccess OK");
 }
 
 void ChatServer::OnSend(const std::string& text) {
+  AssertEngineThread();
   if (shutDown_ || text.empty()) return;
   auto isSpace = [](unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
   std::size_t first = 0;
@@ -240,30 +236,42 @@ void ChatServer::OnSend(const std::string& text) {
   while (last > first && isSpace(static_cast<unsigned char>(text[last - 1])))
     --last;
   if (last - first < 2) return;
-  const std::string packet = env_.codec.EncodeText(
-      CreatePacket(std::string_view(text).substr(first, last - first), 6, "0.0"));
-  connections_.ReadMessage(nullptr, packet);
+  BroadcastAsServer(std::string_view(text).substr(first, last - first));
+}
+
+void ChatServer::BroadcastAsServer(std::string_view text) {
+  AssertEngineThread();
+  if (shutDown_) return;
+  // The server's own packets pass the block check like a client's, under the server's
+  // address, name and MAC.
+  PacketHeader self;
+  self.ip = settings_.ServerIP;
+  self.mac = settings_.serverMac;
+  self.name = settings_.ServerName;
+  if (RefuseBlocked(self, nullptr)) return;
+  const SharedBytes packet = EncodePacket(text, packet_type::kServerText, kOwnSubject);
+  SendToAll(*packet);
 }
 
 void ChatServer::OnRefresh() {
+  AssertEngineThread();
   if (shutDown_) return;
-  connections_.ReportUserCount();
+  ReportUserCount();
   RefreshUserList();
 }
 
 void ChatServer::ShutdownServer() {
+  AssertEngineThread();
   if (shutDown_) return;
   const std::string closeMessage = ReadMessageKey("ServerCloseMessage");
-  if (closeMessage.size() > 1) {
-    connections_.ReadMessage(nullptr, env_.codec.EncodeText(CreatePacket(closeMessage, 6, "0.0")));
-  }
+  if (closeMessage.size() > 1) BroadcastAsServer(closeMessage);
   shutDown_ = true;
   if (listTimerArmed_) {
     env_.scheduler->Cancel(listTimer_);
     listTimerArmed_ = false;
   }
   users_ = UserTable();
-  log_.AppendLog(GetString(8), true);
+  log_.AppendLog(language_.GetString(StringId::kServerStopped), true);
   log_.AppendLog("\r\n\r\n", false);
 }
 

@@ -1,6 +1,7 @@
 // The engine: ties the settings, the user table, the dispatcher, moderation and the
-// connections together, and carries out the operator's commands. It lives on the engine
-// thread; other threads reach it only by posting work there (see net/engine_host.h).
+// connections together, reacts to what the network reports and carries out the operator's
+// commands. It lives on the engine thread; other threads reach it only by posting work
+// there (see net/engine_host.h). Every public call asserts that in debug builds.
 #pragma once
 
 #include <chrono>
@@ -10,19 +11,21 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "console/clock.h"
 #include "console/console_output.h"
 #include "console/language_table.h"
 #include "console/log_file.h"
+#include "console/string_id.h"
+#include "files/tagged_file.h"
 #include "moderation/afs_list.h"
 #include "moderation/block_list.h"
 #include "moderation/settings.h"
-#include "moderation/tagged_file.h"
 #include "protocol/text_fields.h"
 #include "protocol/wire_codec.h"
-#include "server/connection_manager.h"
+#include "server/connection_list.h"
 #include "server/network.h"
 #include "server/operator_view.h"
 #include "server/scheduler.h"
@@ -54,10 +57,10 @@ enum class RowCommand {
   kSetAfs
 };
 
-class ChatServer {
+class ChatServer final : public ConnectionEvents {
  public:
   explicit ChatServer(ServerEnvironment env);
-  ~ChatServer();
+  ~ChatServer() override;
   ChatServer(const ChatServer&) = delete;
   ChatServer& operator=(const ChatServer&) = delete;
 
@@ -65,11 +68,18 @@ class ChatServer {
   void StartServer();
   bool IsListening() const { return listening_; }
 
-  // What the network reports.
-  ConnectionEvents& Events() { return connections_; }
+  // What the network reports (connection_events.cpp).
+  void OnAccepted(std::shared_ptr<Connection> connection) override;
+  void OnReceived(Connection& connection, std::string_view data) override;
+  void OnReceiveError(Connection& connection) override;
+  void OnPeerClosed(Connection& connection) override;
+  void OnOverflow(Connection& connection) override;
 
   // Operator commands. Texts are code-page bytes.
+  // The command line: trimmed, and sent when at least 2 bytes remain.
   void OnSend(const std::string& text);
+  // A type-6 packet from the server to every connection.
+  void BroadcastAsServer(std::string_view text);
   void OnRefresh();
   // Carries out a context-menu command on row; when the menu would not offer it for that
   // row (row out of range, block on a blocked user, AFS out of 0..100), the view hears why
@@ -79,55 +89,55 @@ class ChatServer {
   bool UnblockRow(int row);
   // Close message to everybody, final log lines. A second call does nothing.
   void ShutdownServer();
-  bool IsShutDown() const { return shutDown_; }
-
-  // Menu commands as the context menu issues them (act on the selected row).
-  void SelectUser(int row) { selectedUser_ = row; }
-  void KickUser();
-  void BlockByIp();
-  void BlockByMac();
-  void BlockByName();
-  void UnblockByIp();
-  void UnblockByMac();
-  void UnblockByName();
-  void SetAfs(std::int32_t value);
 
   // Read access for front-ends and tests.
   const Settings& GetSettings() const { return settings_; }
   const UserTable& Users() const { return users_; }
-  std::string GetString(int n) const { return language_.GetString(n); }
   std::vector<UserRow> Rows() const;
   const WireCodec& Codec() const { return env_.codec; }
-  Console& GetConsole() { return console_; }
-  const ConnectionManager& Connections() const { return connections_; }
 
   // The dispatcher: reads one received unit, applies the rules of its type and returns the
-  // text to relay, or "BLOCK". connection is null for packets the server injects.
-  std::string ParseMessage(const std::string& received, const std::string& connectionKey,
-                           const std::shared_ptr<Connection>& connection);
+  // text to relay, or "BLOCK". connection is null for packets the server makes itself.
+  std::string ParseMessage(std::string_view received, Connection* connection);
 
   // Rebuilds the operator's view and sends every user its AFS value.
   void RefreshUserList();
 
  private:
-  friend class ConnectionManager;
-
+  void AssertEngineThread() const;
   void PrintText(const std::string& text, bool stamp, bool log) {
     console_.PrintText(text, stamp, log);
   }
   void Trace(std::string_view text) { console_.DebugTrace(text); }
-  std::string Format(int n, std::string_view arg) const;
-  std::string FormatCount(int n, std::int64_t arg) const;
+  std::string Format(StringId id, std::string_view arg) const;
+  std::string FormatCount(StringId id, std::int64_t arg) const;
   std::string CreatePacket(std::string_view payload, std::int32_t type, std::string_view subject);
   SharedBytes EncodePacket(std::string_view payload, std::int32_t type, std::string_view subject);
 
-  // The dispatcher; true when the received text is to be relayed.
-  bool Dispatch(std::string_view received, const std::string& connectionKey,
-                const std::shared_ptr<Connection>& connection);
-  void SendDirect(const std::shared_ptr<Connection>& connection, SharedBytes packet, bool hold);
-  bool RefuseBlocked(const PacketHeader& header, const std::shared_ptr<Connection>& connection);
+  // Connections (connection_events.cpp).
+  // Dispatches one received unit and relays it unless the dispatcher refuses it.
+  void ReadMessage(Connection& connection, std::string_view text);
+  // Sends text to every connection, in order of acceptance. 0 for an empty text, else 1.
+  int SendToAll(std::string_view text);
+  // Removes the connection, its user records and closes it; an unknown key prints a line
+  // only.
+  void CloseConnection(ConnectionKey key, const std::string& address);
+  void ReportUserCount();
+
+  // The dispatcher (message_dispatcher.cpp); true when the received text is to be relayed.
+  bool Dispatch(std::string_view received, Connection* connection);
+  void SendDirect(Connection* connection, SharedBytes packet, bool hold);
+  bool RefuseBlocked(const PacketHeader& header, Connection* connection);
   void WriteBoardFile(std::string_view fileName, std::string_view content);
-  void SendUserList(std::string_view mac, const std::shared_ptr<Connection>& connection);
+  void SendUserList(std::string_view mac, Connection* connection);
+
+  // Operator commands (operator_commands.cpp).
+  bool CheckRow(RowCommand command, int row, int afsValue);
+  void KickUser(int row);
+  void ChangeBlock(int row, BlockState kind, bool block);
+  void SetAfs(int row, std::int32_t value);
+  void ReportBlockListWrite(bool written);
+
   void SendAfsValues();
   std::string BuildServerProfile();
   std::string ReadCommandText(const std::string& key);
@@ -135,12 +145,11 @@ class ChatServer {
   void ArmListRefreshTimer();
   std::string TooltipText() const;
   UserRow MakeRow(int index) const;
-  bool CheckRow(RowCommand command, int row, int afsValue);
-  void ReportBlockListWrite(bool written);
   // Runs task later on the engine thread unless this server is gone by then.
   Scheduler::TimerId Later(std::chrono::milliseconds delay, std::function<void()> task);
 
   ServerEnvironment env_;
+  const std::thread::id engineThread_ = std::this_thread::get_id();
   Settings settings_;
   LogWriter log_;
   LanguageTable language_;
@@ -151,10 +160,8 @@ class ChatServer {
   AfsList afsList_;
   TaggedFile settingsFile_;
   TaggedFile commandFile_;
-  ConnectionManager connections_;
+  ConnectionList connections_;
 
-  int selectedUser_ = -1;
-  std::string pendingBlockKey_;
   bool listening_ = false;
   bool shutDown_ = false;
   Scheduler::TimerId listTimer_ = 0;

@@ -7,6 +7,8 @@
 #include <memory>
 #include <string>
 
+#include "users/connection_key.h"
+
 namespace orv {
 
 // One immutable buffer, shared by every receiver of a broadcast.
@@ -16,8 +18,8 @@ class Connection {
  public:
   virtual ~Connection() = default;
 
-  // Unique among live connections, stable for the connection's life, never 0.
-  virtual std::int32_t Key() const = 0;
+  // Unique among live connections, stable for the connection's life, never empty.
+  virtual ConnectionKey Key() const = 0;
   // Dotted IPv4 text of the peer, taken at accept; empty when it was not available.
   virtual const std::string& PeerAddress() const = 0;
   // Queues bytes behind everything queued before; nothing happens after Close.

@@ -9,10 +9,6 @@ namespace orv {
 
 namespace {
 
-bool IsStatusType(std::int32_t type) {
-  return type == 2 || type == 4 || type == 7 || type == 25 || type == 34;
-}
-
 // The body begins with the server's name: the text in front of the first occurrence of the
 // name is exactly the type field and its separator.
 bool AddressedToServer(std::string_view typeAndBody, std::string_view prefix,
@@ -43,13 +39,12 @@ bool IsSafeBoardName(std::string_view name) {
 
 }  // namespace
 
-std::string ChatServer::ParseMessage(const std::string& received, const std::string& connectionKey,
-                                     const std::shared_ptr<Connection>& connection) {
-  return Dispatch(received, connectionKey, connection) ? received : std::string("BLOCK");
+std::string ChatServer::ParseMessage(std::string_view received, Connection* connection) {
+  AssertEngineThread();
+  return Dispatch(received, connection) ? std::string(received) : std::string("BLOCK");
 }
 
-bool ChatServer::Dispatch(std::string_view received, const std::string& connectionKey,
-                          const std::shared_ptr<Connection>& connection) {
+bool ChatServer::Dispatch(std::string_view received, Connection* connection) {
   Trace("::: parse proccess");
   scratch_.clear();
   env_.codec.DecodeAppend(received, scratch_);
@@ -59,40 +54,45 @@ bool ChatServer::Dispatch(std::string_view received, const std::string& connecti
   }
   const PacketHeader header = ReadPacketHeader(scratch_);
   const std::string_view msg = header.typeAndBody;
+  const ConnectionKey key = connection ? connection->Key() : ConnectionKey{};
+  const std::string_view peer = connection ? std::string_view(connection->PeerAddress()) : "";
 
   if (IsStatusType(header.type)) {
     const std::string_view rest = ExtractField(msg, kFieldSeparator, Side::kAfter);
     const std::int32_t code = ParseLeadingNumber(ExtractField(rest, ":", Side::kBefore));
     const std::string_view text = ExtractField(rest, ":", Side::kAfter);
     const std::int32_t afs = afsList_.ReadAfsValue(header.mac, settings_.FloodStopper);
-    users_.AddOrUpdate(header.mac, header.ip, header.name, connectionKey, connection, header.avatar,
-                       text, code, afs);
+    users_.AddOrUpdate(header.mac, header.ip, header.name, key, peer, header.avatar, text, code,
+                       afs);
   } else {
-    users_.AddOrUpdate(header.mac, header.ip, header.name, connectionKey, connection, header.avatar,
-                       {}, 0, users_.FindAfs(header.mac));
+    users_.AddOrUpdate(header.mac, header.ip, header.name, key, peer, header.avatar, {}, 0,
+                       users_.FindAfs(header.mac));
   }
 
-  if (header.type == 25) users_.SetStateFlag(header.mac, true);
-  if (header.type == 34) users_.SetStateFlag(header.mac, false);
+  if (header.type == packet_type::kStateSet) users_.SetStateFlag(header.mac, true);
+  if (header.type == packet_type::kStateClear) users_.SetStateFlag(header.mac, false);
 
   // Nothing of a blocked sender is relayed or answered, whatever the packet's type.
   if (RefuseBlocked(header, connection)) return false;
 
   switch (header.type) {
-    case 5:
+    case packet_type::kChat:
       if (AddressedToServer(msg, "5||", settings_.ServerName)) {
         const std::string command(
             TrimBlanksAndColons(ExtractField(msg, settings_.ServerName, Side::kAfter)));
         const std::string answer = ReadCommandText(command);
-        if (!answer.empty()) SendDirect(connection, EncodePacket(answer, 6, header.mac), true);
+        if (!answer.empty()) {
+          SendDirect(connection, EncodePacket(answer, packet_type::kServerText, header.mac), true);
+        }
       }
       Trace("::: parse proccess OK (1)");
       return true;
-    case 14:
+    case packet_type::kProfileRequest:
       if (!AddressedToServer(msg, "14||", settings_.ServerName)) return true;
-      SendDirect(connection, EncodePacket(BuildServerProfile(), 15, header.mac), true);
+      SendDirect(connection, EncodePacket(BuildServerProfile(), packet_type::kProfile, header.mac),
+                 true);
       break;
-    case 16: {
+    case packet_type::kBoardFile: {
       const std::string_view beforeSemicolon = ExtractField(msg, ";", Side::kBefore);
       if (msg.find(';') != std::string_view::npos) {
         WriteBoardFile(ExtractField(beforeSemicolon, kFieldSeparator, Side::kAfter),
@@ -100,7 +100,7 @@ bool ChatServer::Dispatch(std::string_view received, const std::string& connecti
       }
       break;
     }
-    case 2:
+    case packet_type::kAnnounce:
       SendUserList(header.mac, connection);
       break;
     default:
@@ -110,17 +110,27 @@ bool ChatServer::Dispatch(std::string_view received, const std::string& connecti
   return true;
 }
 
-bool ChatServer::RefuseBlocked(const PacketHeader& header,
-                               const std::shared_ptr<Connection>& connection) {
-  if (users_.FindBlockState(header.mac) == 0) {
-    const int listed = blockList_.CheckBlockList(header.ip, header.name, header.mac);
-    if (listed == 0) return false;
+bool ChatServer::RefuseBlocked(const PacketHeader& header, Connection* connection) {
+  if (users_.FindBlockState(header.mac) == BlockState::kNone) {
+    const BlockState listed = blockList_.CheckBlockList(header.ip, header.name, header.mac);
+    if (listed == BlockState::kNone) return false;
     users_.SetBlockState(header.mac, listed);
-    const std::string_view shown = listed == 1 ? header.ip : listed == 2 ? header.mac : header.name;
-    PrintText(Format(26 + listed, shown), true, true);
+    switch (listed) {
+      case BlockState::kIp:
+        PrintText(Format(StringId::kRefusedByIp, header.ip), true, true);
+        break;
+      case BlockState::kMac:
+        PrintText(Format(StringId::kRefusedByMac, header.mac), true, true);
+        break;
+      default:
+        PrintText(Format(StringId::kRefusedByName, header.name), true, true);
+        break;
+    }
   }
   const std::string message = ReadMessageKey("ServerBlockMessage");
-  if (message.size() > 1) SendDirect(connection, EncodePacket(message, 6, header.mac), true);
+  if (message.size() > 1) {
+    SendDirect(connection, EncodePacket(message, packet_type::kServerText, header.mac), true);
+  }
   Trace("::: parse proccess OK (2)");
   return true;
 }
@@ -138,12 +148,12 @@ void ChatServer::WriteBoardFile(std::string_view fileName, std::string_view cont
   if (out) out.write(content.data(), static_cast<std::streamsize>(content.size()));
 }
 
-void ChatServer::SendUserList(std::string_view mac, const std::shared_ptr<Connection>& connection) {
+void ChatServer::SendUserList(std::string_view mac, Connection* connection) {
   int position = 0;
   std::string block;
   do {
     users_.BuildListBlock(position, block);
-    SharedBytes packet = EncodePacket(block, 37, mac);
+    SharedBytes packet = EncodePacket(block, packet_type::kUserList, mac);
     if (connection) connection->Send(std::move(packet));
   } while (position >= 0);
 }

@@ -7,10 +7,65 @@ namespace orv {
 
 namespace {
 
-std::string SelectedField(const UserTable& users, int row, int selector) {
+using Field = UserTable::Field;
+
+// What blocking by one key means: the field that is written to the block list, the console
+// lines of a block and an unblock, and the trace name of the step.
+struct BlockKind {
+  BlockState state;
+  Field field;
+  StringId blockedLine;
+  StringId unblockedLine;
+  const char* traceName;
+};
+
+constexpr BlockKind kBlockKinds[] = {
+    {BlockState::kIp, Field::kReportedIp, StringId::kBlockedByIp, StringId::kUnblockedByIp, "IP"},
+    {BlockState::kMac, Field::kMac, StringId::kBlockedByMac, StringId::kUnblockedByMac, "MAC"},
+    {BlockState::kName, Field::kName, StringId::kBlockedByName, StringId::kUnblockedByName, "NAME"},
+};
+
+const BlockKind& KindOf(BlockState state) {
+  for (const BlockKind& kind : kBlockKinds) {
+    if (kind.state == state) return kind;
+  }
+  return kBlockKinds[2];
+}
+
+// The block a row command sets or lifts; kNone for the other commands.
+BlockState BlockOf(RowCommand command, bool* block) {
+  *block = true;
+  switch (command) {
+    case RowCommand::kBlockIp:
+      return BlockState::kIp;
+    case RowCommand::kBlockMac:
+      return BlockState::kMac;
+    case RowCommand::kBlockName:
+      return BlockState::kName;
+    case RowCommand::kUnblockIp:
+      *block = false;
+      return BlockState::kIp;
+    case RowCommand::kUnblockMac:
+      *block = false;
+      return BlockState::kMac;
+    case RowCommand::kUnblockName:
+      *block = false;
+      return BlockState::kName;
+    case RowCommand::kKick:
+    case RowCommand::kSetAfs:
+      break;
+  }
+  return BlockState::kNone;
+}
+
+std::string RowField(const UserTable& users, int row, Field field) {
   std::string value;
-  users.GetDisplayField(row, selector, value);
+  users.GetDisplayField(row, field, value);
   return value;
+}
+
+std::string RowText(int row) {
+  return "The user in row " + std::to_string(row);
 }
 
 }  // namespace
@@ -18,38 +73,21 @@ std::string SelectedField(const UserTable& users, int row, int selector) {
 bool ChatServer::CheckRow(RowCommand command, int row, int afsValue) {
   std::string reason;
   const int count = users_.GetCount();
-  const int state = users_.GetBlockStateAt(row);
+  bool block = false;
+  const BlockState kind = BlockOf(command, &block);
+  const BlockState state = users_.GetBlockStateAt(row);
   if (shutDown_) {
     reason = "The server is shutting down.";
   } else if (row < 0 || row >= count) {
     reason = "There is no row " + std::to_string(row) + " (the list has " + std::to_string(count) +
              (count == 1 ? " row)." : " rows).");
-  } else {
-    switch (command) {
-      case RowCommand::kBlockIp:
-      case RowCommand::kBlockMac:
-      case RowCommand::kBlockName:
-        if (state != 0) reason = "The user in row " + std::to_string(row) + " is blocked already.";
-        break;
-      case RowCommand::kUnblockIp:
-        if (state != 1)
-          reason = "The user in row " + std::to_string(row) + " is not blocked by IP.";
-        break;
-      case RowCommand::kUnblockMac:
-        if (state != 2)
-          reason = "The user in row " + std::to_string(row) + " is not blocked by MAC.";
-        break;
-      case RowCommand::kUnblockName:
-        if (state != 3) {
-          reason = "The user in row " + std::to_string(row) + " is not blocked by name.";
-        }
-        break;
-      case RowCommand::kSetAfs:
-        if (afsValue < 0 || afsValue > 100) reason = "An AFS value runs from 0 to 100.";
-        break;
-      case RowCommand::kKick:
-        break;
-    }
+  } else if (command == RowCommand::kSetAfs) {
+    if (afsValue < 0 || afsValue > 100) reason = "An AFS value runs from 0 to 100.";
+  } else if (kind != BlockState::kNone && block) {
+    if (state != BlockState::kNone) reason = RowText(row) + " is blocked already.";
+  } else if (kind != BlockState::kNone && state != kind) {
+    reason = RowText(row) + " is not blocked by " +
+             (kind == BlockState::kName ? std::string("name") : KindOf(kind).traceName) + ".";
   }
   if (reason.empty()) return true;
   env_.view->CommandRefused(reason);
@@ -57,71 +95,76 @@ bool ChatServer::CheckRow(RowCommand command, int row, int afsValue) {
 }
 
 bool ChatServer::RunRowCommand(RowCommand command, int row, int afsValue) {
+  AssertEngineThread();
   if (!CheckRow(command, row, afsValue)) return false;
-  SelectUser(row);
-  switch (command) {
-    case RowCommand::kKick:
-      KickUser();
-      break;
-    case RowCommand::kBlockIp:
-      BlockByIp();
-      break;
-    case RowCommand::kBlockMac:
-      BlockByMac();
-      break;
-    case RowCommand::kBlockName:
-      BlockByName();
-      break;
-    case RowCommand::kUnblockIp:
-      UnblockByIp();
-      break;
-    case RowCommand::kUnblockMac:
-      UnblockByMac();
-      break;
-    case RowCommand::kUnblockName:
-      UnblockByName();
-      break;
-    case RowCommand::kSetAfs:
-      SetAfs(afsValue);
-      break;
+  bool block = false;
+  if (const BlockState kind = BlockOf(command, &block); kind != BlockState::kNone) {
+    ChangeBlock(row, kind, block);
+  } else if (command == RowCommand::kKick) {
+    KickUser(row);
+  } else {
+    SetAfs(row, afsValue);
   }
   return true;
 }
 
 bool ChatServer::UnblockRow(int row) {
+  AssertEngineThread();
   switch (users_.GetBlockStateAt(row)) {
-    case 1:
+    case BlockState::kIp:
       return RunRowCommand(RowCommand::kUnblockIp, row);
-    case 2:
+    case BlockState::kMac:
       return RunRowCommand(RowCommand::kUnblockMac, row);
-    case 3:
+    case BlockState::kName:
       return RunRowCommand(RowCommand::kUnblockName, row);
-    default:
-      if (!CheckRow(RowCommand::kKick, row, 0)) return false;
-      env_.view->CommandRefused("The user in row " + std::to_string(row) + " is not blocked.");
-      return false;
+    case BlockState::kNone:
+      break;
   }
+  if (!CheckRow(RowCommand::kKick, row, 0)) return false;
+  env_.view->CommandRefused(RowText(row) + " is not blocked.");
+  return false;
 }
 
-void ChatServer::KickUser() {
-  if (shutDown_) return;
+void ChatServer::KickUser(int row) {
   Trace("::: kick proccess");
-  const std::string ip = SelectedField(users_, selectedUser_, 2);
-  PrintText(Format(36, ip), true, true);
-  const std::shared_ptr<Connection> socket = users_.GetSocketAt(selectedUser_);
+  const std::string ip = RowField(users_, row, Field::kReportedIp);
+  PrintText(Format(StringId::kKicked, ip), true, true);
+  const ConnectionKey key = users_.GetConnectionAt(row);
+  Connection* connection = connections_.Find(key);
   const std::string message = ReadMessageKey("ServerKickMessage");
-  if (message.size() > 1 && socket) {
-    SendDirect(socket, EncodePacket(message, 6, "0.0"), false);
+  if (message.size() > 1 && connection != nullptr) {
+    SendDirect(connection, EncodePacket(message, packet_type::kServerText, kOwnSubject), false);
     // The notice arrives on its own; the connection is closed 500 ms later, and nothing it
     // sends meanwhile is acted on.
-    connections_.MarkKicked(socket->Key());
-    Later(std::chrono::milliseconds(500), [this, socket, ip] {
-      if (connections_.Find(socket->Key()) == socket) connections_.CloseConnection(socket, ip);
+    connections_.MarkKicked(key);
+    Later(std::chrono::milliseconds(500), [this, key, ip] {
+      if (connections_.IsKicked(key)) CloseConnection(key, ip);
     });
   } else {
-    connections_.CloseConnection(socket, ip);
+    CloseConnection(key, ip);
   }
   Trace("::: kick proccess OK");
+}
+
+void ChatServer::ChangeBlock(int row, BlockState kind, bool block) {
+  const BlockKind& how = KindOf(kind);
+  const std::string verb = block ? "::: block by " : "::: unblock by ";
+  const std::string step = verb + how.traceName + " proccess";
+  // Every kind of block ends in the step that writes the list, traced as the name's.
+  const std::string writeStep = verb + "NAME proccess";
+  const bool byName = kind == BlockState::kName;
+
+  Trace(step);
+  const std::string key = RowField(users_, row, how.field);
+  if (const UserRecord* record = users_.At(row)) {
+    users_.SetBlockState(record->mac, block ? kind : BlockState::kNone);
+  }
+  PrintText(Format(block ? how.blockedLine : how.unblockedLine, key), true, true);
+  if (!byName) Trace(writeStep);
+  ReportBlockListWrite(block ? blockList_.WriteBlockEntry(key) : blockList_.ClearBlockEntry(key));
+  RefreshUserList();
+  Trace(writeStep + " OK");
+  if (!byName) Trace(step + " OK");
 }
 
 void ChatServer::ReportBlockListWrite(bool written) {
@@ -131,78 +174,12 @@ void ChatServer::ReportBlockListWrite(bool written) {
             true, true);
 }
 
-void ChatServer::BlockByName() {
-  Trace("::: block by NAME proccess");
-  if (pendingBlockKey_.empty()) {
-    pendingBlockKey_ = SelectedField(users_, selectedUser_, 0);
-    PrintText(Format(32, pendingBlockKey_), true, true);
-    if (const UserRecord* record = users_.At(selectedUser_)) users_.SetBlockState(record->mac, 3);
-  }
-  if (!pendingBlockKey_.empty()) {
-    ReportBlockListWrite(blockList_.WriteBlockEntry(pendingBlockKey_));
-    pendingBlockKey_.clear();
-    RefreshUserList();
-    Trace("::: block by NAME proccess OK");
-  }
-}
-
-void ChatServer::UnblockByName() {
-  Trace("::: unblock by NAME proccess");
-  if (pendingBlockKey_.empty()) {
-    if (const UserRecord* record = users_.At(selectedUser_)) users_.SetBlockState(record->mac, 0);
-    pendingBlockKey_ = SelectedField(users_, selectedUser_, 0);
-    PrintText(Format(35, pendingBlockKey_), true, true);
-  }
-  if (!pendingBlockKey_.empty()) {
-    ReportBlockListWrite(blockList_.ClearBlockEntry(pendingBlockKey_));
-    pendingBlockKey_.clear();
-    RefreshUserList();
-    Trace("::: unblock by NAME proccess OK");
-  }
-}
-
-void ChatServer::BlockByIp() {
-  Trace("::: block by IP proccess");
-  pendingBlockKey_ = SelectedField(users_, selectedUser_, 2);
-  PrintText(Format(30, pendingBlockKey_), true, true);
-  if (const UserRecord* record = users_.At(selectedUser_)) users_.SetBlockState(record->mac, 1);
-  BlockByName();
-  Trace("::: block by IP proccess OK");
-}
-
-void ChatServer::BlockByMac() {
-  Trace("::: block by MAC proccess");
-  pendingBlockKey_ = SelectedField(users_, selectedUser_, 1);
-  if (const UserRecord* record = users_.At(selectedUser_)) users_.SetBlockState(record->mac, 2);
-  PrintText(Format(31, pendingBlockKey_), true, true);
-  BlockByName();
-  Trace("::: block by MAC proccess OK");
-}
-
-void ChatServer::UnblockByIp() {
-  Trace("::: unblock by IP proccess");
-  if (const UserRecord* record = users_.At(selectedUser_)) users_.SetBlockState(record->mac, 0);
-  pendingBlockKey_ = SelectedField(users_, selectedUser_, 2);
-  PrintText(Format(33, pendingBlockKey_), true, true);
-  UnblockByName();
-  Trace("::: unblock by IP proccess OK");
-}
-
-void ChatServer::UnblockByMac() {
-  Trace("::: unblock by MAC proccess");
-  pendingBlockKey_ = SelectedField(users_, selectedUser_, 1);
-  if (const UserRecord* record = users_.At(selectedUser_)) users_.SetBlockState(record->mac, 0);
-  PrintText(Format(34, pendingBlockKey_), true, true);
-  UnblockByName();
-  Trace("::: unblock by MAC proccess OK");
-}
-
-void ChatServer::SetAfs(std::int32_t value) {
-  const UserRecord* record = users_.At(selectedUser_);
-  if (shutDown_ || record == nullptr) return;
-  users_.SetAfsAt(selectedUser_, value);
-  const std::string label = SelectedField(users_, selectedUser_, 0) + " (" +
-                            SelectedField(users_, selectedUser_, 2) + ")";
+void ChatServer::SetAfs(int row, std::int32_t value) {
+  const UserRecord* record = users_.At(row);
+  if (record == nullptr) return;
+  users_.SetAfsAt(row, value);
+  const std::string label =
+      RowField(users_, row, Field::kName) + " (" + RowField(users_, row, Field::kReportedIp) + ")";
   const std::string text = std::to_string(value);
   PrintText("ADMIN: Set AFS=" + text + " to '" + label + "'", true, true);
   if (!afsList_.WriteAfsValue(record->mac, value)) {
@@ -210,7 +187,8 @@ void ChatServer::SetAfs(std::int32_t value) {
                   " could not be written; the value holds only until the user's next status",
               true, true);
   }
-  SendDirect(users_.GetSocketAt(selectedUser_), EncodePacket(text, 45, "0.0"), false);
+  SendDirect(connections_.Find(record->connection),
+             EncodePacket(text, packet_type::kAfsValue, kOwnSubject), false);
 }
 
 }  // namespace orv

@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "console/console_output.h"
+#include "console/string_id.h"
+#include "moderation/block_state.h"
 
 namespace orv {
 
@@ -17,7 +19,7 @@ struct UserRow {
   std::string reportedIp;   // the IP the client reports for itself
   std::string peerAddress;  // the connection's remote address
   std::string blockText;    // "IP", "MAC", "NAME" or empty
-  int blockState = 0;
+  BlockState blockState = BlockState::kNone;
   std::int32_t afs = -1;  // -1: none of the user's own
 };
 
@@ -28,10 +30,10 @@ struct ViewTexts {
   std::int32_t floodStopper = 15;
   std::string serverName;
 
-  // String n, or " " when there is none (as the language table answers).
-  std::string String(int n) const {
-    if (n < 0 || n >= static_cast<int>(strings.size())) return " ";
-    return strings[static_cast<std::size_t>(n)];
+  // The string, or " " when there is none (as the language table answers).
+  std::string String(StringId id) const {
+    const auto n = static_cast<std::size_t>(id);
+    return n < strings.size() ? strings[n] : std::string(" ");
   }
 };
 
@@ -46,6 +48,19 @@ class OperatorView : public ConsoleSink {
   virtual void TextsLoaded(const ViewTexts& texts) = 0;
   // An operator command that was not carried out, and why (not a console line).
   virtual void CommandRefused(const std::string& reason) = 0;
+};
+
+// Shows nothing: for an engine that runs without a front-end.
+class NullOperatorView final : public OperatorView {
+ public:
+  void ConsoleLineAppended(const std::string&) override {}
+  void ConsoleCleared() override {}
+  void UserRowsReplaced(const std::vector<UserRow>&) override {}
+  bool WantsUserRows() const override { return false; }
+  void TooltipChanged(const std::string&) override {}
+  void TitleChanged(const std::string&) override {}
+  void TextsLoaded(const ViewTexts&) override {}
+  void CommandRefused(const std::string&) override {}
 };
 
 }  // namespace orv

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "console/version.h"
+#include "protocol/wire_constants.h"
 
 namespace orv {
 
@@ -14,25 +15,31 @@ std::string ServerPackets::CreatePacket(std::string_view payload, std::int32_t t
   packet += settings_.ServerIP;
   packet += '(';
   packet += settings_.serverMac;
-  packet += ")||";
+  packet += ')';
+  packet += kFieldSeparator;
   packet += settings_.ServerName;
-  packet += "||server.gif||";
+  packet += kFieldSeparator;
+  packet += kServerAvatar;
+  packet += kFieldSeparator;
   packet += subject;
-  packet += "||1||";
+  packet += kFieldSeparator;
+  packet += kServerFlag;
+  packet += kFieldSeparator;
   packet += std::to_string(type);
-  packet += "||1:";
+  packet += kFieldSeparator;
+  packet += kServerBodyPrefix;
   packet += payload;
-  packet += "//end";
+  packet += kTerminator;
   return packet;
 }
 
 std::string ServerPackets::BuildProfileFrom(const std::string& info, const std::string& www,
                                             const std::string& email,
                                             const std::string& mode) const {
-  auto tag = [](const char* name, const std::string& value) {
-    return std::string("|") + name + "|" + value + "|/" + name + "|";
+  auto tag = [](const char* name, std::string_view value) {
+    return std::string("|") + name + "|" + std::string(value) + "|/" + name + "|";
   };
-  return tag("NAME", settings_.ServerName) + tag("AVATAR", "server.gif") +
+  return tag("NAME", settings_.ServerName) + tag("AVATAR", kServerAvatar) +
          tag("IP", settings_.ServerIP) + tag("MAC", settings_.serverMac) + tag("DESC", info) +
          tag("WWW", www) + tag("EMAIL", email) +
          tag("VERSION", std::string(kProductName) + " " + settings_.versionText) +

@@ -3,51 +3,51 @@
 #include <charconv>
 #include <string>
 
+#include "protocol/wire_constants.h"
+
 namespace orv {
 
 void UserTable::AddOrUpdate(std::string_view mac, std::string_view reportedIp,
-                            std::string_view name, std::string_view connectionKey,
-                            const std::shared_ptr<Connection>& socket, std::string_view avatar,
+                            std::string_view name, ConnectionKey connection,
+                            std::string_view peerAddress, std::string_view avatar,
                             std::string_view lastText, std::int32_t lastCode, std::int32_t afs) {
-  if (!socket) return;
+  if (!connection) return;
   if (UserRecord* record = FindMutable(mac)) {
     // Assigning into the existing strings keeps their buffers: no allocation per packet.
-    if (!socket->PeerAddress().empty()) record->peerAddress = socket->PeerAddress();
+    if (!peerAddress.empty()) record->peerAddress.assign(peerAddress);
     record->avatar.assign(avatar);
     if (lastCode != 0) record->lastCode = lastCode;
     if (!lastText.empty()) record->lastText.assign(lastText);
     record->reportedIp.assign(reportedIp);
     record->name.assign(name);
-    record->connectionKey.assign(connectionKey);
-    if (record->socket != socket) record->socket = socket;
+    record->connection = connection;
     record->afs = afs;
     return;
   }
   UserRecord record;
-  record.peerAddress = socket->PeerAddress();
+  record.peerAddress = peerAddress;
   record.avatar = avatar;
   record.lastText = lastText;
   record.lastCode = lastCode;
   record.reportedIp = reportedIp;
   record.mac = mac;
-  record.connectionKey = connectionKey;
+  record.connection = connection;
   record.name = name;
-  record.socket = socket;
   record.afs = afs;
   index_.emplace(record.mac, records_.size());
   records_.push_back(std::move(record));
 }
 
-int UserTable::RemoveByConnectionKey(std::string_view key) {
+int UserTable::RemoveByConnectionKey(ConnectionKey key) {
   const auto before = records_.size();
   std::size_t first = before;
   for (std::size_t i = 0; i < before; ++i) {
-    if (records_[i].connectionKey != key) continue;
+    if (records_[i].connection != key) continue;
     if (first == before) first = i;
     index_.erase(records_[i].mac);
   }
   if (first == before) return 0;
-  std::erase_if(records_, [&](const UserRecord& r) { return r.connectionKey == key; });
+  std::erase_if(records_, [&](const UserRecord& r) { return r.connection == key; });
   // Only the records behind the first removed one moved; their entries are updated in
   // place, without making keys again.
   for (std::size_t i = first; i < records_.size(); ++i)
@@ -55,9 +55,9 @@ int UserTable::RemoveByConnectionKey(std::string_view key) {
   return static_cast<int>(before - records_.size());
 }
 
-std::int32_t UserTable::FindBlockState(std::string_view mac) const {
+BlockState UserTable::FindBlockState(std::string_view mac) const {
   const UserRecord* record = Find(mac);
-  return record ? record->blockState : 0;
+  return record ? record->blockState : BlockState::kNone;
 }
 
 std::int32_t UserTable::FindAfs(std::string_view mac) const {
@@ -65,7 +65,7 @@ std::int32_t UserTable::FindAfs(std::string_view mac) const {
   return record ? record->afs : -1;
 }
 
-void UserTable::SetBlockState(std::string_view mac, std::int32_t value) {
+void UserTable::SetBlockState(std::string_view mac, BlockState value) {
   if (UserRecord* record = FindMutable(mac)) record->blockState = value;
 }
 
@@ -73,76 +73,49 @@ void UserTable::SetStateFlag(std::string_view mac, bool value) {
   if (UserRecord* record = FindMutable(mac)) record->stateFlag = value;
 }
 
-std::shared_ptr<Connection> UserTable::GetSocketAt(int index) const {
+ConnectionKey UserTable::GetConnectionAt(int index) const {
   const UserRecord* record = At(index);
-  return record ? record->socket : nullptr;
+  return record ? record->connection : ConnectionKey{};
 }
 
-std::int32_t UserTable::GetBlockStateAt(int index) const {
+BlockState UserTable::GetBlockStateAt(int index) const {
   const UserRecord* record = At(index);
-  return record ? record->blockState : 0;
-}
-
-std::int32_t UserTable::GetAfsAt(int index) const {
-  const UserRecord* record = At(index);
-  return record ? record->afs : -1;
+  return record ? record->blockState : BlockState::kNone;
 }
 
 void UserTable::SetAfsAt(int index, std::int32_t value) {
   if (index >= 0 && index < GetCount()) records_[static_cast<std::size_t>(index)].afs = value;
 }
 
-bool UserTable::GetDisplayField(int index, int selector, std::string& out) const {
+bool UserTable::GetDisplayField(int index, Field field, std::string& out) const {
   const UserRecord* record = At(index);
   if (!record) return true;
-  const std::string* field = nullptr;
-  switch (selector) {
-    case 0:
-      field = &record->name;
+  const std::string* value = nullptr;
+  switch (field) {
+    case Field::kName:
+      value = &record->name;
       break;
-    case 1:
-      field = &record->mac;
+    case Field::kMac:
+      value = &record->mac;
       break;
-    case 2:
-      field = &record->reportedIp;
+    case Field::kReportedIp:
+      value = &record->reportedIp;
       break;
-    case 3:
-      field = &record->peerAddress;
+    case Field::kPeerAddress:
+      value = &record->peerAddress;
       break;
-    default:
-      return true;
   }
-  if (field->empty()) {
+  if (value->empty()) {
     out = "n/a";
     return false;
   }
-  out = *field;
+  out = *value;
   return true;
-}
-
-std::string UserTable::FormatAvatarAt(int index) const {
-  const UserRecord* record = At(index);
-  return record && !record->avatar.empty() ? record->avatar : "none";
-}
-
-std::string UserTable::FormatLastTextAt(int index) const {
-  const UserRecord* record = At(index);
-  return record && !record->lastText.empty() ? record->lastText : "n/a";
-}
-
-std::string UserTable::FormatLastCodeAt(int index) const {
-  const UserRecord* record = At(index);
-  return record ? std::to_string(record->lastCode) : "1";
-}
-
-std::string UserTable::FormatStateFlagAt(int index) const {
-  const UserRecord* record = At(index);
-  return record && record->stateFlag ? "1" : "0";
 }
 
 void UserTable::BuildListBlock(int& position, std::string& block) const {
   block.clear();
-  int budget = 5;
+  int budget = kListEntriesPerBlock;
   int i = position < 0 ? 0 : position;
   const int end = GetCount();
   // Appended piece by piece: a list answer for thousands of users is built often, and
@@ -152,14 +125,14 @@ void UserTable::BuildListBlock(int& position, std::string& block) const {
     const UserRecord& r = records_[static_cast<std::size_t>(i)];
     if (r.name.empty() || r.mac.empty() || r.reportedIp.empty()) continue;
     const auto codeEnd = std::to_chars(code, code + sizeof code, r.lastCode).ptr;
-    block.append("[IUL]|U1|").append(r.name);
+    block.append(kListEntryOpen).append("|U1|").append(r.name);
     block.append("|/U1||U2|").append(r.mac);
     block.append("|/U2||U3|").append(r.reportedIp);
     block.append("|/U3||U4|").append(r.lastText.empty() ? std::string_view("n/a") : r.lastText);
     block.append("|/U4||U5|").append(r.avatar.empty() ? std::string_view("none") : r.avatar);
     block.append("|/U5||U6|").append(code, static_cast<std::size_t>(codeEnd - code));
     block.append("|/U6||U7|").append(r.stateFlag ? "1" : "0");
-    block.append("|/U7|[/IUL]");
+    block.append("|/U7|").append(kListEntryClose);
     --budget;
   }
   position = i == end ? -1 : i;

@@ -10,7 +10,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "server/connection.h"
+#include "moderation/block_state.h"
+#include "users/connection_key.h"
 
 namespace orv {
 
@@ -23,43 +24,41 @@ struct UserRecord {
   std::string name;
   std::string lastText;
   std::int32_t lastCode = 0;
-  std::string connectionKey;
-  std::shared_ptr<Connection> socket;  // the connection of the user's last packet
-  std::int32_t blockState = 0;         // 0 none, 1 IP, 2 MAC, 3 NAME
-  std::int32_t afs = -1;               // -1: none of the user's own
+  ConnectionKey connection;  // the connection of the user's last packet
+  BlockState blockState = BlockState::kNone;
+  std::int32_t afs = -1;  // -1: none of the user's own
 };
 
 class UserTable {
  public:
   int GetCount() const { return static_cast<int>(records_.size()); }
 
-  // Creates or refreshes the record of mac. Nothing happens without a socket (packets the
-  // server injects itself).
+  // Creates or refreshes the record of mac for the packet that came in on connection from
+  // peerAddress (an empty address keeps the one known). Nothing happens without a
+  // connection (packets the server makes itself).
   void AddOrUpdate(std::string_view mac, std::string_view reportedIp, std::string_view name,
-                   std::string_view connectionKey, const std::shared_ptr<Connection>& socket,
-                   std::string_view avatar, std::string_view lastText, std::int32_t lastCode,
-                   std::int32_t afs);
+                   ConnectionKey connection, std::string_view peerAddress, std::string_view avatar,
+                   std::string_view lastText, std::int32_t lastCode, std::int32_t afs);
 
   // Removes every record of the connection (a connection that sent under two MACs owns two
   // records; none may outlive it). Returns how many were removed.
-  int RemoveByConnectionKey(std::string_view key);
+  int RemoveByConnectionKey(ConnectionKey connection);
 
-  std::int32_t FindBlockState(std::string_view mac) const;
+  BlockState FindBlockState(std::string_view mac) const;
   std::int32_t FindAfs(std::string_view mac) const;
-  void SetBlockState(std::string_view mac, std::int32_t value);
+  void SetBlockState(std::string_view mac, BlockState value);
   void SetStateFlag(std::string_view mac, bool value);
 
-  std::shared_ptr<Connection> GetSocketAt(int index) const;
-  std::int32_t GetBlockStateAt(int index) const;
-  std::int32_t GetAfsAt(int index) const;
+  // The empty key when the index is out of range.
+  ConnectionKey GetConnectionAt(int index) const;
+  BlockState GetBlockStateAt(int index) const;
   void SetAfsAt(int index, std::int32_t value);
-  // selector 0 name, 1 mac, 2 reportedIp, 3 peerAddress. An empty field writes "n/a" and
-  // returns false; an index out of range leaves out untouched and returns true.
-  bool GetDisplayField(int index, int selector, std::string& out) const;
-  std::string FormatAvatarAt(int index) const;
-  std::string FormatLastTextAt(int index) const;
-  std::string FormatLastCodeAt(int index) const;
-  std::string FormatStateFlagAt(int index) const;
+
+  // Fields of a record as the operator's commands name them.
+  enum class Field { kName, kMac, kReportedIp, kPeerAddress };
+  // An empty field writes "n/a" and returns false; an index out of range leaves out
+  // untouched and returns true.
+  bool GetDisplayField(int index, Field field, std::string& out) const;
 
   // One user-list block of at most five valid entries from position; position moves on,
   // and becomes -1 when the table is exhausted.

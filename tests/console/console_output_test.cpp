@@ -15,7 +15,7 @@ class ConsoleTest : public ::testing::Test {
 
   testing::TempFolder folder_;
   testing::FixedClock clock_;
-  Settings settings_;
+  ConsoleSwitches settings_;
   LogWriter log_{folder_.Path(), clock_};
   testing::FakeSink sink_;
   Console console_{settings_, log_, clock_, sink_};

@@ -1,11 +1,12 @@
 // Records what the window asks of the engine.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <tuple>
 #include <vector>
 
-#include "gui/engine_commands.h"
+#include "app/engine_commands.h"
 
 namespace orv {
 
@@ -23,10 +24,14 @@ class FakeEngine final : public EngineCommands {
   void RunRowCommand(RowCommand command, int row, int afsValue) override {
     rowCalls.push_back({command, row, afsValue});
   }
+  void UnblockRow(int row) override { unblocks.push_back(row); }
+  void ListUsers(std::function<void(const std::vector<UserRow>&)>) override { ++userLists; }
   void Shutdown() override { ++shutdowns; }
 
   std::vector<std::string> sent;
   std::vector<RowCall> rowCalls;
+  std::vector<int> unblocks;
+  int userLists = 0;
   int refreshes = 0;
   int shutdowns = 0;
 };

@@ -34,14 +34,14 @@ ViewTexts Texts(int floodStopper = 15) {
   return texts;
 }
 
-UserRow Row(std::string name, int blockState, int afs) {
+UserRow Row(std::string name, BlockState blockState, int afs) {
   UserRow row;
   row.mac = "001122334455";
   row.name = std::move(name);
   row.reportedIp = "10.0.0.7";
   row.peerAddress = "127.0.0.1";
   row.blockState = blockState;
-  row.blockText = blockState == 1 ? "IP" : blockState == 2 ? "MAC" : blockState == 3 ? "NAME" : "";
+  row.blockText = BlockStateText(blockState);
   row.afs = afs;
   return row;
 }
@@ -107,8 +107,8 @@ TEST(OperatorWindow, UserListHasItsColumnsAndShowsRowsAsGiven) {
   EXPECT_EQ(f.window.width() / 5, OperatorWindow::kMinWidth / 5);
   EXPECT_EQ(list->selectionMode(), QAbstractItemView::SingleSelection);
 
-  UserRow blocked = Row("", 2, -1);
-  f.window.ReplaceUserRows({Row(kCyrillicBytes, 0, -1), blocked});
+  UserRow blocked = Row("", BlockState::kMac, -1);
+  f.window.ReplaceUserRows({Row(kCyrillicBytes, BlockState::kNone, -1), blocked});
   ASSERT_EQ(list->topLevelItemCount(), 2);
   const QTreeWidgetItem* first = list->topLevelItem(0);
   EXPECT_EQ(first->text(0), "001122334455");
@@ -130,8 +130,9 @@ TEST(OperatorWindow, UserListHasItsColumnsAndShowsRowsAsGiven) {
 TEST(OperatorWindow, MenuOffersTheBlockCommandsThatFitTheUser) {
   WindowFixture f;
   f.window.SetTexts(Texts());
-  f.window.ReplaceUserRows(
-      {Row("ann", 0, -1), Row("bob", 1, -1), Row("cy", 2, -1), Row("di", 3, -1), Row("ed", 7, -1)});
+  f.window.ReplaceUserRows({Row("ann", BlockState::kNone, -1), Row("bob", BlockState::kIp, -1),
+                            Row("cy", BlockState::kMac, -1), Row("di", BlockState::kName, -1),
+                            Row("ed", static_cast<BlockState>(7), -1)});
   const std::vector<std::vector<QString>> tails{
       {"S12", "S13", "S14"}, {"S24"}, {"S25"}, {"S26"}, {}};
   for (int row = 0; row < 5; ++row) {
@@ -184,7 +185,7 @@ TEST(OperatorWindow, AfsSubmenuMarksTheValueInForce) {
   for (const Case& c : cases) {
     WindowFixture f;
     f.window.SetTexts(Texts(c.floodStopper));
-    f.window.ReplaceUserRows({Row("ann", 0, c.afs)});
+    f.window.ReplaceUserRows({Row("ann", BlockState::kNone, c.afs)});
     std::unique_ptr<QMenu> menu = f.window.CreateUserMenu(0);
     QMenu* afs = menu->actions().front()->menu();
     ASSERT_NE(afs, nullptr);
@@ -205,7 +206,7 @@ TEST(OperatorWindow, AfsSubmenuMarksTheValueInForce) {
   // A user without a name, and a name whose "&" must not become a mnemonic.
   WindowFixture f;
   f.window.SetTexts(Texts());
-  f.window.ReplaceUserRows({Row("", 0, -1), Row("R&D", 0, -1)});
+  f.window.ReplaceUserRows({Row("", BlockState::kNone, -1), Row("R&D", BlockState::kNone, -1)});
   EXPECT_EQ(f.window.CreateUserMenu(0)->actions().front()->text(), "S4 S2 n/a");
   EXPECT_EQ(f.window.CreateUserMenu(1)->actions().front()->text(), "S4 S2 R&&D");
 

@@ -2,10 +2,10 @@
 
 #include <string>
 
+#include "files/profile_file.h"
 #include "moderation/afs_list.h"
 #include "moderation/block_list.h"
-#include "moderation/moderation_test_support.h"
-#include "moderation/profile_file.h"
+#include "support/temp_folder.h"
 
 namespace orv {
 namespace {
@@ -17,16 +17,17 @@ using testing::WriteFile;
 TEST(BlockList, ChecksIpThenMacThenName) {
   TempFolder dir;
   BlockList list(dir.Path());
-  EXPECT_EQ(list.CheckBlockList("10.0.0.2", "ann", "001A"), 0);  // no folder, no file
+  EXPECT_EQ(list.CheckBlockList("10.0.0.2", "ann", "001A"),
+            BlockState::kNone);  // no folder, no file
 
   WriteFile(dir / "data/blocklist.cfg",
             "[LIST]\r\n10.0.0.2=1\r\n001A=yes\r\nAnn=1\r\nemptied=\r\n[OTHER]\r\nbob=1\r\n");
-  EXPECT_EQ(list.CheckBlockList("10.0.0.2", "ann", "001A"), 1);
-  EXPECT_EQ(list.CheckBlockList("10.0.0.3", "ann", "001A"), 2);
-  EXPECT_EQ(list.CheckBlockList("10.0.0.3", "ANN", "001B"), 3);
-  EXPECT_EQ(list.CheckBlockList("10.0.0.3", "emptied", "001B"), 0);
-  EXPECT_EQ(list.CheckBlockList("10.0.0.3", "bob", "001B"), 0);
-  EXPECT_EQ(list.CheckBlockList("", "", ""), 0);
+  EXPECT_EQ(list.CheckBlockList("10.0.0.2", "ann", "001A"), BlockState::kIp);
+  EXPECT_EQ(list.CheckBlockList("10.0.0.3", "ann", "001A"), BlockState::kMac);
+  EXPECT_EQ(list.CheckBlockList("10.0.0.3", "ANN", "001B"), BlockState::kName);
+  EXPECT_EQ(list.CheckBlockList("10.0.0.3", "emptied", "001B"), BlockState::kNone);
+  EXPECT_EQ(list.CheckBlockList("10.0.0.3", "bob", "001B"), BlockState::kNone);
+  EXPECT_EQ(list.CheckBlockList("", "", ""), BlockState::kNone);
 }
 
 TEST(BlockList, WritesAndClearsEntries) {
@@ -37,14 +38,14 @@ TEST(BlockList, WritesAndClearsEntries) {
 
   std::filesystem::create_directory(dir / "data");
   ASSERT_TRUE(list.WriteBlockEntry("ann"));
-  EXPECT_EQ(list.CheckBlockList("1.2.3.4", "Ann", "m"), 3);
+  EXPECT_EQ(list.CheckBlockList("1.2.3.4", "Ann", "m"), BlockState::kName);
   ASSERT_TRUE(list.ClearBlockEntry("ann"));
-  EXPECT_EQ(list.CheckBlockList("1.2.3.4", "Ann", "m"), 0);
+  EXPECT_EQ(list.CheckBlockList("1.2.3.4", "Ann", "m"), BlockState::kNone);
   EXPECT_EQ(ReadFile(list.Path()), "[LIST]\r\nann=\r\n");
 
   // A name made to smuggle an entry in is refused and blocks nobody else.
   EXPECT_FALSE(list.WriteBlockEntry("x\r\n10.0.0.9=1"));
-  EXPECT_EQ(list.CheckBlockList("10.0.0.9", "y", "m"), 0);
+  EXPECT_EQ(list.CheckBlockList("10.0.0.9", "y", "m"), BlockState::kNone);
 }
 
 TEST(AfsList, ReadsLeadingDigitsOrTheDefault) {

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "moderation/moderation_test_support.h"
 #include "support/fixed_clock.h"
+#include "support/temp_folder.h"
 
 namespace orv {
 namespace {

@@ -41,8 +41,8 @@ TEST(AsioConnectionTest, EachReceiveIsOneUnitOfAtMost4096Bytes) {
   EXPECT_EQ(pieces[1], "z");
 
   // Keys are never 0 and differ; the address is the dotted peer address.
-  EXPECT_NE(a.Key(), 0);
-  EXPECT_NE(b.Key(), 0);
+  EXPECT_TRUE(a.Key());
+  EXPECT_TRUE(b.Key());
   EXPECT_NE(a.Key(), b.Key());
   EXPECT_EQ(a.PeerAddress(), "127.0.0.1");
 

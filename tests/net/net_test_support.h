@@ -8,10 +8,10 @@
 #include <asio/write.hpp>
 #include <chrono>
 #include <functional>
-#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "net/asio_network.h"
@@ -66,7 +66,7 @@ class RecordingEvents : public ConnectionEvents {
   }
 
   std::vector<std::shared_ptr<Connection>> accepted;
-  std::map<std::int32_t, PerConnection> by;
+  std::unordered_map<ConnectionKey, PerConnection> by;
   std::function<void(Connection&)> onAccepted;
   bool closeOnOverflow = true;
 };

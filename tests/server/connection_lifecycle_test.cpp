@@ -95,7 +95,7 @@ TEST_F(EngineTest, ClosingRemovesEveryRecordOfTheConnection) {
   ASSERT_EQ(server_->Users().GetCount(), 3);
   ClearOutputs();
 
-  server_->Events().OnPeerClosed(*a);
+  server_->OnPeerClosed(*a);
   EXPECT_TRUE(a->closed);
   EXPECT_EQ(server_->Users().GetCount(), 1);
   EXPECT_EQ(server_->Users().At(0)->mac, "BB");
@@ -104,8 +104,8 @@ TEST_F(EngineTest, ClosingRemovesEveryRecordOfTheConnection) {
   EXPECT_EQ(view_.rows[0].name, "bob");
 
   // A late event for the closed connection changes nothing.
-  server_->Events().OnPeerClosed(*a);
-  server_->Events().OnReceived(*a, Packet("AA", "alice", 5, "ghost"));
+  server_->OnPeerClosed(*a);
+  server_->OnReceived(*a, Packet("AA", "alice", 5, "ghost"));
   EXPECT_EQ(server_->Users().GetCount(), 1);
   EXPECT_TRUE(b->Sent().empty() || DecodedSent(*b).back().type == 45);
 }
@@ -115,9 +115,9 @@ TEST_F(EngineTest, ReconnectWithTheSameMacTakesOverTheRecord) {
   auto first = Login("AA", "alice");
   auto second = Login("AA", "alice");
   EXPECT_EQ(server_->Users().GetCount(), 1);
-  server_->Events().OnPeerClosed(*first);
+  server_->OnPeerClosed(*first);
   ASSERT_EQ(server_->Users().GetCount(), 1);
-  EXPECT_EQ(server_->Users().GetSocketAt(0).get(), second.get());
+  EXPECT_EQ(server_->Users().GetConnectionAt(0), second->Key());
 }
 
 TEST_F(EngineTest, ReceiveErrorIsRelayedThenTheConnectionIsClosed) {
@@ -125,7 +125,7 @@ TEST_F(EngineTest, ReceiveErrorIsRelayedThenTheConnectionIsClosed) {
   auto a = Login("AA", "alice");
   auto b = Login("BB", "bob");
   ClearOutputs();
-  server_->Events().OnReceiveError(*a);
+  server_->OnReceiveError(*a);
   EXPECT_THAT(b->Sent().front(), "|SERVER: SOCKET ERROR OCCURRED");
   EXPECT_TRUE(a->closed);
   EXPECT_EQ(server_->Users().GetCount(), 1);
@@ -135,7 +135,7 @@ TEST_F(EngineTest, OverflowingConsumerIsClosedWithAConsoleLine) {
   Start();
   auto slow = Login("AA", "alice", "192.168.1.9");
   auto other = Login("BB", "bob");
-  server_->Events().OnOverflow(*slow);
+  server_->OnOverflow(*slow);
   EXPECT_TRUE(slow->closed);
   EXPECT_FALSE(other->closed);
   EXPECT_TRUE(

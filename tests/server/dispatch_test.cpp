@@ -138,7 +138,7 @@ TEST_F(EngineTest, BlockedSendersAreRefusedWhateverTheyWrite) {
 
   // Listed by IP and by name: refused as blocked by IP, console line once.
   Receive(m, Packet("MM", "mallory", 4, "1:hi", "192.168.1.66"));
-  EXPECT_EQ(server_->Users().Find("MM")->blockState, 1);
+  EXPECT_EQ(server_->Users().Find("MM")->blockState, BlockState::kIp);
   EXPECT_TRUE(view_.HasLine("S27 192.168.1.66"));
   ASSERT_EQ(m->outputs.size(), 2u);
   EXPECT_EQ(Decode(m->outputs[0].bytes).body, "1:Blocked");
@@ -163,7 +163,7 @@ TEST_F(EngineTest, BlockedSendersAreRefusedWhateverTheyWrite) {
   n->outputs.clear();
   other->outputs.clear();
   Receive(n, Packet("NN", "MALLORY", 5, "hi", "10.0.0.2"));
-  EXPECT_EQ(server_->Users().Find("NN")->blockState, 3);
+  EXPECT_EQ(server_->Users().Find("NN")->blockState, BlockState::kName);
   EXPECT_TRUE(view_.HasLine("S29 MALLORY"));
   EXPECT_TRUE(n->outputs.empty());
   EXPECT_TRUE(other->Sent().empty());
@@ -195,7 +195,7 @@ TEST_F(EngineTest, ServerInjectedPacketsRunWithoutSends) {
   Start();
   auto a = Login("AA", "alice");
   ClearOutputs();
-  EXPECT_EQ(server_->ParseMessage(Packet("SRVMAC", "Srv", 2, "1:x"), "0", nullptr),
+  EXPECT_EQ(server_->ParseMessage(Packet("SRVMAC", "Srv", 2, "1:x"), nullptr),
             Packet("SRVMAC", "Srv", 2, "1:x"));
   EXPECT_TRUE(a->Sent().empty());
   EXPECT_EQ(server_->Users().Find("SRVMAC"), nullptr);

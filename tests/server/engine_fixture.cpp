@@ -88,7 +88,7 @@ void EngineTest::Start() {
 std::shared_ptr<FakeConnection> EngineTest::Connect(const std::string& peer) {
   auto connection = std::make_shared<FakeConnection>(nextKey_++, peer, scheduler_);
   connections_.push_back(connection);
-  server_->Events().OnAccepted(connection);
+  server_->OnAccepted(connection);
   return connection;
 }
 
@@ -100,7 +100,7 @@ std::string EngineTest::Packet(const std::string& mac, const std::string& name, 
 
 void EngineTest::Receive(const std::shared_ptr<FakeConnection>& connection,
                          const std::string& bytes) {
-  server_->Events().OnReceived(*connection, bytes);
+  server_->OnReceived(*connection, bytes);
 }
 
 std::shared_ptr<FakeConnection> EngineTest::Login(const std::string& mac, const std::string& name,

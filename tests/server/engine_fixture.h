@@ -69,7 +69,7 @@ class FakeConnection final : public Connection {
  public:
   FakeConnection(std::int32_t key, std::string peer, const FakeScheduler& clock)
       : key_(key), peer_(std::move(peer)), clock_(clock) {}
-  std::int32_t Key() const override { return key_; }
+  ConnectionKey Key() const override { return ConnectionKey{key_}; }
   const std::string& PeerAddress() const override { return peer_; }
   void Send(SharedBytes bytes) override {
     if (!closed) outputs.push_back({Output::kSend, *bytes, clock_.Now()});

@@ -31,7 +31,7 @@ TEST_F(EngineTest, KickSendsTheNoticeAndClosesHalfASecondLater) {
   EXPECT_TRUE(view_.HasLine("S37 10.0.0.1"));
   // Kicking does not block: the same user may come back at once.
   auto again = Login("AA", "alice", "10.0.0.1");
-  EXPECT_EQ(server_->Users().Find("AA")->blockState, 0);
+  EXPECT_EQ(server_->Users().Find("AA")->blockState, BlockState::kNone);
 }
 
 TEST_F(EngineTest, KickWithoutMessageClosesAtOnce) {
@@ -65,7 +65,7 @@ TEST_F(EngineTest, BlockAndUnblockWriteTheListAndTheRecord) {
   auto b = Login("BB", "bob");
 
   ASSERT_TRUE(server_->RunRowCommand(RowCommand::kBlockIp, 0));
-  EXPECT_EQ(server_->Users().Find("AA")->blockState, 1);
+  EXPECT_EQ(server_->Users().Find("AA")->blockState, BlockState::kIp);
   EXPECT_TRUE(view_.HasLine("S30 10.0.0.1"));
   EXPECT_EQ(view_.rows[0].blockText, "IP");
   EXPECT_NE(ReadFile("data/blocklist.cfg").find("10.0.0.1=1"), std::string::npos);
@@ -77,7 +77,7 @@ TEST_F(EngineTest, BlockAndUnblockWriteTheListAndTheRecord) {
   EXPECT_TRUE(b->Sent().empty());
 
   ASSERT_TRUE(server_->UnblockRow(0)) << ::testing::PrintToString(view_.refusals);
-  EXPECT_EQ(server_->Users().Find("AA")->blockState, 0);
+  EXPECT_EQ(server_->Users().Find("AA")->blockState, BlockState::kNone);
   EXPECT_TRUE(view_.HasLine("S33 10.0.0.1")) << ::testing::PrintToString(view_.Unstamped());
   const std::string list = ReadFile("data/blocklist.cfg");
   EXPECT_NE(list.find("10.0.0.1="), std::string::npos);
@@ -88,7 +88,7 @@ TEST_F(EngineTest, BlockAndUnblockWriteTheListAndTheRecord) {
 
   // By name, then by MAC: each sets its state and its line; unblock by name frees the user.
   ASSERT_TRUE(server_->RunRowCommand(RowCommand::kBlockName, 1));
-  EXPECT_EQ(server_->Users().Find("BB")->blockState, 3);
+  EXPECT_EQ(server_->Users().Find("BB")->blockState, BlockState::kName);
   EXPECT_TRUE(view_.HasLine("S32 bob"));
   ASSERT_TRUE(server_->RunRowCommand(RowCommand::kUnblockName, 1));
   EXPECT_TRUE(view_.HasLine("S35 bob"));
@@ -104,7 +104,7 @@ TEST_F(EngineTest, BlockAndUnblockWriteTheListAndTheRecord) {
   server_->RunRowCommand(RowCommand::kUnblockIp, 1);
   WriteFile("data/blocklist.cfg", "[LIST]\nBB=1\n");
   Receive(b, Packet("BB", "bob", 5, "hi"));
-  EXPECT_EQ(server_->Users().Find("BB")->blockState, 2);
+  EXPECT_EQ(server_->Users().Find("BB")->blockState, BlockState::kMac);
 }
 
 TEST_F(EngineTest, BlockWithoutDataFolderStillHoldsAndSaysTheListWasNotWritten) {
@@ -112,7 +112,7 @@ TEST_F(EngineTest, BlockWithoutDataFolderStillHoldsAndSaysTheListWasNotWritten) 
   Start();
   auto a = Login("AA", "alice");
   ASSERT_TRUE(server_->RunRowCommand(RowCommand::kBlockName, 0));
-  EXPECT_EQ(server_->Users().Find("AA")->blockState, 3);
+  EXPECT_EQ(server_->Users().Find("AA")->blockState, BlockState::kName);
   EXPECT_FALSE(std::filesystem::exists(workDir_ / "data"));
   bool said = false;
   for (const auto& line : view_.Unstamped())
@@ -131,7 +131,7 @@ TEST_F(EngineTest, SetAfsStoresSendsAndSurvivesReconnection) {
   EXPECT_EQ(Decode(a->Sent()[0]).body, "1:0");
   EXPECT_NE(ReadFile("data/afs.cfg").find("AA=0"), std::string::npos);
 
-  server_->Events().OnPeerClosed(*a);
+  server_->OnPeerClosed(*a);
   auto again = Login("AA", "alice");
   EXPECT_EQ(server_->Users().Find("AA")->afs, 0);
 }

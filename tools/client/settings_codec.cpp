@@ -1,7 +1,7 @@
 #include "settings_codec.h"
 
+#include "files/tagged_file.h"
 #include "moderation/alphabet_settings.h"
-#include "moderation/tagged_file.h"
 
 namespace orv::client {
 

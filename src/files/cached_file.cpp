@@ -1,4 +1,4 @@
-#include "moderation/cached_file.h"
+#include "files/cached_file.h"
 
 #include <fstream>
 #include <iterator>

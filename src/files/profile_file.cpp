@@ -1,4 +1,4 @@
-#include "moderation/profile_file.h"
+#include "files/profile_file.h"
 
 #include <atomic>
 #include <chrono>

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "moderation/cached_file.h"
+#include "files/cached_file.h"
 
 namespace orv {
 

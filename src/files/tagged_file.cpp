@@ -1,4 +1,4 @@
-#include "moderation/tagged_file.h"
+#include "files/tagged_file.h"
 
 #include <system_error>
 #include <utility>

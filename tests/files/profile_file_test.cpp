@@ -1,11 +1,11 @@
-#include "moderation/profile_file.h"
+#include "files/profile_file.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "moderation/moderation_test_support.h"
+#include "support/temp_folder.h"
 
 namespace orv {
 namespace {

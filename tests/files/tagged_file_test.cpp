@@ -1,10 +1,10 @@
-#include "moderation/tagged_file.h"
+#include "files/tagged_file.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "moderation/moderation_test_support.h"
+#include "support/temp_folder.h"
 
 namespace orv {
 namespace {

@@ -11,6 +11,7 @@
 #include "app/engine_setup.h"
 #include "app/headless_console.h"
 #include "app/headless_view.h"
+#include "app/host_commands.h"
 #include "app/options.h"
 #include "app/platform.h"
 #include "app/startup_checks.h"
@@ -57,7 +58,8 @@ int RunHeadless(const orv::AppOptions& options, const orv::WireCodec& codec) {
   host.SetSignalHandler([&exitRequest] { exitRequest.Request(); });
   host.Start();
 
-  orv::HeadlessConsole console(host, stdout, [&exitRequest] { exitRequest.Request(); });
+  orv::HostCommands commands(&host);
+  orv::HeadlessConsole console(commands, stdout, [&exitRequest] { exitRequest.Request(); });
   console.Start();
   exitRequest.Wait();
   console.Stop();

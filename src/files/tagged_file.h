@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "moderation/cached_file.h"
+#include "files/cached_file.h"
 
 namespace orv {
 
