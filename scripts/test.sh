@@ -9,6 +9,9 @@ jobs=$(nproc)
 echo "== formatting"
 bash "$root/scripts/check-format.sh"
 
+echo "== layers (no include runs up a layer or in a loop)"
+python3 "$root/scripts/check_layers.py"
+
 echo "== build and test (operator window on)"
 cmake -S "$root" -B "$root/build/test" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORV_BUILD_GUI=ON
 cmake --build "$root/build/test" -j "$jobs"

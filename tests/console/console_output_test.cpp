@@ -17,7 +17,7 @@ class ConsoleTest : public ::testing::Test {
   testing::FixedClock clock_;
   ConsoleSwitches settings_;
   LogWriter log_{folder_.Path(), clock_};
-  testing::FakeSink sink_;
+  testing::RecordingSink sink_;
   Console console_{settings_, log_, clock_, sink_};
 };
 

@@ -8,19 +8,7 @@
 #include "console/clock.h"
 #include "console/console_output.h"
 #include "support/fixed_clock.h"
+#include "support/recording_sink.h"
 #include "support/temp_folder.h"
 
-namespace orv::testing {
-
-class FakeSink final : public ConsoleSink {
- public:
-  void ConsoleLineAppended(const std::string& line) override { shown.push_back(line); }
-  void ConsoleCleared() override {
-    shown.clear();
-    ++clears;
-  }
-  std::vector<std::string> shown;  // what the view holds since it was last cleared
-  int clears = 0;
-};
-
-}  // namespace orv::testing
+namespace orv::testing {}  // namespace orv::testing

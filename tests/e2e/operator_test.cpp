@@ -43,7 +43,9 @@ TEST(OperatorTest, RefreshAfsUsersKickAndUnknownCommands) {
   // Refusals and mistakes say why and change nothing.
   mark = console.LineCount();
   console.Type("/kick 7");
-  EXPECT_TRUE(console.WaitForLine("7", milliseconds(3000), mark)) << console.Transcript();
+  EXPECT_TRUE(
+      console.WaitForLine("There is no row 7 (the list has 1 row).", milliseconds(3000), mark))
+      << console.Transcript();
   mark = console.LineCount();
   console.Type("/afs 0 101");
   EXPECT_TRUE(console.WaitForLine("0 to 100", milliseconds(3000), mark));

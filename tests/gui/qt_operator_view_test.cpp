@@ -67,16 +67,24 @@ TEST(QtOperatorView, EngineThreadReportsReachTheWindowInOrder) {
 }
 
 // A report still queued when the window goes away is dropped, not delivered to a dead
-// object.
+// object, nor to the next window (which the allocator is likely to place at the same
+// address).
 TEST(QtOperatorView, ReportsForAClosedWindowAreDropped) {
   FakeEngine engine;
   auto window = std::make_unique<OperatorWindow>(engine, [] { return false; });
-  QtOperatorView view(*window);
-  view.ConsoleLineAppended("late");
-  view.UserRowsReplaced({UserRow{}});
+  auto view = std::make_unique<QtOperatorView>(*window);
+  view->ConsoleLineAppended("late");
+  view->UserRowsReplaced({UserRow{}});
+  view.reset();
   window.reset();
+
+  OperatorWindow next(engine, [] { return false; });
+  QtOperatorView nextView(next);
+  nextView.ConsoleLineAppended("fresh");
+  QTest::qWait(0);
   QCoreApplication::processEvents();
-  SUCCEED();
+  EXPECT_EQ(next.findChild<QPlainTextEdit*>("console")->toPlainText(), "fresh");
+  EXPECT_EQ(next.findChild<QTreeWidget*>("userList")->topLevelItemCount(), 0);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "support/fixed_clock.h"
+#include "support/recording_sink.h"
 #include "support/temp_folder.h"
 
 namespace orv {
@@ -16,12 +17,7 @@ using testing::ReadFile;
 using testing::TempFolder;
 using testing::WriteFile;
 
-class RecordingSink final : public ConsoleSink {
- public:
-  void ConsoleLineAppended(const std::string& line) override { lines.push_back(line); }
-  void ConsoleCleared() override {}
-  std::vector<std::string> lines;
-};
+using testing::RecordingSink;
 
 class LoadSettingsTest : public ::testing::Test {
  protected:
@@ -111,7 +107,7 @@ TEST_F(LoadSettingsTest, FullFileReportsEverySetting) {
   mac_ = "00:1A:2B:3C:4D:5E";
   Load();
 
-  EXPECT_EQ(sink_.lines,
+  EXPECT_EQ(sink_.all,
             (std::vector<std::string>{"Server name: Lobby", "Server IP: 192.168.0.10",
                                       "Server port: 6000", "Console log: on", "Debug log: on",
                                       "Console keeps 500 lines", "Flood stopper: 20 seconds"}));
@@ -150,8 +146,8 @@ TEST_F(LoadSettingsTest, ShortOrOddValuesKeepTheirDefaults) {
   EXPECT_FALSE(settings_.DebugLog);
   EXPECT_EQ(settings_.MaxLineMessage, 0);
   EXPECT_EQ(settings_.FloodStopper, 0);
-  EXPECT_EQ(sink_.lines, (std::vector<std::string>{"Server name: DIVIV", "Console log: on",
-                                                   "Console keeps 0 lines", "Flood stopper: off"}));
+  EXPECT_EQ(sink_.all, (std::vector<std::string>{"Server name: DIVIV", "Console log: on",
+                                                 "Console keeps 0 lines", "Flood stopper: off"}));
 }
 
 TEST_F(LoadSettingsTest, NumbersTakeLeadingDigitsOnly) {
@@ -172,10 +168,10 @@ TEST_F(LoadSettingsTest, NumbersTakeLeadingDigitsOnly) {
   // Nothing found for the address: its digits twice over.
   EXPECT_EQ(settings_.serverMac, "1000110001");
   // The test language has few strings; missing ones read as their key names.
-  ASSERT_EQ(sink_.lines.size(), 6u);
-  EXPECT_EQ(sink_.lines[0], "Test name: DIVIV");
-  EXPECT_EQ(sink_.lines[2], "STR10  80");
-  EXPECT_EQ(sink_.lines[4], "42 test lines");
+  ASSERT_EQ(sink_.all.size(), 6u);
+  EXPECT_EQ(sink_.all[0], "Test name: DIVIV");
+  EXPECT_EQ(sink_.all[2], "STR10  80");
+  EXPECT_EQ(sink_.all[4], "42 test lines");
 }
 
 TEST_F(LoadSettingsTest, LinesBeforeTheLogSwitchAreStillLogged) {
@@ -192,7 +188,7 @@ TEST_F(LoadSettingsTest, LinesBeforeTheLogSwitchAreStillLogged) {
   EXPECT_NE(log.find("Server port: 6000"), std::string::npos);
   EXPECT_EQ(log.find("Console log"), std::string::npos);
   EXPECT_EQ(log.find("Flood stopper"), std::string::npos);
-  EXPECT_EQ(sink_.lines.back(), "Flood stopper: 9 seconds");
+  EXPECT_EQ(sink_.all.back(), "Flood stopper: 9 seconds");
 }
 
 TEST(MakeServerMac, ColonsGoOrTheAddressStandsIn) {
