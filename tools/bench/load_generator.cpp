@@ -13,6 +13,7 @@
 
 #include "client_packets.h"
 #include "process_stats.h"
+#include "protocol/wire_constants.h"
 #include "wire_scanner.h"
 
 namespace orv::bench {
@@ -87,10 +88,11 @@ class LoadGenerator::Worker {
       client.senderId = client.index < config.senders ? client.index : -1;
       const client::Identity who = IdentityOf(client.index, config.runTag);
       client.encodedName = config.codec->EncodeText(who.name);
-      client.announce = config.codec->EncodeText(client::BuildClientPacket(who, 2, "0:bench"));
+      client.announce = config.codec->EncodeText(
+          client::BuildClientPacket(who, packet_type::kAnnounce, "0:bench"));
       if (client.senderId >= 0) {
-        client.header = client::BuildClientPacket(who, 5, "");
-        client.header.resize(client.header.size() - 5);  // without "//end"
+        client.header = client::BuildClientPacket(who, packet_type::kChat, "");
+        client.header.resize(client.header.size() - kTerminator.size());
       }
       if (config.trackLists) client.known.assign((static_cast<std::size_t>(total) + 63) / 64, 0);
       if (config.senders > 0)
@@ -329,12 +331,12 @@ class LoadGenerator::Worker {
       ++malformed_;
       return;
     }
-    if (header->type == 5) {
+    if (header->type == packet_type::kChat) {
       if (const auto stamp = shared_.scanner.ReadStamp(header->body)) {
         Delivery(client, *stamp, now);
         return;
       }
-    } else if (header->type == 2) {
+    } else if (header->type == packet_type::kAnnounce) {
       if (header->name == client.encodedName && client.state == State::kAnnounced) {
         client.state = State::kReady;
         client.readyNs = now - shared_.originNs;
@@ -344,7 +346,7 @@ class LoadGenerator::Worker {
       if (!client.known.empty())
         Know(client, IndexOfName(shared_.scanner.Decode(header->name)), now);
       return;
-    } else if (header->type == 37 && !client.known.empty()) {
+    } else if (header->type == packet_type::kUserList && !client.known.empty()) {
       ReadListBlock(client, header->body, now);
     }
     ++otherPackets_[header->type];
@@ -431,11 +433,11 @@ class LoadGenerator::Worker {
   void SendOne(Client& client, std::int64_t now) {
     const Stamp stamp{static_cast<std::uint32_t>(client.senderId), client.sequence,
                       static_cast<std::uint64_t>(now)};
-    const std::size_t fixed = client.header.size() + 5;
+    const std::size_t fixed = client.header.size() + kTerminator.size();
     const std::size_t padTo = shared_.config.size > fixed ? shared_.config.size - fixed : 0;
     plain_.assign(client.header);
     plain_ += WireScanner::StampedBody(stamp, padTo);
-    plain_ += "//end";
+    plain_ += kTerminator;
     shared_.config.codec->EncodeAppend(plain_, client.out);
     ++client.sequence;
     ++client.inFlight;

@@ -8,8 +8,10 @@ namespace orv::bench {
 
 WireScanner::WireScanner(const WireCodec& codec)
     : codec_(codec),
-      terminator_(codec.EncodeText("//end")),
-      chatTypeField_(codec.EncodeText("||5||")),
+      terminator_(codec.EncodeText(kTerminator)),
+      chatTypeField_(codec.EncodeText(std::string(kFieldSeparator) +
+                                      std::to_string(packet_type::kChat) +
+                                      std::string(kFieldSeparator))),
       bar_(codec.EncodeText("|")[0]),
       tilde_(codec.EncodeText("~")[0]) {
   std::string all(256, '\0');

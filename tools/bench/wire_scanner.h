@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "protocol/wire_codec.h"
+#include "protocol/wire_constants.h"
 
 namespace orv::bench {
 
@@ -34,7 +35,7 @@ class WireScanner {
 
   // Position of the next substituted terminator at or after from, or npos.
   std::size_t FindTerminator(std::string_view wire, std::size_t from = 0) const;
-  static constexpr std::size_t kTerminatorSize = 5;
+  static constexpr std::size_t kTerminatorSize = kTerminator.size();
 
   // Reads name, type and body of one packet (without its terminator); nothing when the
   // packet lacks any of its six "||" separators.

@@ -34,8 +34,8 @@ Action Error(std::string message) {
 }  // namespace
 
 std::string AnnouncePacket(const ClientState& state) {
-  return BuildClientPacket(state.who, 2, StatusBody(state.statusCode, state.statusText),
-                           state.subject);
+  return BuildClientPacket(state.who, packet_type::kAnnounce,
+                           StatusBody(state.statusCode, state.statusText), state.subject);
 }
 
 Action TranslateInput(std::string_view line, ClientState& state) {
@@ -43,7 +43,7 @@ Action TranslateInput(std::string_view line, ClientState& state) {
   if (line.empty()) return {};
   if (line.front() != '/' || line.starts_with("//")) {
     if (line.starts_with("//")) line.remove_prefix(1);
-    return Send(BuildClientPacket(state.who, 5, line, state.subject));
+    return Send(BuildClientPacket(state.who, packet_type::kChat, line, state.subject));
   }
   std::string_view rest = line.substr(1);
   const std::string_view command = TakeWord(rest);
@@ -56,21 +56,21 @@ Action TranslateInput(std::string_view line, ClientState& state) {
     if (target.empty()) {
       return Error("/profile: the server's name is not known yet; give it: /profile NAME");
     }
-    return Send(BuildClientPacket(state.who, 14, target, state.subject));
+    return Send(BuildClientPacket(state.who, packet_type::kProfileRequest, target, state.subject));
   }
   if (command == "status") {
     const std::string_view number = TakeWord(rest);
     if (!IsNumber(number)) return Error("/status: usage /status N TEXT (N a number)");
     state.statusCode = std::stoi(std::string(number));
     state.statusText = std::string(rest);
-    return Send(BuildClientPacket(state.who, 4, StatusBody(state.statusCode, state.statusText),
-                                  state.subject));
+    return Send(BuildClientPacket(state.who, packet_type::kStatus,
+                                  StatusBody(state.statusCode, state.statusText), state.subject));
   }
   if (command == "file") {
     const std::string_view name = TakeWord(rest);
     if (name.empty()) return Error("/file: usage /file NAME CONTENT");
-    return Send(BuildClientPacket(state.who, 16, std::string(name) + ";" + std::string(rest),
-                                  state.subject));
+    return Send(BuildClientPacket(state.who, packet_type::kBoardFile,
+                                  std::string(name) + ";" + std::string(rest), state.subject));
   }
   if (command == "send") {
     const std::string_view type = TakeWord(rest);

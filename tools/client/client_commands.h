@@ -12,7 +12,7 @@ namespace orv::client {
 // What the client knows about itself and the server while it runs.
 struct ClientState {
   Identity who;
-  std::string subject = "0.0";
+  std::string subject{kOwnSubject};
   int statusCode = 0;
   std::string statusText;
   std::string serverName;  // empty until learnt or given

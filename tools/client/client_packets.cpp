@@ -6,18 +6,16 @@ namespace orv::client {
 
 namespace {
 
-constexpr std::string_view kSeparator = "||";
-
 std::string Text(std::string_view view) {
   return std::string(view);
 }
 
 // Splits off the text before the first separator; false when there is none.
 bool TakeField(std::string_view& rest, std::string& field) {
-  const std::size_t at = rest.find(kSeparator);
+  const std::size_t at = rest.find(kFieldSeparator);
   if (at == std::string_view::npos) return false;
   field = Text(rest.substr(0, at));
-  rest.remove_prefix(at + kSeparator.size());
+  rest.remove_prefix(at + kFieldSeparator.size());
   return true;
 }
 
@@ -38,17 +36,13 @@ std::string UserRow(const UserEntry& user) {
          user.statusText + "  avatar " + user.avatar + "  state " + user.stateFlag;
 }
 
-bool IsStatusType(std::int32_t type) {
-  return type == 2 || type == 4 || type == 7 || type == 25 || type == 34;
-}
-
 std::string StatusPrefix(std::int32_t type) {
   switch (type) {
-    case 2:
+    case packet_type::kAnnounce:
       return "announce ";
-    case 25:
+    case packet_type::kStateSet:
       return "state on, ";
-    case 34:
+    case packet_type::kStateClear:
       return "state off, ";
     default:
       return "";
@@ -76,17 +70,18 @@ std::string BuildClientPacket(const Identity& who, int type, std::string_view bo
   packet += who.ip;
   packet += '(';
   packet += who.mac;
-  packet += ")||";
+  packet += ')';
+  packet += kFieldSeparator;
   packet += who.name;
-  packet += kSeparator;
+  packet += kFieldSeparator;
   packet += who.avatar;
-  packet += kSeparator;
+  packet += kFieldSeparator;
   packet += subject;
-  packet += kSeparator;
+  packet += kFieldSeparator;
   packet += flag;
-  packet += kSeparator;
+  packet += kFieldSeparator;
   packet += std::to_string(type);
-  packet += kSeparator;
+  packet += kFieldSeparator;
   packet += body;
   packet += kTerminator;
   return packet;
@@ -164,27 +159,28 @@ ParsedPacket ParsePacket(std::string_view decoded) {
 }
 
 bool IsServerType(std::int32_t type) {
-  return type == 6 || type == 15 || type == 37 || type == 45;
+  return type == packet_type::kServerText || type == packet_type::kProfile ||
+         type == packet_type::kUserList || type == packet_type::kAfsValue;
 }
 
 std::string_view ServerPayload(const ParsedPacket& packet) {
   std::string_view body = packet.body;
-  if (IsServerType(packet.type) && body.starts_with("1:")) body.remove_prefix(2);
+  if (IsServerType(packet.type) && body.starts_with(kServerBodyPrefix)) {
+    body.remove_prefix(kServerBodyPrefix.size());
+  }
   return body;
 }
 
 std::vector<UserEntry> ParseUserList(std::string_view payload) {
-  static constexpr std::string_view kOpen = "[IUL]";
-  static constexpr std::string_view kClose = "[/IUL]";
   std::vector<UserEntry> users;
   while (true) {
-    const std::size_t open = payload.find(kOpen);
+    const std::size_t open = payload.find(kListEntryOpen);
     if (open == std::string_view::npos) break;
-    payload.remove_prefix(open + kOpen.size());
-    const std::size_t close = payload.find(kClose);
+    payload.remove_prefix(open + kListEntryOpen.size());
+    const std::size_t close = payload.find(kListEntryClose);
     if (close == std::string_view::npos) break;
     const std::string_view entry = payload.substr(0, close);
-    payload.remove_prefix(close + kClose.size());
+    payload.remove_prefix(close + kListEntryClose.size());
 
     UserEntry user;
     for (const auto& [tag, value] : ParseProfileTags(entry)) {
@@ -255,14 +251,14 @@ std::string DescribeLine(const ParsedPacket& packet) {
   std::string line = std::to_string(packet.type) + " " + packet.name + ": ";
   const std::string_view payload = ServerPayload(packet);
   switch (packet.type) {
-    case 5:
-    case 6:
+    case packet_type::kChat:
+    case packet_type::kServerText:
       line += payload;
       break;
-    case 14:
+    case packet_type::kProfileRequest:
       line += "profile request: " + Text(payload);
       break;
-    case 15: {
+    case packet_type::kProfile: {
       line += "profile:";
       for (const auto& [tag, value] : ParseProfileTags(payload)) {
         line += " " + tag + "=" + value + ";";
@@ -270,11 +266,11 @@ std::string DescribeLine(const ParsedPacket& packet) {
       if (line.back() == ';') line.pop_back();
       break;
     }
-    case 16:
+    case packet_type::kBoardFile:
       line += "file " + Text(ExtractField(payload, ";", Side::kBefore)) + ": " +
               Text(ExtractField(payload, ";", Side::kAfter));
       break;
-    case 37: {
+    case packet_type::kUserList: {
       const std::vector<UserEntry> users = ParseUserList(payload);
       line += "user list (" + std::to_string(users.size()) + ")";
       for (std::size_t i = 0; i < users.size(); ++i) {
@@ -282,7 +278,7 @@ std::string DescribeLine(const ParsedPacket& packet) {
       }
       break;
     }
-    case 45:
+    case packet_type::kAfsValue:
       line += "AFS value " + Text(payload);
       break;
     default:
@@ -303,26 +299,26 @@ std::vector<std::string> DescribeLines(const ParsedPacket& packet) {
   }
   const std::string heading = packet.name + " (type " + std::to_string(packet.type) + ")";
   const std::string_view payload = ServerPayload(packet);
-  if (packet.type == 37) {
+  if (packet.type == packet_type::kUserList) {
     const std::vector<UserEntry> users = ParseUserList(payload);
     lines.push_back(heading + ": user list, " + std::to_string(users.size()) + " entries");
     for (const UserEntry& user : users)
       lines.push_back("  " + UserRow(user));
     return lines;
   }
-  if (packet.type == 15) {
+  if (packet.type == packet_type::kProfile) {
     lines.push_back(heading + ": profile");
     for (const auto& [tag, value] : ParseProfileTags(payload)) {
       lines.push_back("  " + tag + ": " + value);
     }
     return lines;
   }
-  if (packet.type == 16) {
+  if (packet.type == packet_type::kBoardFile) {
     lines.push_back(heading + ": file " + Text(ExtractField(payload, ";", Side::kBefore)));
     AppendTextLines(ExtractField(payload, ";", Side::kAfter), lines);
     return lines;
   }
-  if (packet.type == 45) {
+  if (packet.type == packet_type::kAfsValue) {
     lines.push_back(heading + ": AFS value " + Text(payload));
     return lines;
   }

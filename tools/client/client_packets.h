@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "protocol/wire_codec.h"
+#include "protocol/wire_constants.h"
 
 namespace orv::client {
 
@@ -24,17 +25,15 @@ struct Identity {
 // ip "(" mac ")||" name "||" avatar "||" subject "||" flag "||" type "||" body "//end",
 // not yet substituted.
 std::string BuildClientPacket(const Identity& who, int type, std::string_view body,
-                              std::string_view subject = "0.0", std::string_view flag = "1");
+                              std::string_view subject = kOwnSubject, std::string_view flag = "1");
 
-// Status bodies (types 2, 4, 7, 25, 34) read "N:text".
+// Status bodies (the types IsStatusType accepts) read "N:text".
 std::string StatusBody(int code, std::string_view text);
-
-// The text the server sends, unsubstituted and unterminated, when a receive fails on one of
-// its connections; it reaches every client in the middle of the stream.
-inline constexpr std::string_view kSocketErrorNotice = "|SERVER: SOCKET ERROR OCCURRED";
 
 // Cuts a received byte stream into packets. Substitution works byte by byte, so the
 // terminator can be found in the stream as it travels and only whole packets are decoded.
+// The server's socket-error notice (kSocketErrorNotice) arrives unsubstituted and
+// unterminated, possibly in the middle of a packet, and comes out as an item of its own.
 class PacketStream {
  public:
   struct Item {
@@ -74,7 +73,8 @@ struct ParsedPacket {
 
 ParsedPacket ParsePacket(std::string_view decoded);
 
-// The server's own packets carry "1:" in front of their payload; this is the payload.
+// The server's own packets carry kServerBodyPrefix in front of their payload; this is the
+// payload.
 std::string_view ServerPayload(const ParsedPacket& packet);
 // Packet types only the server sends.
 bool IsServerType(std::int32_t type);

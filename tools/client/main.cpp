@@ -20,6 +20,7 @@
 #include "console/code_page.h"
 #include "protocol/text_fields.h"
 #include "protocol/wire_codec.h"
+#include "protocol/wire_constants.h"
 #include "settings_codec.h"
 
 namespace orv::client {
@@ -438,10 +439,10 @@ class Session {
     const ParsedPacket packet = ParsePacket(item.text);
     if (!packet.wellFormed()) malformedSeen_ = true;
     if (packet.wellFormed() && state_.serverName.empty() &&
-        (packet.type == 6 || packet.type == 37)) {
+        (packet.type == packet_type::kServerText || packet.type == packet_type::kUserList)) {
       state_.serverName = packet.name;
     }
-    if (waitingForEcho_ && packet.wellFormed() && packet.type == 2 &&
+    if (waitingForEcho_ && packet.wellFormed() && packet.type == packet_type::kAnnounce &&
         packet.mac == state_.who.mac && packet.name == state_.who.name) {
       waitingForEcho_ = false;
       timer_.cancel();  // its handler sees waitingForEcho_ off and does nothing
