@@ -2,6 +2,8 @@
 
 #include <limits>
 
+#include "console/escape.h"
+
 namespace orv {
 
 namespace {
@@ -55,7 +57,9 @@ void Console::PrintText(const std::string& text, bool stamp, bool log) {
 
 void Console::DebugTrace(std::string_view text) {
   // Trace lines cost nothing while DebugLog is off: the text is made only to be written.
-  if (switches_.DebugLog) log_.AppendLog(std::string(text), true);
+  // Trace lines name users and addresses as clients gave them: no client may start a log
+  // line of its own.
+  if (switches_.DebugLog) log_.AppendLog(EscapeControlCharacters(text), true);
 }
 
 }  // namespace orv

@@ -10,10 +10,11 @@ BlockList::BlockList(const std::filesystem::path& workDir)
     : profile_(workDir / "data" / "blocklist.cfg") {}
 
 BlockState BlockList::CheckBlockList(std::string_view ip, std::string_view name,
-                                     std::string_view mac) {
+                                     std::string_view mac, std::string_view peerAddress) {
   // Any non-empty value blocks; an unblocked key stays in the file with an empty value.
   const ProfileData& list = profile_.Data();
   if (list.HasNonEmpty(kSection, ip)) return BlockState::kIp;
+  if (!peerAddress.empty() && list.HasNonEmpty(kSection, peerAddress)) return BlockState::kIp;
   if (list.HasNonEmpty(kSection, mac)) return BlockState::kMac;
   if (list.HasNonEmpty(kSection, name)) return BlockState::kName;
   return BlockState::kNone;

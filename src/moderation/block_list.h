@@ -15,8 +15,10 @@ class BlockList {
  public:
   explicit BlockList(const std::filesystem::path& workDir);
 
-  // kNone when not listed, else what is listed (looked up in the order IP, MAC, name).
-  BlockState CheckBlockList(std::string_view ip, std::string_view name, std::string_view mac);
+  // kNone when not listed, else what is listed (looked up in the order IP, MAC, name). The
+  // peer address (the connection's, which the client cannot choose) counts as an IP.
+  BlockState CheckBlockList(std::string_view ip, std::string_view name, std::string_view mac,
+                            std::string_view peerAddress = {});
 
   // Write key=1 or key= into section LIST. false when the entry could not be stored.
   bool WriteBlockEntry(const std::string& key);

@@ -19,6 +19,14 @@ struct Settings : ConsoleSwitches {
   std::string ServerName = "";     // display name, at least 2 characters once loaded
   std::string versionText;         // "1.3.1.0 beta"
   std::string ServerLanguage = "english";
+
+  // Limits that keep one client from harming the others. 0 turns the last two off.
+  std::int32_t MaxPacketSize = 65536;      // bytes a connection may send without a terminator
+  std::int32_t MaxUsersPerConnection = 2;  // user records one connection may hold
+  std::int64_t BoardQuota = 16 << 20;      // bytes all board files may take together
+  std::int32_t BoardFileLimit = 65536;     // bytes one board file may take
+  std::int32_t IdleTimeout = 0;            // seconds without input before a close
+  std::int32_t MaxConnectionsPerAddress = 0;
 };
 
 }  // namespace orv

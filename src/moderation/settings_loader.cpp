@@ -1,7 +1,9 @@
 #include "moderation/settings_loader.h"
 
 #include <cstdint>
+#include <limits>
 #include <string_view>
+#include <type_traits>
 
 #include "console/safe_format.h"
 #include "console/version.h"
@@ -154,6 +156,31 @@ void LoadSettings(SettingsLoadContext& context) {
     const std::string value = read("FloodStopper");
     if (!value.empty()) settings.FloodStopper = ParseLeadingNumber(value);
   }
+  // 11. Limits: taken when the value is a number, never reported (they rarely change).
+  auto limit = [&read](const char* key, auto& field) {
+    using Field = std::remove_reference_t<decltype(field)>;
+    const std::string value = TrimWhiteSpace(read(key));
+    if (value.empty() || value.front() < '0' || value.front() > '9') return;
+    // Leading digits; a number too large for the field stands for its largest value.
+    Field number = 0;
+    for (const char c : value) {
+      if (c < '0' || c > '9') break;
+      const int digit = c - '0';
+      if (number > (std::numeric_limits<Field>::max() - digit) / 10) {
+        number = std::numeric_limits<Field>::max();
+        break;
+      }
+      number = static_cast<Field>(number * 10 + digit);
+    }
+    field = number;
+  };
+  limit("MaxPacketSize", settings.MaxPacketSize);
+  limit("MaxUsersPerConnection", settings.MaxUsersPerConnection);
+  limit("BoardQuota", settings.BoardQuota);
+  limit("BoardFileLimit", settings.BoardFileLimit);
+  limit("IdleTimeout", settings.IdleTimeout);
+  limit("MaxConnectionsPerAddress", settings.MaxConnectionsPerAddress);
+
   if (settings.FloodStopper >= 1) {
     print(labelled(
         StringId::kFloodStopper,

@@ -23,6 +23,10 @@ class AsioScheduler final : public Scheduler {
 
   TimerId RunAfter(std::chrono::milliseconds delay, std::function<void()> task) override;
   void Cancel(TimerId id) override;
+  std::chrono::milliseconds SteadyNow() const override {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now().time_since_epoch());
+  }
 
   std::size_t Pending() const { return state_->timers.size(); }
 

@@ -31,7 +31,17 @@ PacketHeader ReadPacketHeader(std::string_view msg) {
   PacketHeader header;
   msg = ExtractField(msg, kTerminator, Side::kBefore);
   header.ip = ExtractField(msg, "(", Side::kBefore);
-  header.mac = ExtractField(ExtractField(msg, ")||", Side::kBefore), "(", Side::kAfter);
+  const std::string_view address = ExtractField(msg, ")||", Side::kBefore);
+  header.mac = ExtractField(address, "(", Side::kAfter);
+  // The first separator must be the one of ")||", and four more must follow it for the
+  // name, avatar, subject and flag, and one after the type.
+  std::size_t separators = 0;
+  for (std::size_t at = msg.find(kFieldSeparator); at != std::string_view::npos && separators < 6;
+       at = msg.find(kFieldSeparator, at + kFieldSeparator.size())) {
+    ++separators;
+  }
+  header.complete = !header.mac.empty() && address.find('(') != std::string_view::npos &&
+                    msg.find(kFieldSeparator) == address.size() + 1 && separators == 6;
   msg = ExtractField(msg, kFieldSeparator, Side::kAfter);
   header.name = ExtractField(msg, kFieldSeparator, Side::kBefore);
   msg = ExtractField(msg, kFieldSeparator, Side::kAfter);

@@ -31,6 +31,9 @@ struct PacketHeader {
   std::int32_t type = 0;
   std::string_view typeAndBody;  // type "||" body (the text the type rules read)
   std::string_view body;         // after the type field's "||"
+  // Every field is there: "(" and ")||" around a MAC that is not empty, and the separators
+  // after the name, avatar, subject, flag and type.
+  bool complete = false;
 };
 
 // Reads the header of a decoded, terminated packet; only the part before the first

@@ -3,6 +3,7 @@
 #include <cassert>
 #include <utility>
 
+#include "console/escape.h"
 #include "console/safe_format.h"
 #include "console/version.h"
 #include "moderation/mac_lookup.h"
@@ -25,7 +26,9 @@ ChatServer::ChatServer(ServerEnvironment env)
       blockList_(env_.workDir),
       afsList_(env_.workDir),
       settingsFile_(env_.workDir / kSettingsFileName),
-      commandFile_(env_.workDir / kCommandFileName) {
+      commandFile_(env_.workDir / kCommandFileName),
+      board_(env_.workDir),
+      wireTerminator_(env_.codec.EncodeText(kTerminator)) {
   if (!env_.lookupMac) env_.lookupMac = LookupMacAddress;
 }
 
@@ -54,6 +57,7 @@ void ChatServer::StartServer() {
       console_,      [this](const std::string& title) { env_.view->TitleChanged(title); },
       env_.lookupMac};
   LoadSettings(context);
+  board_.SetLimits(settings_.BoardQuota, settings_.BoardFileLimit);
 
   ViewTexts texts;
   for (int n = 0; n < kStringCount; ++n)
@@ -80,10 +84,12 @@ void ChatServer::StartServer() {
     PrintText("", false, true);
   }
   ArmListRefreshTimer();
+  ArmIdleCheck();
 }
 
 std::string ChatServer::Format(StringId id, std::string_view arg) const {
-  return FormatWithText(language_.GetString(id), arg);
+  // The argument is a name, an address or a MAC, most of them as a client gave them.
+  return FormatWithText(language_.GetString(id), EscapeControlCharacters(arg));
 }
 
 std::string ChatServer::FormatCount(StringId id, std::int64_t arg) const {
@@ -106,6 +112,7 @@ SharedBytes ChatServer::EncodePacket(std::string_view payload, std::int32_t type
 
 void ChatServer::SendDirect(Connection* connection, SharedBytes packet, bool hold) {
   if (!connection) return;
+  FlushRelay();
   connection->Send(std::move(packet));
   // The answer arrives on its own; this connection's next output waits behind it, while
   // every other connection is served meanwhile.
@@ -113,7 +120,19 @@ void ChatServer::SendDirect(Connection* connection, SharedBytes packet, bool hol
 }
 
 std::string ChatServer::ReadCommandText(const std::string& key) {
-  return commandFile_.Read(key);
+  std::string text = commandFile_.Read(key);
+  if (text != kReadFalse) {
+    commandFileMissingSaid_ = false;
+    return text;
+  }
+  // A missing file is no text to send anybody; the operator hears of it once.
+  if (!commandFileMissingSaid_) {
+    commandFileMissingSaid_ = true;
+    PrintText("The command file " + commandFile_.Path().string() +
+                  " cannot be read: command answers and profile texts stay empty until it is",
+              true, true);
+  }
+  return {};
 }
 
 std::string ChatServer::ReadMessageKey(const char* key) {
@@ -207,6 +226,7 @@ void ChatServer::RefreshUserList() {
 }
 
 void ChatServer::SendAfsValues() {
+  FlushRelay();
   Trace("::: AFS proccess");
   const int n = users_.GetCount();
   // Users with the same value share one encoded packet.
@@ -242,13 +262,8 @@ void ChatServer::OnSend(const std::string& text) {
 void ChatServer::BroadcastAsServer(std::string_view text) {
   AssertEngineThread();
   if (shutDown_) return;
-  // The server's own packets pass the block check like a client's, under the server's
-  // address, name and MAC.
-  PacketHeader self;
-  self.ip = settings_.ServerIP;
-  self.mac = settings_.serverMac;
-  self.name = settings_.ServerName;
-  if (RefuseBlocked(self, nullptr)) return;
+  // Packets the server makes are never refused: a client that claimed the server's address
+  // or name and got blocked must not silence the operator.
   const SharedBytes packet = EncodePacket(text, packet_type::kServerText, kOwnSubject);
   SendToAll(*packet);
 }

@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "console/clock.h"
@@ -22,6 +23,7 @@
 #include "files/tagged_file.h"
 #include "moderation/afs_list.h"
 #include "moderation/block_list.h"
+#include "moderation/board_folder.h"
 #include "moderation/settings.h"
 #include "protocol/text_fields.h"
 #include "protocol/wire_codec.h"
@@ -74,6 +76,7 @@ class ChatServer final : public ConnectionEvents {
   void OnReceiveError(Connection& connection) override;
   void OnPeerClosed(Connection& connection) override;
   void OnOverflow(Connection& connection) override;
+  void OnAcceptFailed(const std::string& reason) override;
 
   // Operator commands. Texts are code-page bytes.
   // The command line: trimmed, and sent when at least 2 bytes remain.
@@ -82,11 +85,14 @@ class ChatServer final : public ConnectionEvents {
   void BroadcastAsServer(std::string_view text);
   void OnRefresh();
   // Carries out a context-menu command on row; when the menu would not offer it for that
-  // row (row out of range, block on a blocked user, AFS out of 0..100), the view hears why
-  // and nothing happens. Returns whether it was carried out.
-  bool RunRowCommand(RowCommand command, int row, int afsValue = 0);
+  // row (row out of range, block on a blocked user, AFS out of 0..100), or when the row no
+  // longer holds expectedMac (the list changed since the operator looked), the view hears
+  // why and nothing happens. An empty expectedMac is not checked. Returns whether it was
+  // carried out.
+  bool RunRowCommand(RowCommand command, int row, int afsValue = 0,
+                     std::string_view expectedMac = {});
   // The unblock the menu offers for the row's block state.
-  bool UnblockRow(int row);
+  bool UnblockRow(int row, std::string_view expectedMac = {});
   // Close message to everybody, final log lines. A second call does nothing.
   void ShutdownServer();
 
@@ -115,10 +121,15 @@ class ChatServer final : public ConnectionEvents {
   SharedBytes EncodePacket(std::string_view payload, std::int32_t type, std::string_view subject);
 
   // Connections (connection_events.cpp).
-  // Dispatches one received unit and relays it unless the dispatcher refuses it.
+  // Dispatches one received packet; what is to be relayed joins the relay batch.
   void ReadMessage(Connection& connection, std::string_view text);
+  // Relays the packets of one receive that are waiting, as one buffer. Everything else the
+  // engine sends calls this first, so what a connection receives keeps the order in which
+  // the packets were acted on.
+  void FlushRelay();
   // Sends text to every connection, in order of acceptance. 0 for an empty text, else 1.
   int SendToAll(std::string_view text);
+  int Broadcast(std::string_view text);
   // Removes the connection, its user records and closes it; an unknown key prints a line
   // only.
   void CloseConnection(ConnectionKey key, const std::string& address);
@@ -127,16 +138,26 @@ class ChatServer final : public ConnectionEvents {
   // The dispatcher (message_dispatcher.cpp); true when the received text is to be relayed.
   bool Dispatch(std::string_view received, Connection* connection);
   void SendDirect(Connection* connection, SharedBytes packet, bool hold);
-  bool RefuseBlocked(const PacketHeader& header, Connection* connection);
-  void WriteBoardFile(std::string_view fileName, std::string_view content);
+  // Whether the connection may speak for the packet's MAC: a complete header, a MAC no other
+  // live connection holds, and room for one more user on the connection.
+  bool AdmitSender(const PacketHeader& header, Connection& connection);
+  bool RefuseBlocked(const PacketHeader& header, std::string_view peer, Connection* connection);
+  void WriteBoardFile(Connection* connection, std::string_view fileName, std::string_view content);
   void SendUserList(std::string_view mac, Connection* connection);
 
   // Operator commands (operator_commands.cpp).
-  bool CheckRow(RowCommand command, int row, int afsValue);
+  bool CheckRow(RowCommand command, int row, int afsValue, std::string_view expectedMac);
   void KickUser(int row);
   void ChangeBlock(int row, BlockState kind, bool block);
   void SetAfs(int row, std::int32_t value);
   void ReportBlockListWrite(bool written);
+
+  // A console line about what one client did, printed at most once a minute for each kind
+  // and connection; those held back are counted in one line when the minute is over.
+  void Notice(ConnectionKey key, std::string_view kind, const std::string& address,
+              const std::string& line);
+  void CloseIdleConnections();
+  void ArmIdleCheck();
 
   void SendAfsValues();
   std::string BuildServerProfile();
@@ -161,8 +182,15 @@ class ChatServer final : public ConnectionEvents {
   TaggedFile settingsFile_;
   TaggedFile commandFile_;
   ConnectionList connections_;
+  BoardFolder board_;
+  std::string wireTerminator_;  // "//end" as it travels
+  std::string relayBatch_;
+  // Kinds of notice (kind and connection) held back in the current minute, and how many.
+  std::unordered_map<std::string, std::uint64_t> notices_;
 
   bool listening_ = false;
+  bool acceptFailureSaid_ = false;
+  bool commandFileMissingSaid_ = false;
   bool shutDown_ = false;
   Scheduler::TimerId listTimer_ = 0;
   bool listTimerArmed_ = false;

@@ -1,8 +1,12 @@
 // The life of a connection as the engine sees it: accepting (with the welcome), reading
 // (hand-off to the dispatcher, relay of what it returns), the broadcast, closing and the
 // user-count report.
+#include <algorithm>
 #include <string>
+#include <utility>
+#include <vector>
 
+#include "console/escape.h"
 #include "server/chat_server.h"
 
 namespace orv {
@@ -10,6 +14,15 @@ namespace orv {
 namespace {
 
 constexpr const char* kDashes = "--------------------------";
+constexpr std::chrono::minutes kNoticePeriod{1};
+
+// 2413 as "2,413".
+std::string WithThousands(std::uint64_t n) {
+  std::string digits = std::to_string(n);
+  for (std::size_t at = digits.size(); at > 3; at -= 3)
+    digits.insert(at - 3, ",");
+  return digits;
+}
 
 }  // namespace
 
@@ -19,9 +32,19 @@ void ChatServer::OnAccepted(std::shared_ptr<Connection> connection) {
     if (connection) connection->Close();
     return;
   }
+  acceptFailureSaid_ = false;
+  const int sameAddress = connections_.CountFrom(connection->PeerAddress());
+  if (settings_.MaxConnectionsPerAddress > 0 && sameAddress >= settings_.MaxConnectionsPerAddress) {
+    Notice({}, "refused connections", connection->PeerAddress(),
+           "Connection from " + connection->PeerAddress() + " refused: that address has " +
+               std::to_string(sameAddress) + " connections already (MaxConnectionsPerAddress)");
+    connection->Close();
+    return;
+  }
   Trace("::: accept proccess");
   Connection& accepted = *connection;
   connections_.Add(std::move(connection));
+  connections_.FindEntry(accepted.Key())->lastInput = env_.scheduler->SteadyNow();
   Trace("::: accept & add proccess OK");
 
   // The new client hears nothing for 500 ms, then the welcome; everybody else is served
@@ -43,11 +66,23 @@ void ChatServer::OnReceived(Connection& connection, std::string_view data) {
   AssertEngineThread();
   if (shutDown_) return;
   const ConnectionKey key = connection.Key();
-  if (connections_.IsKicked(key) || connections_.Find(key) == nullptr) return;
-  // A zero byte ends the text of a receive.
-  if (const auto zero = data.find('\0'); zero != std::string_view::npos)
-    data = data.substr(0, zero);
-  ReadMessage(connection, data);
+  ConnectionList::Entry* entry = connections_.FindEntry(key);
+  if (entry == nullptr || entry->kicked) return;
+  entry->lastInput = env_.scheduler->SteadyNow();
+  // TCP splits and joins what clients write: each complete packet is acted on in turn.
+  const auto limit = static_cast<std::size_t>(std::max(settings_.MaxPacketSize, 64));
+  const auto result = entry->input.Feed(data, wireTerminator_, limit, [&](std::string_view packet) {
+    ReadMessage(connection, packet);
+    const ConnectionList::Entry* still = connections_.FindEntry(key);
+    return still != nullptr && !still->kicked;
+  });
+  FlushRelay();
+  if (result == PacketAssembler::Result::kOverflow) {
+    PrintText("Connection from " + connection.PeerAddress() + " closed: it sent more than " +
+                  std::to_string(limit) + " bytes without ending a packet (MaxPacketSize)",
+              true, true);
+    CloseConnection(key, connection.PeerAddress());
+  }
 }
 
 void ChatServer::OnReceiveError(Connection& connection) {
@@ -55,7 +90,10 @@ void ChatServer::OnReceiveError(Connection& connection) {
   if (shutDown_) return;
   const ConnectionKey key = connection.Key();
   if (connections_.Find(key) == nullptr) return;
-  if (!connections_.IsKicked(key)) ReadMessage(connection, kSocketErrorNotice);
+  if (!connections_.IsKicked(key)) {
+    ReadMessage(connection, kSocketErrorNotice);
+    FlushRelay();
+  }
   // The socket is gone: remove the connection and its user, so that no stale row stays.
   CloseConnection(key, connection.PeerAddress());
 }
@@ -75,14 +113,37 @@ void ChatServer::OnOverflow(Connection& connection) {
   CloseConnection(connection.Key(), connection.PeerAddress());
 }
 
+void ChatServer::OnAcceptFailed(const std::string& reason) {
+  AssertEngineThread();
+  if (shutDown_ || acceptFailureSaid_) return;
+  // Said once; the listener keeps trying and the next accepted connection ends the spell.
+  acceptFailureSaid_ = true;
+  PrintText("Cannot accept new connections: " + reason +
+                "; the server keeps serving those it has and tries again",
+            true, true);
+}
+
 void ChatServer::ReadMessage(Connection& connection, std::string_view text) {
   Trace("::: read proccess");
   if (!Dispatch(text, &connection)) return;
   Trace("::: read proccess OK");
-  SendToAll(text);
+  relayBatch_.append(text);
+}
+
+void ChatServer::FlushRelay() {
+  if (relayBatch_.empty()) return;
+  Broadcast(relayBatch_);
+  relayBatch_.clear();
+  // A burst of long packets does not keep its buffer for ever.
+  if (relayBatch_.capacity() > (std::size_t{1} << 16)) std::string().swap(relayBatch_);
 }
 
 int ChatServer::SendToAll(std::string_view text) {
+  FlushRelay();
+  return Broadcast(text);
+}
+
+int ChatServer::Broadcast(std::string_view text) {
   if (text.empty()) return 0;
   Trace("::: send2 proccess");
   // One buffer for every receiver.
@@ -96,6 +157,7 @@ int ChatServer::SendToAll(std::string_view text) {
 }
 
 void ChatServer::CloseConnection(ConnectionKey key, const std::string& address) {
+  FlushRelay();
   const std::shared_ptr<Connection> connection = connections_.Remove(key);
   if (!connection) {
     // No connection, or closed already: nothing to remove.
@@ -110,6 +172,58 @@ void ChatServer::CloseConnection(ConnectionKey key, const std::string& address) 
   Trace("::: close proccess OK");
   RefreshUserList();
   connection->Close();
+}
+
+void ChatServer::Notice(ConnectionKey key, std::string_view kind, const std::string& address,
+                        const std::string& line) {
+  std::string slot = std::string(kind) + " " + key.Text() + " " + address;
+  const auto [it, first] = notices_.try_emplace(slot, 0);
+  if (!first) {
+    ++it->second;
+    return;
+  }
+  PrintText(line, true, true);
+  Later(kNoticePeriod, [this, slot = std::move(slot), kind = std::string(kind), address] {
+    const auto found = notices_.find(slot);
+    if (found == notices_.end()) return;
+    const std::uint64_t held = found->second;
+    notices_.erase(found);
+    if (held > 0) {
+      PrintText("... and " + WithThousands(held) + " more " + kind + " from " + address +
+                    " in the last minute",
+                true, true);
+    }
+  });
+}
+
+void ChatServer::ArmIdleCheck() {
+  if (settings_.IdleTimeout <= 0 || env_.scheduler == nullptr || shutDown_) return;
+  // A few looks per timeout period keep the error small without costing anything.
+  const auto period = std::chrono::milliseconds(
+      std::max<std::int64_t>(1000, std::int64_t{settings_.IdleTimeout} * 1000 / 4));
+  Later(period, [this] {
+    CloseIdleConnections();
+    ArmIdleCheck();
+  });
+}
+
+void ChatServer::CloseIdleConnections() {
+  if (shutDown_) return;
+  const auto now = env_.scheduler->SteadyNow();
+  const std::chrono::milliseconds limit(std::int64_t{settings_.IdleTimeout} * 1000);
+  std::vector<std::pair<ConnectionKey, std::string>> idle;
+  for (const auto& connection : connections_.InOrder()) {
+    const ConnectionList::Entry* entry = connections_.FindEntry(connection->Key());
+    if (entry != nullptr && now - entry->lastInput >= limit) {
+      idle.emplace_back(connection->Key(), connection->PeerAddress());
+    }
+  }
+  for (const auto& [key, address] : idle) {
+    PrintText("Connection from " + address + " closed: nothing received for " +
+                  std::to_string(settings_.IdleTimeout) + " s (IdleTimeout)",
+              true, true);
+    CloseConnection(key, address);
+  }
 }
 
 void ChatServer::ReportUserCount() {

@@ -1,7 +1,8 @@
 // The dispatcher: what the server does with one received unit before relaying it.
-#include <filesystem>
-#include <fstream>
-#include <system_error>
+#include <algorithm>
+#include <string>
+
+#include "console/escape.h"
 
 #include "server/chat_server.h"
 
@@ -27,16 +28,6 @@ std::string_view TrimBlanksAndColons(std::string_view text) {
   return text;
 }
 
-// Board file names come from clients: only a plain name inside board/ is accepted.
-bool IsSafeBoardName(std::string_view name) {
-  if (name.empty() || name == "." || name.find("..") != std::string_view::npos) return false;
-  for (const char c : name) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (c == '/' || c == '\\' || c == ':' || byte < 0x20) return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 std::string ChatServer::ParseMessage(std::string_view received, Connection* connection) {
@@ -56,6 +47,10 @@ bool ChatServer::Dispatch(std::string_view received, Connection* connection) {
   const std::string_view msg = header.typeAndBody;
   const ConnectionKey key = connection ? connection->Key() : ConnectionKey{};
   const std::string_view peer = connection ? std::string_view(connection->PeerAddress()) : "";
+  if (connection != nullptr && !AdmitSender(header, *connection)) {
+    Trace("::: parse proccess OK (2)");
+    return false;
+  }
 
   if (IsStatusType(header.type)) {
     const std::string_view rest = ExtractField(msg, kFieldSeparator, Side::kAfter);
@@ -73,7 +68,7 @@ bool ChatServer::Dispatch(std::string_view received, Connection* connection) {
   if (header.type == packet_type::kStateClear) users_.SetStateFlag(header.mac, false);
 
   // Nothing of a blocked sender is relayed or answered, whatever the packet's type.
-  if (RefuseBlocked(header, connection)) return false;
+  if (RefuseBlocked(header, peer, connection)) return false;
 
   switch (header.type) {
     case packet_type::kChat:
@@ -95,7 +90,7 @@ bool ChatServer::Dispatch(std::string_view received, Connection* connection) {
     case packet_type::kBoardFile: {
       const std::string_view beforeSemicolon = ExtractField(msg, ";", Side::kBefore);
       if (msg.find(';') != std::string_view::npos) {
-        WriteBoardFile(ExtractField(beforeSemicolon, kFieldSeparator, Side::kAfter),
+        WriteBoardFile(connection, ExtractField(beforeSemicolon, kFieldSeparator, Side::kAfter),
                        ExtractField(msg, ";", Side::kAfter));
       }
       break;
@@ -110,14 +105,47 @@ bool ChatServer::Dispatch(std::string_view received, Connection* connection) {
   return true;
 }
 
-bool ChatServer::RefuseBlocked(const PacketHeader& header, Connection* connection) {
+bool ChatServer::AdmitSender(const PacketHeader& header, Connection& connection) {
+  const ConnectionKey key = connection.Key();
+  const std::string& peer = connection.PeerAddress();
+  if (!header.complete) {
+    Notice(key, "dropped packets", peer,
+           "Packet from " + peer + " dropped: its header is incomplete");
+    return false;
+  }
+  // A MAC belongs to the connection that brought it while that connection lives: nobody
+  // else can take its record over, hide its user or receive what is meant for it.
+  if (const UserRecord* holder = users_.Find(header.mac)) {
+    if (holder->connection == key) return true;
+    const Connection* owner = connections_.Find(holder->connection);
+    Notice(key, "refused packets", peer,
+           "Packet from " + peer + " refused: MAC " + EscapeControlCharacters(header.mac) +
+               " belongs to the connection from " +
+               (owner != nullptr ? owner->PeerAddress() : std::string("n/a")));
+    return false;
+  }
+  if (users_.CountFor(key) >= settings_.MaxUsersPerConnection) {
+    Notice(key, "refused packets", peer,
+           "Packet from " + peer + " refused: its connection holds " +
+               std::to_string(users_.CountFor(key)) + " users already (MaxUsersPerConnection)");
+    return false;
+  }
+  return true;
+}
+
+bool ChatServer::RefuseBlocked(const PacketHeader& header, std::string_view peer,
+                               Connection* connection) {
   if (users_.FindBlockState(header.mac) == BlockState::kNone) {
-    const BlockState listed = blockList_.CheckBlockList(header.ip, header.name, header.mac);
+    const BlockState listed = blockList_.CheckBlockList(header.ip, header.name, header.mac, peer);
     if (listed == BlockState::kNone) return false;
     users_.SetBlockState(header.mac, listed);
     switch (listed) {
       case BlockState::kIp:
-        PrintText(Format(StringId::kRefusedByIp, header.ip), true, true);
+        // The reported IP, or the connection's own address when that is what is listed.
+        PrintText(Format(StringId::kRefusedByIp,
+                         blockList_.CheckBlockList(header.ip, {}, {}) == BlockState::kIp ? header.ip
+                                                                                         : peer),
+                  true, true);
         break;
       case BlockState::kMac:
         PrintText(Format(StringId::kRefusedByMac, header.mac), true, true);
@@ -135,20 +163,42 @@ bool ChatServer::RefuseBlocked(const PacketHeader& header, Connection* connectio
   return true;
 }
 
-void ChatServer::WriteBoardFile(std::string_view fileName, std::string_view content) {
-  if (!IsSafeBoardName(fileName)) {
-    PrintText("Board file refused, its name would leave board/: '" + std::string(fileName) + "'",
-              true, true);
-    return;
+void ChatServer::WriteBoardFile(Connection* connection, std::string_view fileName,
+                                std::string_view content) {
+  const BoardFolder::Result result = board_.Store(fileName, content);
+  if (result == BoardFolder::Result::kWritten) return;
+  std::string why;
+  switch (result) {
+    case BoardFolder::Result::kBadName:
+      why = "its name would leave board/";
+      break;
+    case BoardFolder::Result::kNameTooLong:
+      why = "its name is longer than " + std::to_string(BoardFolder::kMaxNameBytes) + " bytes";
+      break;
+    case BoardFolder::Result::kFileTooLarge:
+      why = "it is larger than " + std::to_string(settings_.BoardFileLimit) +
+            " bytes (BoardFileLimit)";
+      break;
+    case BoardFolder::Result::kOverQuota:
+      why =
+          "board/ would grow past " + std::to_string(settings_.BoardQuota) + " bytes (BoardQuota)";
+      break;
+    case BoardFolder::Result::kFailed:
+      why = "the file could not be written";
+      break;
+    case BoardFolder::Result::kWritten:
+      break;
   }
-  const std::filesystem::path folder = env_.workDir / "board";
-  std::error_code error;
-  std::filesystem::create_directories(folder, error);
-  std::ofstream out(folder / std::string(fileName), std::ios::binary | std::ios::trunc);
-  if (out) out.write(content.data(), static_cast<std::streamsize>(content.size()));
+  const std::string peer = connection ? connection->PeerAddress() : std::string("the server");
+  const std::string shown =
+      EscapeControlCharacters(fileName.substr(0, std::min<std::size_t>(fileName.size(), 80)));
+  Notice(connection ? connection->Key() : ConnectionKey{}, "refused board files", peer,
+         "Board file '" + shown + (fileName.size() > 80 ? "...'" : "'") + " from " + peer +
+             " refused: " + why);
 }
 
 void ChatServer::SendUserList(std::string_view mac, Connection* connection) {
+  FlushRelay();
   int position = 0;
   std::string block;
   do {

@@ -25,6 +25,9 @@ class ConnectionEvents {
   // The connection's write queue went past its byte limit; the network has already dropped
   // what was queued.
   virtual void OnOverflow(Connection& connection) = 0;
+  // Accepting failed for a reason that does not belong to one connection (out of
+  // descriptors, for instance); the listener tries again shortly by itself.
+  virtual void OnAcceptFailed(const std::string& reason) = 0;
 };
 
 class Network {

@@ -1,6 +1,7 @@
 // The operator's commands on a user: kick, block and unblock by IP, MAC or name, AFS value.
 #include <string>
 
+#include "console/escape.h"
 #include "server/chat_server.h"
 
 namespace orv {
@@ -70,7 +71,7 @@ std::string RowText(int row) {
 
 }  // namespace
 
-bool ChatServer::CheckRow(RowCommand command, int row, int afsValue) {
+bool ChatServer::CheckRow(RowCommand command, int row, int afsValue, std::string_view expectedMac) {
   std::string reason;
   const int count = users_.GetCount();
   bool block = false;
@@ -81,6 +82,11 @@ bool ChatServer::CheckRow(RowCommand command, int row, int afsValue) {
   } else if (row < 0 || row >= count) {
     reason = "There is no row " + std::to_string(row) + " (the list has " + std::to_string(count) +
              (count == 1 ? " row)." : " rows).");
+  } else if (!expectedMac.empty() && users_.At(row)->mac != expectedMac) {
+    // The list changed since the operator looked at it: the command was meant for another
+    // user than the one in that row now.
+    reason = "Row " + std::to_string(row) + " no longer holds the user with MAC " +
+             EscapeControlCharacters(expectedMac) + "; look at the list again.";
   } else if (command == RowCommand::kSetAfs) {
     if (afsValue < 0 || afsValue > 100) reason = "An AFS value runs from 0 to 100.";
   } else if (kind != BlockState::kNone && block) {
@@ -94,9 +100,10 @@ bool ChatServer::CheckRow(RowCommand command, int row, int afsValue) {
   return false;
 }
 
-bool ChatServer::RunRowCommand(RowCommand command, int row, int afsValue) {
+bool ChatServer::RunRowCommand(RowCommand command, int row, int afsValue,
+                               std::string_view expectedMac) {
   AssertEngineThread();
-  if (!CheckRow(command, row, afsValue)) return false;
+  if (!CheckRow(command, row, afsValue, expectedMac)) return false;
   bool block = false;
   if (const BlockState kind = BlockOf(command, &block); kind != BlockState::kNone) {
     ChangeBlock(row, kind, block);
@@ -108,19 +115,19 @@ bool ChatServer::RunRowCommand(RowCommand command, int row, int afsValue) {
   return true;
 }
 
-bool ChatServer::UnblockRow(int row) {
+bool ChatServer::UnblockRow(int row, std::string_view expectedMac) {
   AssertEngineThread();
   switch (users_.GetBlockStateAt(row)) {
     case BlockState::kIp:
-      return RunRowCommand(RowCommand::kUnblockIp, row);
+      return RunRowCommand(RowCommand::kUnblockIp, row, 0, expectedMac);
     case BlockState::kMac:
-      return RunRowCommand(RowCommand::kUnblockMac, row);
+      return RunRowCommand(RowCommand::kUnblockMac, row, 0, expectedMac);
     case BlockState::kName:
-      return RunRowCommand(RowCommand::kUnblockName, row);
+      return RunRowCommand(RowCommand::kUnblockName, row, 0, expectedMac);
     case BlockState::kNone:
       break;
   }
-  if (!CheckRow(RowCommand::kKick, row, 0)) return false;
+  if (!CheckRow(RowCommand::kKick, row, 0, expectedMac)) return false;
   env_.view->CommandRefused(RowText(row) + " is not blocked.");
   return false;
 }
@@ -156,12 +163,21 @@ void ChatServer::ChangeBlock(int row, BlockState kind, bool block) {
 
   Trace(step);
   const std::string key = RowField(users_, row, how.field);
+  std::string peer;
   if (const UserRecord* record = users_.At(row)) {
     users_.SetBlockState(record->mac, block ? kind : BlockState::kNone);
+    peer = record->peerAddress;
   }
   PrintText(Format(block ? how.blockedLine : how.unblockedLine, key), true, true);
   if (!byName) Trace(writeStep);
-  ReportBlockListWrite(block ? blockList_.WriteBlockEntry(key) : blockList_.ClearBlockEntry(key));
+  auto write = [&](const std::string& entry) {
+    return block ? blockList_.WriteBlockEntry(entry) : blockList_.ClearBlockEntry(entry);
+  };
+  bool written = write(key);
+  // The reported IP is what the client says; the connection's address is what it cannot
+  // change, so a block by IP holds that too.
+  if (kind == BlockState::kIp && !peer.empty() && peer != key) written = write(peer) && written;
+  ReportBlockListWrite(written);
   RefreshUserList();
   Trace(writeStep + " OK");
   if (!byName) Trace(step + " OK");
@@ -178,8 +194,8 @@ void ChatServer::SetAfs(int row, std::int32_t value) {
   const UserRecord* record = users_.At(row);
   if (record == nullptr) return;
   users_.SetAfsAt(row, value);
-  const std::string label =
-      RowField(users_, row, Field::kName) + " (" + RowField(users_, row, Field::kReportedIp) + ")";
+  const std::string label = EscapeControlCharacters(
+      RowField(users_, row, Field::kName) + " (" + RowField(users_, row, Field::kReportedIp) + ")");
   const std::string text = std::to_string(value);
   PrintText("ADMIN: Set AFS=" + text + " to '" + label + "'", true, true);
   if (!afsList_.WriteAfsValue(record->mac, value)) {

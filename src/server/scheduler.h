@@ -16,6 +16,8 @@ class Scheduler {
   virtual TimerId RunAfter(std::chrono::milliseconds delay, std::function<void()> task) = 0;
   // A cancelled task does not run; unknown or finished ids are ignored.
   virtual void Cancel(TimerId id) = 0;
+  // Time on a steady clock that only moves forward (for how long something has lasted).
+  virtual std::chrono::milliseconds SteadyNow() const = 0;
 };
 
 }  // namespace orv

@@ -20,7 +20,11 @@ void UserTable::AddOrUpdate(std::string_view mac, std::string_view reportedIp,
     if (!lastText.empty()) record->lastText.assign(lastText);
     record->reportedIp.assign(reportedIp);
     record->name.assign(name);
-    record->connection = connection;
+    if (record->connection != connection) {
+      if (--perConnection_[record->connection] <= 0) perConnection_.erase(record->connection);
+      ++perConnection_[connection];
+      record->connection = connection;
+    }
     record->afs = afs;
     return;
   }
@@ -35,6 +39,7 @@ void UserTable::AddOrUpdate(std::string_view mac, std::string_view reportedIp,
   record.name = name;
   record.afs = afs;
   index_.emplace(record.mac, records_.size());
+  ++perConnection_[connection];
   records_.push_back(std::move(record));
 }
 
@@ -47,6 +52,7 @@ int UserTable::RemoveByConnectionKey(ConnectionKey key) {
     index_.erase(records_[i].mac);
   }
   if (first == before) return 0;
+  perConnection_.erase(key);
   std::erase_if(records_, [&](const UserRecord& r) { return r.connection == key; });
   // Only the records behind the first removed one moved; their entries are updated in
   // place, without making keys again.
@@ -76,6 +82,11 @@ void UserTable::SetStateFlag(std::string_view mac, bool value) {
 ConnectionKey UserTable::GetConnectionAt(int index) const {
   const UserRecord* record = At(index);
   return record ? record->connection : ConnectionKey{};
+}
+
+int UserTable::CountFor(ConnectionKey connection) const {
+  const auto it = perConnection_.find(connection);
+  return it == perConnection_.end() ? 0 : it->second;
 }
 
 BlockState UserTable::GetBlockStateAt(int index) const {

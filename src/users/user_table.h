@@ -51,6 +51,8 @@ class UserTable {
 
   // The empty key when the index is out of range.
   ConnectionKey GetConnectionAt(int index) const;
+  // Records that belong to the connection.
+  int CountFor(ConnectionKey connection) const;
   BlockState GetBlockStateAt(int index) const;
   void SetAfsAt(int index, std::int32_t value);
 
@@ -83,6 +85,7 @@ class UserTable {
   std::deque<UserRecord> records_;
   // MAC -> index, so that the per-packet lookups do not scan the table.
   std::unordered_map<std::string, std::size_t, TextHash, std::equal_to<>> index_;
+  std::unordered_map<ConnectionKey, int> perConnection_;
 };
 
 }  // namespace orv

@@ -44,11 +44,21 @@ TEST(ChatTest, WelcomeComesAfterHalfASecondAndEveryPacketReachesEveryConnection)
   ASSERT_EQ(bob.Packets().size(), 2u);
   EXPECT_EQ(bob.Packets()[0].body, "one");
 
-  // A unit without terminator is relayed unread.
+  // A packet that arrives in pieces is acted on and relayed once it is whole, byte for
+  // byte; bytes without a terminator are relayed to nobody.
+  bob.Clear();
+  const std::string longLine = WireCodec::BuiltIn().EncodeText(
+      MakePacket("AA01", "alice", 5, std::string(1400, 'x') + " end of a long line"));
+  ASSERT_TRUE(alice.SendRaw(longLine.substr(0, 700)));
+  bob.Pump(milliseconds(300));
+  EXPECT_EQ(bob.RawReceived(), "");
+  ASSERT_TRUE(alice.SendRaw(longLine.substr(700)));
+  ASSERT_TRUE(bob.WaitFor(kAnything));
+  EXPECT_EQ(bob.RawReceived(), longLine);
   bob.Clear();
   ASSERT_TRUE(alice.SendRaw("no terminator here"));
   bob.Pump(milliseconds(300));
-  EXPECT_EQ(bob.RawReceived(), "no terminator here");
+  EXPECT_EQ(bob.RawReceived(), "");
 }
 
 TEST(ChatTest, ServerAnswersListProfileAndCommandsToTheSenderOnly) {

@@ -143,21 +143,29 @@ TEST(EngineHostTest, GivesMemoryBackOnceABurstOfOutputIsOver) {
   // Four megabytes relayed back to the one client, then silence.
   asio::ip::tcp::socket client(clientIo);
   client.connect({asio::ip::make_address_v4("127.0.0.1"), port});
-  const std::string chunk(64 * 1024, 'x');
+  const std::string chunk = WireCodec::BuiltIn().EncodeText("127.0.0.1(AA)||n||a||0.0||0||5||" +
+                                                            std::string(60 * 1024, 'x') + "//end");
   std::size_t received = 0;
   std::vector<char> buffer(1 << 16);
-  for (int i = 0; i < 64; ++i) {
-    asio::write(client, asio::buffer(chunk));
-    while (received < chunk.size() * (i + 1) / 2)
-      received += client.read_some(asio::buffer(buffer));
-  }
   client.non_blocking(true);
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  while (releases == 0 && std::chrono::steady_clock::now() < deadline) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  auto readSome = [&] {
     std::error_code error;
     received += client.read_some(asio::buffer(buffer), error);
-    if (error) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    if (error) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  };
+  for (int i = 0; i < 64 && std::chrono::steady_clock::now() < deadline; ++i) {
+    for (std::size_t sent = 0;
+         sent < chunk.size() && std::chrono::steady_clock::now() < deadline;) {
+      std::error_code error;
+      sent += client.write_some(asio::buffer(chunk.data() + sent, chunk.size() - sent), error);
+      readSome();
+    }
+    while (received < chunk.size() * (i + 1) / 2 && std::chrono::steady_clock::now() < deadline)
+      readSome();
   }
+  while (releases == 0 && std::chrono::steady_clock::now() < deadline)
+    readSome();
   EXPECT_GE(releases, 1);
   EXPECT_GE(received, chunk.size() * 32);
   host.Shutdown();

@@ -53,6 +53,7 @@ class RecordingEvents : public ConnectionEvents {
   }
   void OnReceiveError(Connection& connection) override { ++by[connection.Key()].receiveErrors; }
   void OnPeerClosed(Connection& connection) override { ++by[connection.Key()].peerClosed; }
+  void OnAcceptFailed(const std::string& reason) override { acceptFailures.push_back(reason); }
   void OnOverflow(Connection& connection) override {
     ++by[connection.Key()].overflows;
     if (closeOnOverflow) connection.Close();
@@ -66,6 +67,7 @@ class RecordingEvents : public ConnectionEvents {
   }
 
   std::vector<std::shared_ptr<Connection>> accepted;
+  std::vector<std::string> acceptFailures;
   std::unordered_map<ConnectionKey, PerConnection> by;
   std::function<void(Connection&)> onAccepted;
   bool closeOnOverflow = true;

@@ -56,7 +56,7 @@ TEST_F(EngineTest, NewConnectionIsHeldThenWelcomed) {
   EXPECT_EQ(c->Sent().size(), 1u);
 }
 
-TEST_F(EngineTest, EveryReceiveIsRelayedToEveryConnectionUnchanged) {
+TEST_F(EngineTest, PacketsAreCutFromTheStreamWhateverTheReads) {
   Start();
   auto a = Login("AA", "alice");
   auto b = Login("BB", "bob");
@@ -67,24 +67,54 @@ TEST_F(EngineTest, EveryReceiveIsRelayedToEveryConnectionUnchanged) {
   EXPECT_THAT(a->Sent(), ElementsAre(chat));
   EXPECT_THAT(b->Sent(), ElementsAre(chat));
 
-  // No terminator: relayed unread, no record made.
+  // A packet in three pieces (the terminator itself split) is acted on and relayed once,
+  // whole, when its last piece arrives.
   ClearOutputs();
-  Receive(a, "just some bytes");
-  EXPECT_THAT(b->Sent(), ElementsAre("just some bytes"));
-  EXPECT_EQ(server_->Users().GetCount(), 2);
+  const std::string status = Packet("AA", "alice", 4, "3:" + std::string(2000, 's'));
+  Receive(a, status.substr(0, 1000));
+  Receive(a, status.substr(1000, status.size() - 1003));
+  EXPECT_TRUE(b->Sent().empty());
+  Receive(a, status.substr(status.size() - 3));
+  EXPECT_THAT(b->Sent(), ElementsAre(status));
+  EXPECT_EQ(server_->Users().Find("AA")->lastCode, 3);
 
-  // Two packets in one receive: relayed together, only the first is acted on.
+  // Two packets in one receive: both acted on, relayed together in one write.
+  auto c = Connect();
   ClearOutputs();
   const std::string two = Packet("CC", "carol", 5, "one") + Packet("DD", "dave", 5, "two");
-  Receive(a, two);
+  Receive(c, two);
   EXPECT_THAT(b->Sent(), ElementsAre(two));
   EXPECT_NE(server_->Users().Find("CC"), nullptr);
-  EXPECT_EQ(server_->Users().Find("DD"), nullptr);
+  EXPECT_NE(server_->Users().Find("DD"), nullptr);
 
-  // A zero byte cuts the text.
+  // A zero byte discards the unfinished packet it ends; bytes without a terminator wait,
+  // relayed to nobody.
   ClearOutputs();
-  Receive(a, std::string("abc\0def", 7));
-  EXPECT_THAT(b->Sent(), ElementsAre("abc"));
+  Receive(a, std::string("abc\0", 4) + chat + "unfinished");
+  EXPECT_THAT(b->Sent(), ElementsAre(chat));
+  Receive(a, std::string("\0", 1) + chat);
+  EXPECT_THAT(b->Sent(), ElementsAre(chat, chat));
+  EXPECT_FALSE(a->closed);
+}
+
+TEST_F(EngineTest, AConnectionThatNeverEndsAPacketIsClosed) {
+  WriteFile("orvchatserver.cfg",
+            ReadFile("orvchatserver.cfg") + "<MaxPacketSize>\n1000\n</MaxPacketSize>\n");
+  Start();
+  auto a = Login("AA", "alice");
+  auto b = Login("BB", "bob");
+  Receive(a, std::string(600, 'x'));
+  EXPECT_FALSE(a->closed);
+  Receive(a, std::string(600, 'x'));
+  EXPECT_TRUE(a->closed);
+  EXPECT_TRUE(
+      view_.HasLine("Connection from 192.168.1.20 closed: it sent more than 1000 bytes "
+                    "without ending a packet (MaxPacketSize)"));
+  EXPECT_EQ(server_->Users().Find("AA"), nullptr);
+  EXPECT_FALSE(b->closed);
+  // A whole packet up to the limit is fine.
+  Receive(b, Packet("BB", "bob", 5, std::string(900, 'y')));
+  EXPECT_FALSE(b->closed);
 }
 
 TEST_F(EngineTest, ClosingRemovesEveryRecordOfTheConnection) {
@@ -110,14 +140,53 @@ TEST_F(EngineTest, ClosingRemovesEveryRecordOfTheConnection) {
   EXPECT_TRUE(b->Sent().empty() || DecodedSent(*b).back().type == 45);
 }
 
-TEST_F(EngineTest, ReconnectWithTheSameMacTakesOverTheRecord) {
+TEST_F(EngineTest, AMacInUseOnAnotherConnectionIsNotTakenOver) {
   Start();
   auto first = Login("AA", "alice");
-  auto second = Login("AA", "alice");
-  EXPECT_EQ(server_->Users().GetCount(), 1);
+  auto other = Login("BB", "bob");
+  auto second = Connect("10.0.0.66");
+  ClearOutputs();
+  Receive(second, Packet("AA", "mallory", 4, "1:mine now", "10.0.0.66"));
+  // Refused: not relayed, the record stays alice's, and the operator hears why.
+  EXPECT_TRUE(other->Sent().empty());
+  EXPECT_EQ(server_->Users().Find("AA")->name, "alice");
+  EXPECT_EQ(server_->Users().GetConnectionAt(0), first->Key());
+  EXPECT_TRUE(view_.HasLine(
+      "Packet from 10.0.0.66 refused: MAC AA belongs to the connection from 192.168.1.20"));
+
+  // The intruder leaving takes nothing with it; alice still gets her AFS value.
+  server_->OnPeerClosed(*second);
+  ASSERT_NE(server_->Users().Find("AA"), nullptr);
+  first->outputs.clear();
+  server_->OnRefresh();
+  EXPECT_EQ(DecodedSent(*first).back().type, 45);
+
+  // Once alice's connection is gone, her MAC is free again (a reconnect).
   server_->OnPeerClosed(*first);
-  ASSERT_EQ(server_->Users().GetCount(), 1);
-  EXPECT_EQ(server_->Users().GetConnectionAt(0), second->Key());
+  auto again = Login("AA", "alice");
+  EXPECT_EQ(server_->Users().GetConnectionAt(1), again->Key());
+}
+
+TEST_F(EngineTest, AConnectionHoldsAFewUsersAtMost) {
+  Start();
+  auto a = Login("AA", "alice");
+  auto b = Login("BB", "bob");
+  ClearOutputs();
+  Receive(a, Packet("A2", "alice2", 4, "1:x"));
+  for (int i = 0; i < 50; ++i)
+    Receive(a, Packet("FAKE" + std::to_string(i), "fake", 4, "1:x"));
+  EXPECT_EQ(server_->Users().GetCount(), 3);
+  EXPECT_EQ(b->Sent().size(), 1u);  // only the packet of the second user went out
+  EXPECT_TRUE(
+      view_.HasLine("Packet from 192.168.1.20 refused: its connection holds 2 users "
+                    "already (MaxUsersPerConnection)"));
+  scheduler_.Advance(60000);
+  EXPECT_TRUE(
+      view_.HasLine("... and 49 more refused packets from 192.168.1.20 in the last minute"));
+  // Known users of the connection still speak.
+  ClearOutputs();
+  Receive(a, Packet("AA", "alice", 5, "still here"));
+  EXPECT_EQ(b->Sent().size(), 1u);
 }
 
 TEST_F(EngineTest, ReceiveErrorIsRelayedThenTheConnectionIsClosed) {
@@ -142,25 +211,26 @@ TEST_F(EngineTest, OverflowingConsumerIsClosedWithAConsoleLine) {
       view_.HasLine("Connection from 192.168.1.9 closed: it does not read what the server sends"));
 }
 
-TEST_F(EngineTest, RefreshClosesRecordsWithoutMacAndKeepsOneRowPerRecord) {
+TEST_F(EngineTest, PacketsWithAnIncompleteHeaderMakeNoRecordAndGoNowhere) {
   Start();
   auto a = Login("AA", "alice");
-  auto bad1 = Connect();
-  Receive(bad1, server_->Codec().EncodeText("no header at all||x||5||hi//end"));
-  auto b = Login("BB", "bob");
-  auto bad2 = Connect();
-  // Both lack a MAC, so they share the record keyed "", which follows the last sender.
-  Receive(bad2, server_->Codec().EncodeText("1.2.3.4||n||a||s||f||5||x//end"));
-  ASSERT_EQ(server_->Users().GetCount(), 3);
-
+  auto bad = Connect();
+  ClearOutputs();
+  for (const char* text : {"no header at all||x||5||hi//end", "1.2.3.4||n||a||s||f||5||x//end",
+                           "1.2.3.4()||n||a||s||f||5||x//end", "1.2.3.4(M)||n||a||s||f//end",
+                           "1.2||3.4(M)||n||a||s||f||5||x//end"}) {
+    Receive(bad, server_->Codec().EncodeText(text));
+  }
+  EXPECT_EQ(server_->Users().GetCount(), 1);
+  EXPECT_TRUE(a->Sent().empty());
+  EXPECT_FALSE(bad->closed);
+  EXPECT_TRUE(view_.HasLine("Packet from 192.168.1.20 dropped: its header is incomplete"));
+  // The same connection may still announce itself properly.
+  Receive(bad, Packet("BB", "bob", 4, "1:ok"));
+  EXPECT_EQ(server_->Users().GetCount(), 2);
   server_->OnRefresh();
-  EXPECT_TRUE(bad1->closed);  // already by the refresh of the next accept
-  EXPECT_TRUE(bad2->closed);
-  ASSERT_EQ(server_->Users().GetCount(), 2);
   ASSERT_EQ(view_.rows.size(), 2u);
-  EXPECT_EQ(view_.rows[0].mac, "AA");
-  EXPECT_EQ(view_.rows[1].mac, "BB");
-  EXPECT_TRUE(view_.HasLine("S37 isBug?"));
+  EXPECT_FALSE(bad->closed);
 }
 
 TEST_F(EngineTest, RefreshSendsEveryUserItsAfsValueAndUpdatesTheTooltip) {

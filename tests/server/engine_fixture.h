@@ -53,6 +53,7 @@ class FakeScheduler final : public Scheduler {
     now_ = target;
   }
   std::int64_t Now() const { return now_; }
+  std::chrono::milliseconds SteadyNow() const override { return std::chrono::milliseconds(now_); }
   std::size_t Pending() const { return tasks_.size(); }
 
  private:
