@@ -22,11 +22,13 @@ class EngineCommands {
   virtual void Send(std::string text) = 0;
   // Reports the user count and rebuilds the user list.
   virtual void Refresh() = 0;
-  // A context-menu command on row of the user list as the front-end last showed it;
-  // afsValue is used by RowCommand::kSetAfs only.
-  virtual void RunRowCommand(RowCommand command, int row, int afsValue) = 0;
+  // A context-menu command on row of the user list as the front-end last showed it, for the
+  // user with expectedMac (refused when the row holds somebody else by now; empty: not
+  // checked); afsValue is used by RowCommand::kSetAfs only.
+  virtual void RunRowCommand(RowCommand command, int row, int afsValue,
+                             std::string expectedMac) = 0;
   // Lifts whatever block the user in row has.
-  virtual void UnblockRow(int row) = 0;
+  virtual void UnblockRow(int row, std::string expectedMac) = 0;
   // Calls show with the user rows as they are now, on the engine thread.
   virtual void ListUsers(std::function<void(const std::vector<UserRow>&)> show) = 0;
   // Sends the close message, lets the output drain and stops the engine. Blocks; a second

@@ -213,21 +213,48 @@ void HeadlessConsole::HandleLine(std::string_view utf8Line) {
       engine_.Send(std::move(command.text));
       return;
     case Kind::kUsers:
-      engine_.ListUsers([out = out_](const std::vector<UserRow>& rows) {
+      engine_.ListUsers([this](const std::vector<UserRow>& rows) {
+        {
+          // The commands that follow name rows of this listing: remember who was in each.
+          std::lock_guard lock(listingMutex_);
+          listing_.clear();
+          for (const UserRow& row : rows)
+            listing_.push_back(row.mac);
+          haveListing_ = true;
+        }
         for (const std::string& line : FormatUserRows(rows))
-          WriteLine(out, line);
+          WriteLine(out_, line);
       });
       return;
     case Kind::kRefresh:
       engine_.Refresh();
       return;
     case Kind::kRow:
-      engine_.RunRowCommand(command.rowCommand, command.row, command.afsValue);
+    case Kind::kUnblock: {
+      std::string mac;
+      if (!ListedMac(command.row, &mac)) {
+        WriteLine(out_, "There was no row " + std::to_string(command.row) +
+                            " in the last /users listing; nothing was done.");
+        return;
+      }
+      if (command.kind == Kind::kUnblock) {
+        engine_.UnblockRow(command.row, std::move(mac));
+      } else {
+        engine_.RunRowCommand(command.rowCommand, command.row, command.afsValue, std::move(mac));
+      }
       return;
-    case Kind::kUnblock:
-      engine_.UnblockRow(command.row);
-      return;
+    }
   }
+}
+
+bool HeadlessConsole::ListedMac(int row, std::string* mac) {
+  std::lock_guard lock(listingMutex_);
+  // Before any listing the rows are taken as they are; after one, a row means the user the
+  // operator saw there.
+  if (!haveListing_) return true;
+  if (row < 0 || static_cast<std::size_t>(row) >= listing_.size()) return false;
+  *mac = listing_[static_cast<std::size_t>(row)];
+  return true;
 }
 
 }  // namespace orv

@@ -6,9 +6,11 @@
 #include <atomic>
 #include <cstdio>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 #include "app/engine_commands.h"
 #include "server/chat_server.h"
@@ -49,12 +51,19 @@ class HeadlessConsole {
 
  private:
   void ReadLoop();
+  // The MAC that row had in the last /users listing (empty before the first listing);
+  // false when that listing had no such row.
+  bool ListedMac(int row, std::string* mac);
 
   EngineCommands& engine_;
   std::FILE* out_;
   std::function<void()> requestExit_;
   std::thread reader_;
   std::atomic<bool> stop_{false};
+  // Written on the engine thread by the /users listing, read by the reader thread.
+  std::mutex listingMutex_;
+  std::vector<std::string> listing_;
+  bool haveListing_ = false;
 };
 
 }  // namespace orv

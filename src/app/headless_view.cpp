@@ -5,6 +5,7 @@
 #include <cstddef>
 
 #include "console/code_page.h"
+#include "console/escape.h"
 
 namespace orv {
 
@@ -39,7 +40,10 @@ std::vector<std::string> FormatUserRows(const std::vector<UserRow>& rows) {
   cells.push_back(headers);
   for (std::size_t i = 0; i < rows.size(); ++i) {
     const UserRow& row = rows[i];
-    auto cell = [](const std::string& text) { return TerminalText(text, false); };
+    // Client-written texts: control characters show as escapes, never steer the terminal.
+    auto cell = [](const std::string& text) {
+      return TerminalText(EscapeControlCharacters(text), false);
+    };
     cells.push_back({std::to_string(i), cell(row.mac), cell(row.name), cell(row.reportedIp),
                      cell(row.peerAddress), cell(row.blockText),
                      row.afs < 0 ? std::string("-") : std::to_string(row.afs)});

@@ -12,15 +12,18 @@ void HostCommands::Refresh() {
   if (host_) host_->Post([](ChatServer& server) { server.OnRefresh(); });
 }
 
-void HostCommands::RunRowCommand(RowCommand command, int row, int afsValue) {
+void HostCommands::RunRowCommand(RowCommand command, int row, int afsValue,
+                                 std::string expectedMac) {
   if (!host_) return;
-  host_->Post([command, row, afsValue](ChatServer& server) {
-    server.RunRowCommand(command, row, afsValue);
+  host_->Post([command, row, afsValue, mac = std::move(expectedMac)](ChatServer& server) {
+    server.RunRowCommand(command, row, afsValue, mac);
   });
 }
 
-void HostCommands::UnblockRow(int row) {
-  if (host_) host_->Post([row](ChatServer& server) { server.UnblockRow(row); });
+void HostCommands::UnblockRow(int row, std::string expectedMac) {
+  if (!host_) return;
+  host_->Post(
+      [row, mac = std::move(expectedMac)](ChatServer& server) { server.UnblockRow(row, mac); });
 }
 
 void HostCommands::ListUsers(std::function<void(const std::vector<UserRow>&)> show) {

@@ -16,8 +16,8 @@ class HostCommands final : public EngineCommands {
 
   void Send(std::string text) override;
   void Refresh() override;
-  void RunRowCommand(RowCommand command, int row, int afsValue) override;
-  void UnblockRow(int row) override;
+  void RunRowCommand(RowCommand command, int row, int afsValue, std::string expectedMac) override;
+  void UnblockRow(int row, std::string expectedMac) override;
   void ListUsers(std::function<void(const std::vector<UserRow>&)> show) override;
   void Shutdown() override;
 

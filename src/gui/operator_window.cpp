@@ -14,6 +14,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include "console/escape.h"
 #include "console/version.h"
 #include "gui/code_page_text.h"
 #include "gui/user_menu.h"
@@ -176,10 +177,12 @@ void OperatorWindow::ReplaceUserRows(std::vector<UserRow> rows) {
   userList_->clear();
   QList<QTreeWidgetItem*> items;
   items.reserve(static_cast<qsizetype>(rows_.size()));
+  // Names, addresses and MACs are what clients wrote: control characters show as escapes.
+  auto cell = [](const std::string& text) { return FromCodePage(EscapeControlCharacters(text)); };
   for (const UserRow& row : rows_) {
-    items.append(new QTreeWidgetItem(
-        QStringList{FromCodePage(row.mac), FromCodePage(row.name), FromCodePage(row.reportedIp),
-                    FromCodePage(row.peerAddress), FromCodePage(row.blockText)}));
+    items.append(
+        new QTreeWidgetItem(QStringList{cell(row.mac), cell(row.name), cell(row.reportedIp),
+                                        cell(row.peerAddress), cell(row.blockText)}));
   }
   userList_->addTopLevelItems(items);
 }
@@ -208,10 +211,12 @@ void OperatorWindow::ShowRefusal(const std::string& reason) {
 std::unique_ptr<QMenu> OperatorWindow::CreateUserMenu(int row) {
   if (row < 0 || row >= static_cast<int>(rows_.size())) return nullptr;
   auto menu = std::make_unique<QMenu>(this);
-  // The row index travels with the command; the engine checks it against its own table.
+  // The row index and the user's MAC travel with the command; the engine refuses it when
+  // the row holds somebody else by the time it arrives.
   FillUserMenu(*menu, rows_[static_cast<std::size_t>(row)], texts_,
-               [this, row](RowCommand command, int afsValue) {
-                 engine_.RunRowCommand(command, row, afsValue);
+               [this, row, mac = rows_[static_cast<std::size_t>(row)].mac](RowCommand command,
+                                                                           int afsValue) {
+                 engine_.RunRowCommand(command, row, afsValue, mac);
                });
   return menu;
 }

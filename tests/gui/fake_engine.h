@@ -14,6 +14,7 @@ struct RowCall {
   RowCommand command;
   int row;
   int afsValue;
+  std::string mac;
   bool operator==(const RowCall&) const = default;
 };
 
@@ -21,10 +22,10 @@ class FakeEngine final : public EngineCommands {
  public:
   void Send(std::string text) override { sent.push_back(std::move(text)); }
   void Refresh() override { ++refreshes; }
-  void RunRowCommand(RowCommand command, int row, int afsValue) override {
-    rowCalls.push_back({command, row, afsValue});
+  void RunRowCommand(RowCommand command, int row, int afsValue, std::string mac) override {
+    rowCalls.push_back({command, row, afsValue, std::move(mac)});
   }
-  void UnblockRow(int row) override { unblocks.push_back(row); }
+  void UnblockRow(int row, std::string) override { unblocks.push_back(row); }
   void ListUsers(std::function<void(const std::vector<UserRow>&)>) override { ++userLists; }
   void Shutdown() override { ++shutdowns; }
 

@@ -36,7 +36,7 @@ ViewTexts Texts(int floodStopper = 15) {
 
 UserRow Row(std::string name, BlockState blockState, int afs) {
   UserRow row;
-  row.mac = "001122334455";
+  row.mac = "00112233-" + name;
   row.name = std::move(name);
   row.reportedIp = "10.0.0.7";
   row.peerAddress = "127.0.0.1";
@@ -111,13 +111,17 @@ TEST(OperatorWindow, UserListHasItsColumnsAndShowsRowsAsGiven) {
   f.window.ReplaceUserRows({Row(kCyrillicBytes, BlockState::kNone, -1), blocked});
   ASSERT_EQ(list->topLevelItemCount(), 2);
   const QTreeWidgetItem* first = list->topLevelItem(0);
-  EXPECT_EQ(first->text(0), "001122334455");
+  EXPECT_EQ(first->text(0), QString("00112233-") + kCyrillic);
   EXPECT_EQ(first->text(1), kCyrillic);
   EXPECT_EQ(first->text(2), "10.0.0.7");
   EXPECT_EQ(first->text(3), "127.0.0.1");
   EXPECT_EQ(first->text(4), "");
   EXPECT_EQ(list->topLevelItem(1)->text(1), "");  // no "n/a" in the list
   EXPECT_EQ(list->topLevelItem(1)->text(4), "MAC");
+
+  // What clients wrote cannot break a row into lines: control characters show as escapes.
+  f.window.ReplaceUserRows({Row("two\r\nlines", BlockState::kNone, -1)});
+  EXPECT_EQ(list->topLevelItem(0)->text(1), "two\\r\\nlines");
 
   // A refresh replaces the rows, it does not add to them.
   f.window.ReplaceUserRows({blocked});
@@ -158,11 +162,14 @@ TEST(OperatorWindow, MenuOffersTheBlockCommandsThatFitTheUser) {
     ASSERT_NE(action, nullptr) << text.toStdString();
     action->trigger();
   }
-  const std::vector<RowCall> expected{
-      {RowCommand::kKick, 0, 0},       {RowCommand::kBlockIp, 0, 0},
-      {RowCommand::kBlockMac, 0, 0},   {RowCommand::kBlockName, 0, 0},
-      {RowCommand::kUnblockIp, 1, 0},  {RowCommand::kUnblockMac, 2, 0},
-      {RowCommand::kUnblockName, 3, 0}};
+  // Each carries the MAC of the user the menu was opened for.
+  const std::vector<RowCall> expected{{RowCommand::kKick, 0, 0, "00112233-ann"},
+                                      {RowCommand::kBlockIp, 0, 0, "00112233-ann"},
+                                      {RowCommand::kBlockMac, 0, 0, "00112233-ann"},
+                                      {RowCommand::kBlockName, 0, 0, "00112233-ann"},
+                                      {RowCommand::kUnblockIp, 1, 0, "00112233-bob"},
+                                      {RowCommand::kUnblockMac, 2, 0, "00112233-cy"},
+                                      {RowCommand::kUnblockName, 3, 0, "00112233-di"}};
   EXPECT_EQ(f.engine.rowCalls, expected);
   EXPECT_EQ(f.window.CreateUserMenu(5), nullptr);
   EXPECT_EQ(f.window.CreateUserMenu(-1), nullptr);
@@ -214,7 +221,8 @@ TEST(OperatorWindow, AfsSubmenuMarksTheValueInForce) {
   std::unique_ptr<QMenu> menu = f.window.CreateUserMenu(1);
   FindAction(*menu, "35")->trigger();
   FindAction(*menu, "0 S3")->trigger();
-  const std::vector<RowCall> expected{{RowCommand::kSetAfs, 1, 35}, {RowCommand::kSetAfs, 1, 0}};
+  const std::vector<RowCall> expected{{RowCommand::kSetAfs, 1, 35, "00112233-R&D"},
+                                      {RowCommand::kSetAfs, 1, 0, "00112233-R&D"}};
   EXPECT_EQ(f.engine.rowCalls, expected);
 }
 
