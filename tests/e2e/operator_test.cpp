@@ -43,8 +43,8 @@ TEST(OperatorTest, RefreshAfsUsersKickAndUnknownCommands) {
   // Refusals and mistakes say why and change nothing.
   mark = console.LineCount();
   console.Type("/kick 7");
-  EXPECT_TRUE(
-      console.WaitForLine("There is no row 7 (the list has 1 row).", milliseconds(3000), mark))
+  EXPECT_TRUE(console.WaitForLine("There was no row 7 in the last /users listing",
+                                  milliseconds(3000), mark))
       << console.Transcript();
   mark = console.LineCount();
   console.Type("/afs 0 101");
