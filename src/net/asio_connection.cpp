@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "net/connection_registry.h"
+#include "net/write_batcher.h"
 
 namespace orv {
 
@@ -37,13 +38,15 @@ bool WouldBlock(const std::error_code& error) {
 AsioConnection::AsioConnection(asio::ip::tcp::socket socket, ConnectionKey key,
                                std::string peerAddress, ConnectionEvents& events,
                                std::size_t writeLimitBytes,
-                               std::shared_ptr<ConnectionRegistry> registry)
+                               std::shared_ptr<ConnectionRegistry> registry,
+                               std::shared_ptr<WriteBatcher> batcher)
     : socket_(std::move(socket)),
       key_(key),
       peerAddress_(std::move(peerAddress)),
       events_(events),
       writeLimit_(writeLimitBytes),
-      registry_(std::move(registry)) {
+      registry_(std::move(registry)),
+      batcher_(std::move(batcher)) {
   // Reads and writes are tried directly and never block the loop; only waiting for
   // readiness goes through the reactor.
   std::error_code ignored;
@@ -52,7 +55,7 @@ AsioConnection::AsioConnection(asio::ip::tcp::socket socket, ConnectionKey key,
 
 AsioConnection::~AsioConnection() {
   // Only reached when no operation holds the connection any more.
-  if (dirty_) registry_->Forget(this);
+  if (dirty_) batcher_->Forget(this);
   CloseSocket();
   registry_->Remove(key_);
 }
@@ -78,10 +81,10 @@ void AsioConnection::OnReadable(const std::error_code& waitError) {
   if (!error) {
     // One receive is one unit for the engine, which cuts at a zero byte itself. The bytes
     // live in the shared buffer only until OnReceived returns.
-    auto& buffer = registry_->ReceiveBuffer();
+    auto& buffer = batcher_->ReceiveBuffer();
     const std::size_t count = socket_.read_some(asio::buffer(buffer), error);
     if (!error) {
-      registry_->NoteReceive();
+      batcher_->NoteReceive();
       if (count > 0) events_.OnReceived(*this, std::string_view(buffer.data(), count));
       WaitReadable();
       return;
@@ -170,7 +173,7 @@ void AsioConnection::RequestFlush() {
   // A running hold or a wait for room writes by itself when it ends.
   if (dirty_ || waitingWrite_ || holding_ || socketClosed_) return;
   dirty_ = true;
-  registry_->MarkDirty(this);
+  batcher_->MarkDirty(this);
 }
 
 void AsioConnection::FlushListed() {
@@ -180,7 +183,7 @@ void AsioConnection::FlushListed() {
 
 void AsioConnection::Flush() {
   if (waitingWrite_ || holding_ || socketClosed_) return;
-  auto& gather = registry_->GatherList();
+  auto& gather = batcher_->GatherList();
   for (;;) {
     while (!QueueEmpty() && !queue_[head_].bytes) {
       const std::chrono::milliseconds hold(queue_[head_].holdMs);
@@ -231,7 +234,7 @@ void AsioConnection::ReleaseIdleMemory() {
 }
 
 void AsioConnection::Consume(std::size_t n) {
-  registry_->AddBytesWritten(n);
+  batcher_->AddBytesWritten(n);
   queuedBytes_ -= std::min(queuedBytes_, n);
   while (n > 0 && !QueueEmpty()) {
     Item& item = queue_[head_];
@@ -323,7 +326,7 @@ void AsioConnection::FinishClose() {
   // Unread input makes the close a reset, which may cost the peer our last packet; take
   // what is already there (without waiting) before closing. Nobody else is reading into
   // the shared buffer now: this runs from a flush or a wait, not inside a receive.
-  auto& scrap = registry_->ReceiveBuffer();
+  auto& scrap = batcher_->ReceiveBuffer();
   for (int round = 0; round < 16; ++round) {
     std::error_code error;
     const std::size_t count = socket_.read_some(asio::buffer(scrap), error);

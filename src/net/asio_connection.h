@@ -18,6 +18,7 @@
 namespace orv {
 
 class ConnectionRegistry;
+class WriteBatcher;
 
 class AsioConnection final : public Connection,
                              public std::enable_shared_from_this<AsioConnection> {
@@ -25,10 +26,13 @@ class AsioConnection final : public Connection,
   // How long Close waits for queued output before it drops it and closes anyway.
   static constexpr std::chrono::milliseconds kCloseFlushLimit{2000};
 
-  // registry must not be null: it holds the receive buffer and runs the flushes.
+  // Neither registry nor batcher may be null: the registry counts the open socket and forgets
+  // the key when the connection goes; the batcher holds the receive buffer and runs the
+  // flushes.
   AsioConnection(asio::ip::tcp::socket socket, ConnectionKey key, std::string peerAddress,
                  ConnectionEvents& events, std::size_t writeLimitBytes,
-                 std::shared_ptr<ConnectionRegistry> registry);
+                 std::shared_ptr<ConnectionRegistry> registry,
+                 std::shared_ptr<WriteBatcher> batcher);
   ~AsioConnection() override;
   AsioConnection(const AsioConnection&) = delete;
   AsioConnection& operator=(const AsioConnection&) = delete;
@@ -45,7 +49,7 @@ class AsioConnection final : public Connection,
   // Bytes queued and not yet written.
   std::size_t QueuedBytes() const { return queuedBytes_; }
 
-  // The registry's flush: the connection is off its list, and writes what is queued.
+  // The batcher's flush: the connection is off its list, and writes what is queued.
   void FlushListed();
   // Gives back the write queue's memory when nothing is queued.
   void ReleaseIdleMemory();
@@ -91,6 +95,7 @@ class AsioConnection final : public Connection,
   ConnectionEvents& events_;
   const std::size_t writeLimit_;
   std::shared_ptr<ConnectionRegistry> registry_;
+  std::shared_ptr<WriteBatcher> batcher_;
 
   // Written from head_ on; offset_ bytes of the head entry are out already. Emptied (not
   // freed) when drained, so a steady stream reuses one allocation.
@@ -102,7 +107,7 @@ class AsioConnection final : public Connection,
   bool started_ = false;
   bool reading_ = false;       // waiting for input
   bool readStopped_ = false;   // no further read, no further receive event
-  bool dirty_ = false;         // on the registry's list for the next flush
+  bool dirty_ = false;         // on the batcher's list for the next flush
   bool waitingWrite_ = false;  // waiting for room in the socket
   bool holding_ = false;       // a hold is running
   bool closed_ = false;        // Close was called: no more events at all
