@@ -55,28 +55,26 @@ AsioConnection::AsioConnection(asio::ip::tcp::socket socket, ConnectionKey key,
 
 AsioConnection::~AsioConnection() {
   // Only reached when no operation holds the connection any more.
-  if (dirty_) batcher_->Forget(this);
+  if (flushRequested_) batcher_->Forget(this);
   CloseSocket();
   registry_->Remove(key_);
 }
 
 void AsioConnection::Start() {
-  if (started_) return;
-  started_ = true;
   WaitReadable();
 }
 
 void AsioConnection::WaitReadable() {
-  if (reading_ || readStopped_ || closed_ || socketClosed_) return;
-  reading_ = true;
+  if (waitingInput_ || state_ != State::kOpen) return;
+  waitingInput_ = true;
   socket_.async_wait(
       asio::socket_base::wait_read,
       [self = shared_from_this()](const std::error_code& error) { self->OnReadable(error); });
 }
 
 void AsioConnection::OnReadable(const std::error_code& waitError) {
-  reading_ = false;
-  if (readStopped_ || closed_ || socketClosed_) return;
+  waitingInput_ = false;
+  if (state_ != State::kOpen) return;
   std::error_code error = waitError;
   if (!error) {
     // One receive is one unit for the engine, which cuts at a zero byte itself. The bytes
@@ -95,9 +93,9 @@ void AsioConnection::OnReadable(const std::error_code& waitError) {
     }
   }
   if (error == asio::error::operation_aborted) return;
-  readStopped_ = true;
+  // Input has ended: no further wait is started. Output goes on until the engine closes.
   if (error == asio::error::eof) {
-    peerClosedReported_ = true;
+    endOfInputReported_ = true;
     events_.OnPeerClosed(*this);
   } else {
     events_.OnReceiveError(*this);
@@ -105,7 +103,7 @@ void AsioConnection::OnReadable(const std::error_code& waitError) {
 }
 
 void AsioConnection::Send(SharedBytes bytes) {
-  if (closed_ || overflowed_ || socketClosed_ || !bytes || bytes->empty()) return;
+  if (state_ != State::kOpen || !bytes || bytes->empty()) return;
   queuedBytes_ += bytes->size();
   if (queuedBytes_ > writeLimit_) {
     Overflow();
@@ -121,7 +119,7 @@ void AsioConnection::Send(SharedBytes bytes) {
   }
   // A long run of output for one connection (a user list answer) goes to the socket as
   // it is made instead of piling up in memory until the end of the turn.
-  if (queuedBytes_ >= kEagerFlushBytes && !waitingWrite_ && !holding_) {
+  if (queuedBytes_ >= kEagerFlushBytes && !waitingRoom_ && !holding_) {
     Flush();
   } else {
     RequestFlush();
@@ -144,17 +142,18 @@ void AsioConnection::QueueOwn(const std::string& bytes) {
 }
 
 void AsioConnection::HoldOutput(std::chrono::milliseconds duration) {
-  if (closed_ || overflowed_ || socketClosed_ || duration.count() <= 0) return;
+  if (state_ != State::kOpen || duration.count() <= 0) return;
   const auto ms = std::min<std::chrono::milliseconds::rep>(duration.count(), INT32_MAX);
   queue_.push_back(Item{nullptr, static_cast<std::int32_t>(ms)});
   RequestFlush();
 }
 
 void AsioConnection::Close() {
-  if (closed_) return;
-  closed_ = true;
-  readStopped_ = true;
-  if (socketClosed_) return;
+  // Nothing reaches the engine after this, not even an end event posted before.
+  endEventPosted_ = false;
+  if (state_ == State::kClosing || state_ == State::kClosed) return;
+  // From here on no input is read (a wait still running finds the state changed).
+  state_ = State::kClosing;
   // A running hold ends now and later holds are skipped: only the bytes still count.
   if (holdTimer_) holdTimer_->cancel();
   queue_.erase(std::remove_if(queue_.begin() + static_cast<std::ptrdiff_t>(head_), queue_.end(),
@@ -171,24 +170,25 @@ void AsioConnection::Close() {
 
 void AsioConnection::RequestFlush() {
   // A running hold or a wait for room writes by itself when it ends.
-  if (dirty_ || waitingWrite_ || holding_ || socketClosed_) return;
-  dirty_ = true;
+  if (flushRequested_ || waitingRoom_ || holding_ || state_ == State::kClosed) return;
+  flushRequested_ = true;
   batcher_->MarkDirty(this);
 }
 
 void AsioConnection::FlushListed() {
-  dirty_ = false;
+  flushRequested_ = false;
   Flush();
 }
 
 void AsioConnection::Flush() {
-  if (waitingWrite_ || holding_ || socketClosed_) return;
+  if (waitingRoom_ || holding_ || state_ == State::kClosed) return;
   auto& gather = batcher_->GatherList();
   for (;;) {
     while (!QueueEmpty() && !queue_[head_].bytes) {
       const std::chrono::milliseconds hold(queue_[head_].holdMs);
       ++head_;
-      if (closed_ || overflowed_) continue;
+      // Holds count only while the connection is open.
+      if (state_ != State::kOpen) continue;
       StartHold(hold);
       return;
     }
@@ -197,7 +197,7 @@ void AsioConnection::Flush() {
       head_ = 0;
       offset_ = 0;
       if (queue_.capacity() > kKeptQueueCapacity) std::vector<Item>().swap(queue_);
-      if (closed_) FinishClose();
+      if (state_ == State::kClosing) FinishClose();
       return;
     }
     // Everything up to the next hold goes out in one gathered write, without copying.
@@ -271,11 +271,11 @@ void AsioConnection::StartHold(std::chrono::milliseconds duration) {
 }
 
 void AsioConnection::WaitWritable() {
-  waitingWrite_ = true;
+  waitingRoom_ = true;
   socket_.async_wait(asio::socket_base::wait_write,
                      [self = shared_from_this()](const std::error_code&) {
                        // A failed wait shows itself in the next write.
-                       self->waitingWrite_ = false;
+                       self->waitingRoom_ = false;
                        self->Flush();
                      });
 }
@@ -288,18 +288,17 @@ void AsioConnection::ClearQueue() {
 }
 
 void AsioConnection::OnWriteFailed() {
-  ClearQueue();
-  readStopped_ = true;
   // The peer is gone; the engine hears it once, like an orderly close, so that the user
-  // record goes away with the connection.
-  const bool report = !closed_ && !peerClosedReported_ && !overflowed_;
+  // record goes away with the connection. A connection the engine closed hears nothing, and
+  // one whose end of input was reported has been told already. (An overflowed connection
+  // has nothing queued, so it never gets here.)
+  const bool report = state_ == State::kOpen && !endOfInputReported_;
   CloseSocket();
   if (report) PostEndEvent(false);
 }
 
 void AsioConnection::Overflow() {
-  overflowed_ = true;
-  readStopped_ = true;
+  state_ = State::kOverflowed;
   ClearQueue();
   // Stop waiting on this reader, for room and for input alike.
   std::error_code ignored;
@@ -309,9 +308,12 @@ void AsioConnection::Overflow() {
 }
 
 void AsioConnection::PostEndEvent(bool overflow) {
-  if (!overflow) peerClosedReported_ = true;
+  // Each connection ends once: an overflow leaves the open state for good, and so does a
+  // write failure, so at most one end event is ever posted.
+  endEventPosted_ = true;
   asio::post(socket_.get_executor(), [self = shared_from_this(), overflow] {
-    if (self->closed_) return;
+    if (!self->endEventPosted_) return;
+    self->endEventPosted_ = false;
     if (overflow) {
       self->events_.OnOverflow(*self);
     } else {
@@ -336,8 +338,8 @@ void AsioConnection::FinishClose() {
 }
 
 void AsioConnection::CloseSocket() {
-  if (socketClosed_) return;
-  socketClosed_ = true;
+  if (state_ == State::kClosed) return;
+  state_ = State::kClosed;
   std::error_code ignored;
   socket_.shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
   socket_.close(ignored);

@@ -37,7 +37,7 @@ class AsioConnection final : public Connection,
   AsioConnection(const AsioConnection&) = delete;
   AsioConnection& operator=(const AsioConnection&) = delete;
 
-  // Starts reading (after the engine has heard of the connection).
+  // Starts reading; called once, after the engine has heard of the connection.
   void Start();
 
   ConnectionKey Key() const override { return key_; }
@@ -55,6 +55,22 @@ class AsioConnection final : public Connection,
   void ReleaseIdleMemory();
 
  private:
+  // Open -> Closing (Close) -> Closed (queue written, or the close deadline ran out).
+  // Open -> Overflowed (queue past its limit) -> Closing (Close) -> Closed.
+  // Open -> Closed (a write failed).
+  enum class State {
+    // Reading and writing; the only state in which sends and holds are queued.
+    kOpen,
+    // The engine called Close: nothing more is read, what is queued is written (holds
+    // skipped), then the socket closes, or closes anyway when the flush takes too long.
+    kClosing,
+    // The write queue went past its limit: it was dropped, waiting for input and room was
+    // cancelled and the end event posted; sends are dropped until the engine's Close.
+    kOverflowed,
+    // The socket is closed: nothing is read, written or queued any more.
+    kClosed,
+  };
+
   // One queue entry: bytes to write, or (bytes null) a pause of holdMs. own marks a
   // buffer this connection made itself to collect packets sent to it alone.
   struct Item {
@@ -80,7 +96,7 @@ class AsioConnection final : public Connection,
   bool QueueEmpty() const { return head_ == queue_.size(); }
   void OnWriteFailed();
   void Overflow();
-  // Posts OnOverflow or OnPeerClosed; dropped if the engine closes the connection first.
+  // Posts OnOverflow or OnPeerClosed; withdrawn if the engine closes the connection first.
   void PostEndEvent(bool overflow);
   // Everything queued is written: half-close, then close.
   void FinishClose();
@@ -104,16 +120,17 @@ class AsioConnection final : public Connection,
   std::size_t offset_ = 0;
   std::size_t queuedBytes_ = 0;
 
-  bool started_ = false;
-  bool reading_ = false;       // waiting for input
-  bool readStopped_ = false;   // no further read, no further receive event
-  bool dirty_ = false;         // on the batcher's list for the next flush
-  bool waitingWrite_ = false;  // waiting for room in the socket
-  bool holding_ = false;       // a hold is running
-  bool closed_ = false;        // Close was called: no more events at all
-  bool overflowed_ = false;    // the queue went past the limit; sends are dropped
-  bool peerClosedReported_ = false;
-  bool socketClosed_ = false;
+  State state_ = State::kOpen;
+  // What the connection waits for, whatever its state.
+  bool waitingInput_ = false;
+  bool waitingRoom_ = false;
+  bool holding_ = false;
+  bool flushRequested_ = false;  // on the batcher's list for this turn's flush
+  bool endEventPosted_ = false;  // OnPeerClosed or OnOverflow posted; Close withdraws it
+  // The peer's orderly end was reported when its input ended. The connection stays open for
+  // output (a peer that half-closed may still read), so a write failing later must not report
+  // the same end a second time.
+  bool endOfInputReported_ = false;
 };
 
 }  // namespace orv
