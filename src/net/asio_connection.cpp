@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "net/connection_registry.h"
+#include "net/write_batcher.h"
 
 namespace orv {
 
@@ -37,13 +38,15 @@ bool WouldBlock(const std::error_code& error) {
 AsioConnection::AsioConnection(asio::ip::tcp::socket socket, ConnectionKey key,
                                std::string peerAddress, ConnectionEvents& events,
                                std::size_t writeLimitBytes,
-                               std::shared_ptr<ConnectionRegistry> registry)
+                               std::shared_ptr<ConnectionRegistry> registry,
+                               std::shared_ptr<WriteBatcher> batcher)
     : socket_(std::move(socket)),
       key_(key),
       peerAddress_(std::move(peerAddress)),
       events_(events),
       writeLimit_(writeLimitBytes),
-      registry_(std::move(registry)) {
+      registry_(std::move(registry)),
+      batcher_(std::move(batcher)) {
   // Reads and writes are tried directly and never block the loop; only waiting for
   // readiness goes through the reactor.
   std::error_code ignored;
@@ -52,36 +55,34 @@ AsioConnection::AsioConnection(asio::ip::tcp::socket socket, ConnectionKey key,
 
 AsioConnection::~AsioConnection() {
   // Only reached when no operation holds the connection any more.
-  if (dirty_) registry_->Forget(this);
+  if (flushRequested_) batcher_->Forget(this);
   CloseSocket();
   registry_->Remove(key_);
 }
 
 void AsioConnection::Start() {
-  if (started_) return;
-  started_ = true;
   WaitReadable();
 }
 
 void AsioConnection::WaitReadable() {
-  if (reading_ || readStopped_ || closed_ || socketClosed_) return;
-  reading_ = true;
+  if (waitingInput_ || state_ != State::kOpen) return;
+  waitingInput_ = true;
   socket_.async_wait(
       asio::socket_base::wait_read,
       [self = shared_from_this()](const std::error_code& error) { self->OnReadable(error); });
 }
 
 void AsioConnection::OnReadable(const std::error_code& waitError) {
-  reading_ = false;
-  if (readStopped_ || closed_ || socketClosed_) return;
+  waitingInput_ = false;
+  if (state_ != State::kOpen) return;
   std::error_code error = waitError;
   if (!error) {
     // One receive is one unit for the engine, which cuts at a zero byte itself. The bytes
     // live in the shared buffer only until OnReceived returns.
-    auto& buffer = registry_->ReceiveBuffer();
+    auto& buffer = batcher_->ReceiveBuffer();
     const std::size_t count = socket_.read_some(asio::buffer(buffer), error);
     if (!error) {
-      registry_->NoteReceive();
+      batcher_->NoteReceive();
       if (count > 0) events_.OnReceived(*this, std::string_view(buffer.data(), count));
       WaitReadable();
       return;
@@ -92,9 +93,9 @@ void AsioConnection::OnReadable(const std::error_code& waitError) {
     }
   }
   if (error == asio::error::operation_aborted) return;
-  readStopped_ = true;
+  // Input has ended: no further wait is started. Output goes on until the engine closes.
   if (error == asio::error::eof) {
-    peerClosedReported_ = true;
+    endOfInputReported_ = true;
     events_.OnPeerClosed(*this);
   } else {
     events_.OnReceiveError(*this);
@@ -102,7 +103,7 @@ void AsioConnection::OnReadable(const std::error_code& waitError) {
 }
 
 void AsioConnection::Send(SharedBytes bytes) {
-  if (closed_ || overflowed_ || socketClosed_ || !bytes || bytes->empty()) return;
+  if (state_ != State::kOpen || !bytes || bytes->empty()) return;
   queuedBytes_ += bytes->size();
   if (queuedBytes_ > writeLimit_) {
     Overflow();
@@ -118,7 +119,7 @@ void AsioConnection::Send(SharedBytes bytes) {
   }
   // A long run of output for one connection (a user list answer) goes to the socket as
   // it is made instead of piling up in memory until the end of the turn.
-  if (queuedBytes_ >= kEagerFlushBytes && !waitingWrite_ && !holding_) {
+  if (queuedBytes_ >= kEagerFlushBytes && !waitingRoom_ && !holding_) {
     Flush();
   } else {
     RequestFlush();
@@ -141,17 +142,18 @@ void AsioConnection::QueueOwn(const std::string& bytes) {
 }
 
 void AsioConnection::HoldOutput(std::chrono::milliseconds duration) {
-  if (closed_ || overflowed_ || socketClosed_ || duration.count() <= 0) return;
+  if (state_ != State::kOpen || duration.count() <= 0) return;
   const auto ms = std::min<std::chrono::milliseconds::rep>(duration.count(), INT32_MAX);
   queue_.push_back(Item{nullptr, static_cast<std::int32_t>(ms)});
   RequestFlush();
 }
 
 void AsioConnection::Close() {
-  if (closed_) return;
-  closed_ = true;
-  readStopped_ = true;
-  if (socketClosed_) return;
+  // Nothing reaches the engine after this, not even an end event posted before.
+  endEventPosted_ = false;
+  if (state_ == State::kClosing || state_ == State::kClosed) return;
+  // From here on no input is read (a wait still running finds the state changed).
+  state_ = State::kClosing;
   // A running hold ends now and later holds are skipped: only the bytes still count.
   if (holdTimer_) holdTimer_->cancel();
   queue_.erase(std::remove_if(queue_.begin() + static_cast<std::ptrdiff_t>(head_), queue_.end(),
@@ -168,24 +170,25 @@ void AsioConnection::Close() {
 
 void AsioConnection::RequestFlush() {
   // A running hold or a wait for room writes by itself when it ends.
-  if (dirty_ || waitingWrite_ || holding_ || socketClosed_) return;
-  dirty_ = true;
-  registry_->MarkDirty(this);
+  if (flushRequested_ || waitingRoom_ || holding_ || state_ == State::kClosed) return;
+  flushRequested_ = true;
+  batcher_->MarkDirty(this);
 }
 
 void AsioConnection::FlushListed() {
-  dirty_ = false;
+  flushRequested_ = false;
   Flush();
 }
 
 void AsioConnection::Flush() {
-  if (waitingWrite_ || holding_ || socketClosed_) return;
-  auto& gather = registry_->GatherList();
+  if (waitingRoom_ || holding_ || state_ == State::kClosed) return;
+  auto& gather = batcher_->GatherList();
   for (;;) {
     while (!QueueEmpty() && !queue_[head_].bytes) {
       const std::chrono::milliseconds hold(queue_[head_].holdMs);
       ++head_;
-      if (closed_ || overflowed_) continue;
+      // Holds count only while the connection is open.
+      if (state_ != State::kOpen) continue;
       StartHold(hold);
       return;
     }
@@ -194,7 +197,7 @@ void AsioConnection::Flush() {
       head_ = 0;
       offset_ = 0;
       if (queue_.capacity() > kKeptQueueCapacity) std::vector<Item>().swap(queue_);
-      if (closed_) FinishClose();
+      if (state_ == State::kClosing) FinishClose();
       return;
     }
     // Everything up to the next hold goes out in one gathered write, without copying.
@@ -231,7 +234,7 @@ void AsioConnection::ReleaseIdleMemory() {
 }
 
 void AsioConnection::Consume(std::size_t n) {
-  registry_->AddBytesWritten(n);
+  batcher_->AddBytesWritten(n);
   queuedBytes_ -= std::min(queuedBytes_, n);
   while (n > 0 && !QueueEmpty()) {
     Item& item = queue_[head_];
@@ -268,11 +271,11 @@ void AsioConnection::StartHold(std::chrono::milliseconds duration) {
 }
 
 void AsioConnection::WaitWritable() {
-  waitingWrite_ = true;
+  waitingRoom_ = true;
   socket_.async_wait(asio::socket_base::wait_write,
                      [self = shared_from_this()](const std::error_code&) {
                        // A failed wait shows itself in the next write.
-                       self->waitingWrite_ = false;
+                       self->waitingRoom_ = false;
                        self->Flush();
                      });
 }
@@ -285,18 +288,17 @@ void AsioConnection::ClearQueue() {
 }
 
 void AsioConnection::OnWriteFailed() {
-  ClearQueue();
-  readStopped_ = true;
   // The peer is gone; the engine hears it once, like an orderly close, so that the user
-  // record goes away with the connection.
-  const bool report = !closed_ && !peerClosedReported_ && !overflowed_;
+  // record goes away with the connection. A connection the engine closed hears nothing, and
+  // one whose end of input was reported has been told already. (An overflowed connection
+  // has nothing queued, so it never gets here.)
+  const bool report = state_ == State::kOpen && !endOfInputReported_;
   CloseSocket();
   if (report) PostEndEvent(false);
 }
 
 void AsioConnection::Overflow() {
-  overflowed_ = true;
-  readStopped_ = true;
+  state_ = State::kOverflowed;
   ClearQueue();
   // Stop waiting on this reader, for room and for input alike.
   std::error_code ignored;
@@ -306,9 +308,12 @@ void AsioConnection::Overflow() {
 }
 
 void AsioConnection::PostEndEvent(bool overflow) {
-  if (!overflow) peerClosedReported_ = true;
+  // Each connection ends once: an overflow leaves the open state for good, and so does a
+  // write failure, so at most one end event is ever posted.
+  endEventPosted_ = true;
   asio::post(socket_.get_executor(), [self = shared_from_this(), overflow] {
-    if (self->closed_) return;
+    if (!self->endEventPosted_) return;
+    self->endEventPosted_ = false;
     if (overflow) {
       self->events_.OnOverflow(*self);
     } else {
@@ -323,7 +328,7 @@ void AsioConnection::FinishClose() {
   // Unread input makes the close a reset, which may cost the peer our last packet; take
   // what is already there (without waiting) before closing. Nobody else is reading into
   // the shared buffer now: this runs from a flush or a wait, not inside a receive.
-  auto& scrap = registry_->ReceiveBuffer();
+  auto& scrap = batcher_->ReceiveBuffer();
   for (int round = 0; round < 16; ++round) {
     std::error_code error;
     const std::size_t count = socket_.read_some(asio::buffer(scrap), error);
@@ -333,8 +338,8 @@ void AsioConnection::FinishClose() {
 }
 
 void AsioConnection::CloseSocket() {
-  if (socketClosed_) return;
-  socketClosed_ = true;
+  if (state_ == State::kClosed) return;
+  state_ = State::kClosed;
   std::error_code ignored;
   socket_.shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
   socket_.close(ignored);

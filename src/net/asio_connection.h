@@ -18,6 +18,7 @@
 namespace orv {
 
 class ConnectionRegistry;
+class WriteBatcher;
 
 class AsioConnection final : public Connection,
                              public std::enable_shared_from_this<AsioConnection> {
@@ -25,15 +26,18 @@ class AsioConnection final : public Connection,
   // How long Close waits for queued output before it drops it and closes anyway.
   static constexpr std::chrono::milliseconds kCloseFlushLimit{2000};
 
-  // registry must not be null: it holds the receive buffer and runs the flushes.
+  // Neither registry nor batcher may be null: the registry counts the open socket and forgets
+  // the key when the connection goes; the batcher holds the receive buffer and runs the
+  // flushes.
   AsioConnection(asio::ip::tcp::socket socket, ConnectionKey key, std::string peerAddress,
                  ConnectionEvents& events, std::size_t writeLimitBytes,
-                 std::shared_ptr<ConnectionRegistry> registry);
+                 std::shared_ptr<ConnectionRegistry> registry,
+                 std::shared_ptr<WriteBatcher> batcher);
   ~AsioConnection() override;
   AsioConnection(const AsioConnection&) = delete;
   AsioConnection& operator=(const AsioConnection&) = delete;
 
-  // Starts reading (after the engine has heard of the connection).
+  // Starts reading; called once, after the engine has heard of the connection.
   void Start();
 
   ConnectionKey Key() const override { return key_; }
@@ -45,12 +49,28 @@ class AsioConnection final : public Connection,
   // Bytes queued and not yet written.
   std::size_t QueuedBytes() const { return queuedBytes_; }
 
-  // The registry's flush: the connection is off its list, and writes what is queued.
+  // The batcher's flush: the connection is off its list, and writes what is queued.
   void FlushListed();
   // Gives back the write queue's memory when nothing is queued.
   void ReleaseIdleMemory();
 
  private:
+  // Open -> Closing (Close) -> Closed (queue written, or the close deadline ran out).
+  // Open -> Overflowed (queue past its limit) -> Closing (Close) -> Closed.
+  // Open -> Closed (a write failed).
+  enum class State {
+    // Reading and writing; the only state in which sends and holds are queued.
+    kOpen,
+    // The engine called Close: nothing more is read, what is queued is written (holds
+    // skipped), then the socket closes, or closes anyway when the flush takes too long.
+    kClosing,
+    // The write queue went past its limit: it was dropped, waiting for input and room was
+    // cancelled and the end event posted; sends are dropped until the engine's Close.
+    kOverflowed,
+    // The socket is closed: nothing is read, written or queued any more.
+    kClosed,
+  };
+
   // One queue entry: bytes to write, or (bytes null) a pause of holdMs. own marks a
   // buffer this connection made itself to collect packets sent to it alone.
   struct Item {
@@ -76,7 +96,7 @@ class AsioConnection final : public Connection,
   bool QueueEmpty() const { return head_ == queue_.size(); }
   void OnWriteFailed();
   void Overflow();
-  // Posts OnOverflow or OnPeerClosed; dropped if the engine closes the connection first.
+  // Posts OnOverflow or OnPeerClosed; withdrawn if the engine closes the connection first.
   void PostEndEvent(bool overflow);
   // Everything queued is written: half-close, then close.
   void FinishClose();
@@ -91,6 +111,7 @@ class AsioConnection final : public Connection,
   ConnectionEvents& events_;
   const std::size_t writeLimit_;
   std::shared_ptr<ConnectionRegistry> registry_;
+  std::shared_ptr<WriteBatcher> batcher_;
 
   // Written from head_ on; offset_ bytes of the head entry are out already. Emptied (not
   // freed) when drained, so a steady stream reuses one allocation.
@@ -99,16 +120,17 @@ class AsioConnection final : public Connection,
   std::size_t offset_ = 0;
   std::size_t queuedBytes_ = 0;
 
-  bool started_ = false;
-  bool reading_ = false;       // waiting for input
-  bool readStopped_ = false;   // no further read, no further receive event
-  bool dirty_ = false;         // on the registry's list for the next flush
-  bool waitingWrite_ = false;  // waiting for room in the socket
-  bool holding_ = false;       // a hold is running
-  bool closed_ = false;        // Close was called: no more events at all
-  bool overflowed_ = false;    // the queue went past the limit; sends are dropped
-  bool peerClosedReported_ = false;
-  bool socketClosed_ = false;
+  State state_ = State::kOpen;
+  // What the connection waits for, whatever its state.
+  bool waitingInput_ = false;
+  bool waitingRoom_ = false;
+  bool holding_ = false;
+  bool flushRequested_ = false;  // on the batcher's list for this turn's flush
+  bool endEventPosted_ = false;  // OnPeerClosed or OnOverflow posted; Close withdraws it
+  // The peer's orderly end was reported when its input ended. The connection stays open for
+  // output (a peer that half-closed may still read), so a write failing later must not report
+  // the same end a second time.
+  bool endOfInputReported_ = false;
 };
 
 }  // namespace orv

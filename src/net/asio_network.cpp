@@ -7,6 +7,7 @@
 
 #include "net/asio_connection.h"
 #include "net/connection_registry.h"
+#include "net/write_batcher.h"
 
 namespace orv {
 
@@ -27,7 +28,8 @@ constexpr int kAcceptBurst = 64;
 AsioNetwork::AsioNetwork(asio::io_context& io, std::size_t writeLimitBytes)
     : io_(io),
       writeLimit_(writeLimitBytes),
-      registry_(std::make_shared<ConnectionRegistry>(io.get_executor())),
+      registry_(std::make_shared<ConnectionRegistry>()),
+      batcher_(std::make_shared<WriteBatcher>(io.get_executor())),
       retryTimer_(io),
       alive_(std::make_shared<bool>(true)) {}
 
@@ -116,7 +118,7 @@ void AsioNetwork::ReleaseIdleMemory() {
 }
 
 std::uint64_t AsioNetwork::BytesWritten() const {
-  return registry_->BytesWritten();
+  return batcher_->BytesWritten();
 }
 
 void AsioNetwork::WhenAllClosed(std::function<void()> done) {
@@ -181,7 +183,7 @@ void AsioNetwork::Admit(asio::ip::tcp::socket socket) {
   }
   const ConnectionKey key = registry_->NewKey();
   auto connection = std::make_shared<AsioConnection>(std::move(socket), key, std::move(peer),
-                                                     *events_, writeLimit_, registry_);
+                                                     *events_, writeLimit_, registry_, batcher_);
   registry_->Add(key, connection);
   // The engine hears of the connection before its first byte is read.
   events_->OnAccepted(connection);

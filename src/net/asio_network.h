@@ -16,6 +16,7 @@
 namespace orv {
 
 class ConnectionRegistry;
+class WriteBatcher;
 
 class AsioNetwork final : public Network {
  public:
@@ -52,6 +53,7 @@ class AsioNetwork final : public Network {
   asio::io_context& io_;
   const std::size_t writeLimit_;
   std::shared_ptr<ConnectionRegistry> registry_;
+  std::shared_ptr<WriteBatcher> batcher_;
   std::unique_ptr<asio::ip::tcp::acceptor> acceptor_;
   asio::steady_timer retryTimer_;
   ConnectionEvents* events_ = nullptr;

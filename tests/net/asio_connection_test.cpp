@@ -185,6 +185,53 @@ TEST(AsioConnectionTest, WriteToAVanishedPeerIsReportedAsOnePeerClose) {
   EXPECT_EQ(server.network.OpenConnections(), 0u);
 }
 
+TEST(AsioConnectionTest, EndEventsPostedBeforeTheEnginesCloseNeverArrive) {
+  constexpr std::size_t kLimit = 64 * 1024;
+  Loopback server(kLimit);
+  server.events.closeOnOverflow = false;
+  asio::io_context clientIo;
+  auto overflowClient = server.Connect(clientIo);
+  auto resetClient = server.Connect(clientIo);
+  auto keptClient = server.Connect(clientIo);
+  auto overflowing = server.events.accepted[0];
+  auto failing = server.events.accepted[1];
+  auto kept = server.events.accepted[2];
+
+  // An overflow inside the engine's own call, and the engine closes the connection before
+  // the loop turns: it never hears of the overflow.
+  overflowing->Send(Bytes(std::string(kLimit + 1, 'o')));
+  EXPECT_EQ(server.events.by[overflowing->Key()].overflows, 0);
+  overflowing->Close();
+
+  // Writes that fail on a peer that reset: one connection is closed by the engine before
+  // the loop turns, the other is not. The server loop does not run meanwhile, so neither
+  // hears of the reset through a receive.
+  for (auto* client : {&resetClient, &keptClient}) {
+    client->set_option(asio::socket_base::linger(true, 0));
+    client->close();
+  }
+  const auto big = Bytes(std::string(32 * 1024, 'w'));
+  for (int i = 0; i < 200 && server.network.OpenConnections() > 1; ++i) {
+    // Big enough to be written at once, inside Send.
+    failing->Send(big);
+    kept->Send(big);
+    if (server.network.OpenConnections() > 1) std::this_thread::sleep_for(milliseconds(5));
+  }
+  ASSERT_EQ(server.network.OpenConnections(), 1u) << "the writes did not fail";
+  failing->Close();
+
+  server.io.restart();
+  server.io.run_for(milliseconds(100));
+  const auto& overflowEvents = server.events.by[overflowing->Key()];
+  EXPECT_EQ(overflowEvents.overflows, 0);
+  EXPECT_EQ(overflowEvents.peerClosed, 0);
+  const auto& failedEvents = server.events.by[failing->Key()];
+  EXPECT_EQ(failedEvents.peerClosed, 0);
+  EXPECT_EQ(failedEvents.receiveErrors, 0);
+  EXPECT_EQ(server.events.by[kept->Key()].peerClosed, 1);
+  EXPECT_TRUE(RunUntil(server.io, [&] { return server.network.OpenConnections() == 0; }));
+}
+
 }  // namespace
 }  // namespace orv::test
 

@@ -70,43 +70,51 @@ TEST(EngineHostTest, RunsPostedWorkInOrderOnItsThreadAndStopsOnce) {
   EngineOptions options;
   options.workDir = folder.path;
   options.view = &view;
-  EngineHost host(options);
-  EXPECT_FALSE(host.IsEngineThread());
+  // Set by work posted after the shutdown, which must never run.
+  std::atomic<bool> ranLate{false};
+  {
+    EngineHost host(options);
+    EXPECT_FALSE(host.IsEngineThread());
 
-  std::promise<bool> signalled;
-  host.SetSignalHandler([&] { signalled.set_value(host.IsEngineThread()); });
-  host.Start();
-  // Start-up has run by the time Start returns.
-  const auto startLines = view.Lines();
-  ASSERT_FALSE(startLines.empty());
-  EXPECT_EQ(startLines.front().rfind("ORV Chat Server ", 0), 0u) << startLines.front();
+    std::promise<bool> signalled;
+    host.SetSignalHandler([&] { signalled.set_value(host.IsEngineThread()); });
+    host.Start();
+    // Start-up has run by the time Start returns.
+    const auto startLines = view.Lines();
+    ASSERT_FALSE(startLines.empty());
+    EXPECT_EQ(startLines.front().rfind("ORV Chat Server ", 0), 0u) << startLines.front();
 
-  std::vector<int> order;
-  std::atomic<int> offThread{0};
-  std::promise<void> done;
-  for (int i = 0; i < 100; ++i) {
-    host.Post([&, i](ChatServer& server) {
-      if (!host.IsEngineThread() || !server.IsListening()) ++offThread;
-      order.push_back(i);
-      if (i == 99) done.set_value();
-    });
+    std::vector<int> order;
+    std::atomic<int> offThread{0};
+    std::promise<void> done;
+    for (int i = 0; i < 100; ++i) {
+      host.Post([&, i](ChatServer& server) {
+        if (!host.IsEngineThread() || !server.IsListening()) ++offThread;
+        order.push_back(i);
+        if (i == 99) done.set_value();
+      });
+    }
+    ASSERT_EQ(done.get_future().wait_for(std::chrono::seconds(5)), std::future_status::ready);
+    EXPECT_EQ(offThread, 0);
+    ASSERT_EQ(order.size(), 100u);
+    for (int i = 0; i < 100; ++i)
+      EXPECT_EQ(order[i], i);
+
+    // A signal becomes a call of the handler on the engine thread, not a process exit.
+    std::raise(SIGTERM);
+    auto heard = signalled.get_future();
+    ASSERT_EQ(heard.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+    EXPECT_TRUE(heard.get());
+
+    host.Shutdown();
+    host.Shutdown();
+    host.Post([&](ChatServer&) { ranLate = true; });
+    // A loop still running would take the work within a few milliseconds.
+    for (int i = 0; i < 20 && !ranLate; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_FALSE(ranLate);
   }
-  ASSERT_EQ(done.get_future().wait_for(std::chrono::seconds(5)), std::future_status::ready);
-  EXPECT_EQ(offThread, 0);
-  ASSERT_EQ(order.size(), 100u);
-  for (int i = 0; i < 100; ++i)
-    EXPECT_EQ(order[i], i);
-
-  // A signal becomes a call of the handler on the engine thread, not a process exit.
-  std::raise(SIGTERM);
-  auto heard = signalled.get_future();
-  ASSERT_EQ(heard.wait_for(std::chrono::seconds(5)), std::future_status::ready);
-  EXPECT_TRUE(heard.get());
-
-  host.Shutdown();
-  host.Shutdown();
-  bool ranLate = false;
-  host.Post([&](ChatServer&) { ranLate = true; });
+  // Whatever was still queued is gone with the host, and none of it ran.
   EXPECT_FALSE(ranLate);
   // The shutdown ran on the engine: its last line is in the day's log.
   std::string log;
