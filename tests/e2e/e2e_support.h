@@ -206,6 +206,12 @@ class ServerProcess {
       if (Clock::now() >= deadline) break;
       std::this_thread::sleep_for(milliseconds(10));
     }
+    if (exitStatus_) {
+      // The process is gone; let the reader take the last of its output, so a transcript
+      // read now is whole.
+      std::unique_lock lock(mutex_);
+      changed_.wait_for(lock, milliseconds(2000), [this] { return ended_; });
+    }
     return exitStatus_;
   }
 
