@@ -24,6 +24,9 @@ constexpr std::size_t kKeptQueueCapacity = 64;
 // Queued bytes from which Send writes at once rather than at the end of the turn.
 constexpr std::size_t kEagerFlushBytes = 16 * 1024;
 
+// What a source is asked for at a time: enough for a few writes, little to keep.
+constexpr std::size_t kSourcePieceBytes = 16 * 1024;
+
 // Size of the blocks that collect a connection's own packets while it cannot take them.
 // Blocks of this size come straight from the system and go straight back to it.
 constexpr std::size_t kOwnBlockBytes = 128 * 1024;
@@ -115,7 +118,9 @@ void AsioConnection::Send(SharedBytes bytes) {
     // for a slow reader is a few large blocks rather than thousands of small ones.
     QueueOwn(*bytes);
   } else {
-    queue_.push_back(Item{std::move(bytes)});
+    Item item;
+    item.bytes = std::move(bytes);
+    queue_.push_back(std::move(item));
   }
   // A long run of output for one connection (a user list answer) goes to the socket as
   // it is made instead of piling up in memory until the end of the turn.
@@ -126,8 +131,41 @@ void AsioConnection::Send(SharedBytes bytes) {
   }
 }
 
+void AsioConnection::SendFrom(std::unique_ptr<OutputSource> source) {
+  if (state_ != State::kOpen || !source) return;
+  Item item;
+  item.source = std::move(source);
+  queue_.push_back(std::move(item));
+  RequestFlush();
+}
+
+void AsioConnection::TakeFromSource() {
+  Item& item = queue_[head_];
+  auto piece = std::make_shared<std::string>();
+  bool more = true;
+  while (more && piece->size() < kSourcePieceBytes)
+    more = item.source->Next(*piece);
+  // What a source makes does not count against the queue's bound until it is made, and it
+  // is made only as fast as the reader takes it.
+  queuedBytes_ += piece->size();
+  if (!more) {
+    item.source.reset();
+    if (piece->empty()) {
+      ++head_;
+    } else {
+      item.bytes = std::move(piece);
+      item.own = true;
+    }
+    return;
+  }
+  Item made;
+  made.bytes = std::move(piece);
+  made.own = true;
+  queue_.insert(queue_.begin() + static_cast<std::ptrdiff_t>(head_), std::move(made));
+}
+
 void AsioConnection::QueueOwn(const std::string& bytes) {
-  if (!queue_.empty() && queue_.back().own &&
+  if (!queue_.empty() && queue_.back().own && queue_.back().bytes &&
       queue_.back().bytes->size() + bytes.size() <= kOwnBlockBytes) {
     // Made here as a non-const string, so adding to it is sound; a write in progress
     // takes its buffers afresh each time.
@@ -136,15 +174,20 @@ void AsioConnection::QueueOwn(const std::string& bytes) {
   }
   auto block = std::make_shared<std::string>();
   // A block that will fill up is made full size at once, so it does not grow by steps.
-  if (!queue_.empty() && queue_.back().own) block->reserve(kOwnBlockBytes);
+  if (!queue_.empty() && queue_.back().own && queue_.back().bytes) block->reserve(kOwnBlockBytes);
   block->append(bytes);
-  queue_.push_back(Item{std::move(block), 0, true});
+  Item item;
+  item.bytes = std::move(block);
+  item.own = true;
+  queue_.push_back(std::move(item));
 }
 
 void AsioConnection::HoldOutput(std::chrono::milliseconds duration) {
   if (state_ != State::kOpen || duration.count() <= 0) return;
   const auto ms = std::min<std::chrono::milliseconds::rep>(duration.count(), INT32_MAX);
-  queue_.push_back(Item{nullptr, static_cast<std::int32_t>(ms)});
+  Item item;
+  item.holdMs = static_cast<std::int32_t>(ms);
+  queue_.push_back(std::move(item));
   RequestFlush();
 }
 
@@ -156,6 +199,7 @@ void AsioConnection::Close() {
   state_ = State::kClosing;
   // A running hold ends now and later holds are skipped: only the bytes still count.
   if (holdTimer_) holdTimer_->cancel();
+  // Sources are dropped too: their output is made for a reader that is going away.
   queue_.erase(std::remove_if(queue_.begin() + static_cast<std::ptrdiff_t>(head_), queue_.end(),
                               [](const Item& item) { return !item.bytes; }),
                queue_.end());
@@ -185,6 +229,10 @@ void AsioConnection::Flush() {
   auto& gather = batcher_->GatherList();
   for (;;) {
     while (!QueueEmpty() && !queue_[head_].bytes) {
+      if (queue_[head_].source) {
+        TakeFromSource();
+        continue;
+      }
       const std::chrono::milliseconds hold(queue_[head_].holdMs);
       ++head_;
       // Holds count only while the connection is open.

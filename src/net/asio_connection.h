@@ -43,6 +43,7 @@ class AsioConnection final : public Connection,
   ConnectionKey Key() const override { return key_; }
   const std::string& PeerAddress() const override { return peerAddress_; }
   void Send(SharedBytes bytes) override;
+  void SendFrom(std::unique_ptr<OutputSource> source) override;
   void HoldOutput(std::chrono::milliseconds duration) override;
   void Close() override;
 
@@ -71,12 +72,14 @@ class AsioConnection final : public Connection,
     kClosed,
   };
 
-  // One queue entry: bytes to write, or (bytes null) a pause of holdMs. own marks a
-  // buffer this connection made itself to collect packets sent to it alone.
+  // One queue entry: bytes to write; or (bytes null) a source that makes bytes when the
+  // queue in front of it is written; or (bytes and source null) a pause of holdMs. own
+  // marks a buffer this connection made itself to collect packets sent to it alone.
   struct Item {
     SharedBytes bytes;
     std::int32_t holdMs = 0;
     bool own = false;
+    std::unique_ptr<OutputSource> source;
   };
 
   void WaitReadable();
@@ -88,6 +91,9 @@ class AsioConnection final : public Connection,
   void Flush();
   // Queues a packet that no other connection shares.
   void QueueOwn(const std::string& bytes);
+  // The head of the queue is a source: puts its next piece in front of it (or in its
+  // place, when it has nothing more).
+  void TakeFromSource();
   void StartHold(std::chrono::milliseconds duration);
   void WaitWritable();
   // Drops n written bytes from the front of the queue.

@@ -14,6 +14,16 @@ namespace orv {
 // One immutable buffer, shared by every receiver of a broadcast.
 using SharedBytes = std::shared_ptr<const std::string>;
 
+// Output made piece by piece while the connection takes it (the user list for thousands
+// of users): it costs memory only as it is written, and a reader that takes it slowly only
+// slows it down.
+class OutputSource {
+ public:
+  virtual ~OutputSource() = default;
+  // Appends the next piece to out (possibly nothing); false once there is nothing more.
+  virtual bool Next(std::string& out) = 0;
+};
+
 class Connection {
  public:
   virtual ~Connection() = default;
@@ -24,6 +34,10 @@ class Connection {
   virtual const std::string& PeerAddress() const = 0;
   // Queues bytes behind everything queued before; nothing happens after Close.
   virtual void Send(SharedBytes bytes) = 0;
+  // Queues what source makes, behind everything queued before; what is queued afterwards
+  // follows once the source has nothing more. Its pieces do not count against the bound of
+  // the write queue; the source is asked for more only when the rest has been written.
+  virtual void SendFrom(std::unique_ptr<OutputSource> source) = 0;
   // Output queued after this call waits until duration has passed from the moment the
   // output queued before it has been written.
   virtual void HoldOutput(std::chrono::milliseconds duration) = 0;

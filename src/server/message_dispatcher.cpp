@@ -1,6 +1,9 @@
 // The dispatcher: what the server does with one received unit before relaying it.
 #include <algorithm>
+#include <functional>
+#include <memory>
 #include <string>
+#include <utility>
 
 #include "console/escape.h"
 
@@ -27,6 +30,16 @@ std::string_view TrimBlanksAndColons(std::string_view text) {
     text.remove_suffix(1);
   return text;
 }
+
+// Output made by a function, one call per piece.
+class FunctionSource final : public OutputSource {
+ public:
+  explicit FunctionSource(std::function<bool(std::string&)> next) : next_(std::move(next)) {}
+  bool Next(std::string& out) override { return next_(out); }
+
+ private:
+  std::function<bool(std::string&)> next_;
+};
 
 }  // namespace
 
@@ -199,13 +212,21 @@ void ChatServer::WriteBoardFile(Connection* connection, std::string_view fileNam
 
 void ChatServer::SendUserList(std::string_view mac, Connection* connection) {
   FlushRelay();
-  int position = 0;
+  if (connection == nullptr) return;
+  // Made block by block while the connection takes it: a list of thousands of users for
+  // each of a thousand newcomers costs memory only as it is written, and never counts as
+  // a slow reader's backlog. Users who leave meanwhile are left out, those who come are in.
+  std::uint64_t next = 0;
   std::string block;
-  do {
-    users_.BuildListBlock(position, block);
-    SharedBytes packet = EncodePacket(block, packet_type::kUserList, mac);
-    if (connection) connection->Send(std::move(packet));
-  } while (position >= 0);
+  auto makeBlock = [this, alive = std::weak_ptr<bool>(alive_), mac = std::string(mac), next,
+                    block](std::string& out) mutable {
+    const auto token = alive.lock();
+    if (!token || !*token || shutDown_) return false;
+    const bool more = users_.BuildListBlock(&next, block);
+    env_.codec.EncodeAppend(CreatePacket(block, packet_type::kUserList, mac), out);
+    return more;
+  };
+  connection->SendFrom(std::make_unique<FunctionSource>(std::move(makeBlock)));
 }
 
 }  // namespace orv

@@ -1,5 +1,6 @@
 #include "users/user_table.h"
 
+#include <algorithm>
 #include <charconv>
 #include <string>
 
@@ -37,6 +38,7 @@ void UserTable::AddOrUpdate(std::string_view mac, std::string_view reportedIp,
   record.mac = mac;
   record.connection = connection;
   record.name = name;
+  record.serial = nextSerial_++;
   record.afs = afs;
   index_.emplace(record.mac, records_.size());
   ++perConnection_[connection];
@@ -124,16 +126,20 @@ bool UserTable::GetDisplayField(int index, Field field, std::string& out) const 
   return true;
 }
 
-void UserTable::BuildListBlock(int& position, std::string& block) const {
+bool UserTable::BuildListBlock(std::uint64_t* next, std::string& block) const {
   block.clear();
   int budget = kListEntriesPerBlock;
-  int i = position < 0 ? 0 : position;
-  const int end = GetCount();
+  // Records stay in creation order, so their serials rise along the table.
+  const auto start = std::lower_bound(
+      records_.begin(), records_.end(), *next,
+      [](const UserRecord& record, std::uint64_t serial) { return record.serial < serial; });
+  std::size_t i = static_cast<std::size_t>(start - records_.begin());
+  const std::size_t end = records_.size();
   // Appended piece by piece: a list answer for thousands of users is built often, and
   // temporaries per field would cost an allocation each.
   char code[16];
   for (; i < end && budget > 0; ++i) {
-    const UserRecord& r = records_[static_cast<std::size_t>(i)];
+    const UserRecord& r = records_[i];
     if (r.name.empty() || r.mac.empty() || r.reportedIp.empty()) continue;
     const auto codeEnd = std::to_chars(code, code + sizeof code, r.lastCode).ptr;
     block.append(kListEntryOpen).append("|U1|").append(r.name);
@@ -146,7 +152,9 @@ void UserTable::BuildListBlock(int& position, std::string& block) const {
     block.append("|/U7|").append(kListEntryClose);
     --budget;
   }
-  position = i == end ? -1 : i;
+  if (i == end) return false;
+  *next = records_[i].serial;
+  return true;
 }
 
 const UserRecord* UserTable::At(int index) const {

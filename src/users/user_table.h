@@ -26,7 +26,8 @@ struct UserRecord {
   std::int32_t lastCode = 0;
   ConnectionKey connection;  // the connection of the user's last packet
   BlockState blockState = BlockState::kNone;
-  std::int32_t afs = -1;  // -1: none of the user's own
+  std::int32_t afs = -1;     // -1: none of the user's own
+  std::uint64_t serial = 0;  // order of creation: later records have larger serials
 };
 
 class UserTable {
@@ -62,9 +63,11 @@ class UserTable {
   // untouched and returns true.
   bool GetDisplayField(int index, Field field, std::string& out) const;
 
-  // One user-list block of at most five valid entries from position; position moves on,
-  // and becomes -1 when the table is exhausted.
-  void BuildListBlock(int& position, std::string& block) const;
+  // One user-list block of at most five valid entries, from the first record whose serial
+  // is at least *next; *next moves on to where the following block starts. false when the
+  // table is exhausted (this was the last block). Records come and go between calls
+  // without one being skipped or sent twice.
+  bool BuildListBlock(std::uint64_t* next, std::string& block) const;
 
   const UserRecord* At(int index) const;
   const UserRecord* Find(std::string_view mac) const;
@@ -86,6 +89,7 @@ class UserTable {
   // MAC -> index, so that the per-packet lookups do not scan the table.
   std::unordered_map<std::string, std::size_t, TextHash, std::equal_to<>> index_;
   std::unordered_map<ConnectionKey, int> perConnection_;
+  std::uint64_t nextSerial_ = 1;
 };
 
 }  // namespace orv

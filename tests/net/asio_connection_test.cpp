@@ -158,6 +158,70 @@ TEST(AsioConnectionTest, SlowReaderOverflowsAloneAndIsReportedOnce) {
   EXPECT_TRUE(RunUntil(server.io, [&] { return server.network.OpenConnections() == 1; }));
 }
 
+// Counts pieces of a fixed pattern; remembers how far it had got when asked for more.
+class PatternSource final : public OutputSource {
+ public:
+  PatternSource(int pieces, std::size_t pieceBytes, int* made)
+      : pieces_(pieces), pieceBytes_(pieceBytes), made_(made) {}
+  bool Next(std::string& out) override {
+    out.append(pieceBytes_, static_cast<char>('A' + *made_ % 26));
+    ++*made_;
+    return *made_ < pieces_;
+  }
+
+ private:
+  int pieces_;
+  std::size_t pieceBytes_;
+  int* made_;
+};
+
+TEST(AsioConnectionTest, OutputFromASourceIsMadeAsTheReaderTakesItWhateverTheLimit) {
+  constexpr std::size_t kLimit = 64 * 1024;
+  Loopback server(kLimit);
+  asio::io_context clientIo;
+  asio::ip::tcp::socket client(clientIo);
+  client.open(asio::ip::tcp::v4());
+  client.set_option(asio::socket_base::receive_buffer_size(8192));
+  client.connect({asio::ip::make_address_v4("127.0.0.1"), server.network.LocalPort()});
+  ASSERT_TRUE(RunUntil(server.io, [&] { return server.events.accepted.size() == 1; }));
+  auto connection = server.events.accepted[0];
+
+  // Sixteen megabytes, 256 times the queue's bound, between two ordinary sends.
+  constexpr int kPieces = 16384;
+  constexpr std::size_t kPiece = 1024;
+  int made = 0;
+  connection->Send(Bytes("before|"));
+  connection->SendFrom(std::make_unique<PatternSource>(kPieces, kPiece, &made));
+  connection->Send(Bytes("|after"));
+  server.io.restart();
+  server.io.run_for(milliseconds(50));
+  // Nobody reads yet: the source has made only what fits into the sockets' buffers (a few
+  // megabytes at most on loopback).
+  EXPECT_LT(made, kPieces / 2);
+
+  const std::size_t total = 7 + kPieces * kPiece + 6;
+  const std::string got = ReadAtLeast(server.io, client, total, milliseconds(20000));
+  ASSERT_EQ(got.size(), total);
+  EXPECT_EQ(got.substr(0, 7), "before|");
+  EXPECT_EQ(got.substr(total - 6), "|after");
+  for (int i = 0; i < kPieces; i += 97) {
+    EXPECT_EQ(got[7 + static_cast<std::size_t>(i) * kPiece], static_cast<char>('A' + i % 26)) << i;
+  }
+  EXPECT_EQ(made, kPieces);
+  EXPECT_EQ(server.events.by[connection->Key()].overflows, 0);
+
+  // A closing connection writes what is queued but asks its sources for nothing more.
+  made = 0;
+  connection->SendFrom(std::make_unique<PatternSource>(kPieces, kPiece, &made));
+  connection->Send(Bytes("bye"));
+  connection->Close();
+  bool closed = false;
+  const std::string last = ReadAtLeast(server.io, client, 1 << 20, milliseconds(3000), &closed);
+  EXPECT_TRUE(closed);
+  EXPECT_EQ(last, "bye");
+  EXPECT_EQ(made, 0);
+}
+
 TEST(AsioConnectionTest, WriteToAVanishedPeerIsReportedAsOnePeerClose) {
   Loopback server;
   asio::io_context clientIo;

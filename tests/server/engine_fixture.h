@@ -75,6 +75,14 @@ class FakeConnection final : public Connection {
   void Send(SharedBytes bytes) override {
     if (!closed) outputs.push_back({Output::kSend, *bytes, clock_.Now()});
   }
+  // Takes the whole of what the source makes at once, one send per piece.
+  void SendFrom(std::unique_ptr<OutputSource> source) override {
+    for (bool more = true; more;) {
+      std::string piece;
+      more = source->Next(piece);
+      if (!piece.empty() && !closed) outputs.push_back({Output::kSend, piece, clock_.Now()});
+    }
+  }
   void HoldOutput(std::chrono::milliseconds duration) override {
     outputs.push_back({Output::kHold, std::to_string(duration.count()), clock_.Now()});
   }
