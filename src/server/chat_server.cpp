@@ -74,6 +74,8 @@ void ChatServer::StartServer() {
   std::string error;
   listening_ = env_.network != nullptr &&
                env_.network->Listen(settings_.ServerIP, settings_.ServerPort, *this, &error);
+  listenError_ = listening_ ? std::string() : error.empty() ? std::string("no network") : error;
+  if (env_.scheduler != nullptr) startedAtMs_ = env_.scheduler->SteadyNow().count();
   if (listening_) {
     PrintText(language_.GetString(StringId::kServerStarted), true, true);
     PrintText(language_.GetString(StringId::kWaitingForConnections), true, true);
@@ -85,6 +87,20 @@ void ChatServer::StartServer() {
   }
   ArmListRefreshTimer();
   ArmIdleCheck();
+  env_.view->StatusChanged(Status());
+}
+
+ServerStatus ChatServer::Status() const {
+  AssertEngineThread();
+  ServerStatus status;
+  status.version = settings_.versionText;
+  status.address = settings_.ServerIP;
+  status.port = settings_.ServerPort;
+  status.listening = listening_;
+  status.notListeningReason = listenError_;
+  status.users = users_.GetCount();
+  status.startedAtMs = startedAtMs_;
+  return status;
 }
 
 std::string ChatServer::Format(StringId id, std::string_view arg) const {
@@ -221,6 +237,7 @@ void ChatServer::RefreshUserList() {
     if (wantRows) rows.push_back(MakeRow(i));
   }
   if (wantRows) env_.view->UserRowsReplaced(rows);
+  env_.view->StatusChanged(Status());
   SendAfsValues();
   Trace("::: list proccess OK");
 }

@@ -100,6 +100,7 @@ class ChatServer final : public ConnectionEvents {
   const Settings& GetSettings() const { return settings_; }
   const UserTable& Users() const { return users_; }
   std::vector<UserRow> Rows() const;
+  ServerStatus Status() const;
   const WireCodec& Codec() const { return env_.codec; }
 
   // The dispatcher: reads one received unit, applies the rules of its type and returns the
@@ -189,6 +190,8 @@ class ChatServer final : public ConnectionEvents {
   std::unordered_map<std::string, std::uint64_t> notices_;
 
   bool listening_ = false;
+  std::string listenError_;
+  std::int64_t startedAtMs_ = 0;
   bool acceptFailureSaid_ = false;
   bool commandFileMissingSaid_ = false;
   bool shutDown_ = false;

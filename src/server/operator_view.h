@@ -37,6 +37,18 @@ struct ViewTexts {
   }
 };
 
+// The server at a glance: where it listens, how many users it has, since when it runs.
+struct ServerStatus {
+  std::string version;             // "1.3.1.0 beta"
+  std::string address;             // ServerIP as configured (empty: every local address)
+  std::int32_t port = 0;           // ServerPort as configured
+  bool listening = false;          // false before the start and when listening failed
+  std::string notListeningReason;  // why not, in the system's words, when it failed
+  int users = 0;
+  // Steady time (milliseconds) of the start, for the uptime.
+  std::int64_t startedAtMs = 0;
+};
+
 class OperatorView : public ConsoleSink {
  public:
   virtual void UserRowsReplaced(const std::vector<UserRow>& rows) = 0;
@@ -48,6 +60,8 @@ class OperatorView : public ConsoleSink {
   virtual void TextsLoaded(const ViewTexts& texts) = 0;
   // An operator command that was not carried out, and why (not a console line).
   virtual void CommandRefused(const std::string& reason) = 0;
+  // After the start, and whenever the number of users may have changed.
+  virtual void StatusChanged(const ServerStatus&) {}
 };
 
 // Shows nothing: for an engine that runs without a front-end.

@@ -21,6 +21,14 @@ TEST_F(EngineTest, StartUpReportsSettingsAndListens) {
   EXPECT_EQ(view_.texts.floodStopper, 10);
   // The server's MAC stands in from its IP when no hardware address is found.
   EXPECT_EQ(server_->GetSettings().serverMac, "1098710987");
+  // The front-ends hear where it listens, and the user count as it changes.
+  EXPECT_TRUE(view_.status.listening);
+  EXPECT_EQ(view_.status.address, "10.9.8.7");
+  EXPECT_EQ(view_.status.port, 5000);
+  EXPECT_EQ(view_.status.version, "1.3.1.0 beta");
+  Login("AA", "alice");
+  server_->OnRefresh();
+  EXPECT_EQ(view_.status.users, 1);
 }
 
 TEST_F(EngineTest, ListenFailureIsReportedAndTheServerKeepsRunning) {
@@ -31,6 +39,8 @@ TEST_F(EngineTest, ListenFailureIsReportedAndTheServerKeepsRunning) {
   EXPECT_TRUE(view_.HasLine("S7"));
   EXPECT_TRUE(view_.HasLine("cannot listen on 10.9.8.7"));
   EXPECT_EQ(view_.console.back(), "");
+  EXPECT_FALSE(view_.status.listening);
+  EXPECT_EQ(view_.status.notListeningReason, "cannot listen on 10.9.8.7");
 }
 
 TEST_F(EngineTest, NewConnectionIsHeldThenWelcomed) {

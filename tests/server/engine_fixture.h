@@ -134,6 +134,7 @@ class RecordingView final : public OperatorView {
   void TitleChanged(const std::string& text) override { title = text; }
   void TextsLoaded(const ViewTexts& loaded) override { texts = loaded; }
   void CommandRefused(const std::string& reason) override { refusals.push_back(reason); }
+  void StatusChanged(const ServerStatus& changed) override { status = changed; }
   // Console lines without their "[HH:MM:SS] " stamp.
   std::vector<std::string> Unstamped() const {
     std::vector<std::string> lines;
@@ -155,6 +156,7 @@ class RecordingView final : public OperatorView {
   std::string title;
   ViewTexts texts;
   std::vector<std::string> refusals;
+  ServerStatus status;
 };
 
 // A decoded packet as the tests read it.
