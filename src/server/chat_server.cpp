@@ -207,26 +207,43 @@ std::vector<UserRow> ChatServer::Rows() const {
   return rows;
 }
 
+void ChatServer::RequestRefresh() {
+  if (shutDown_ || refreshPending_) return;
+  if (env_.scheduler == nullptr) {
+    RefreshUserList();
+    return;
+  }
+  refreshPending_ = true;
+  Later(std::chrono::milliseconds(0), [this] {
+    refreshPending_ = false;
+    RefreshUserList();
+  });
+}
+
 void ChatServer::RefreshUserList() {
   AssertEngineThread();
   if (shutDown_) return;
   Trace("::: list proccess");
+  // A record without a MAC cannot be shown: its connection is closed. (Records are no longer
+  // made without one; this guards the view all the same.)
+  for (int i = 0; i < users_.GetCount();) {
+    const UserRecord& record = *users_.At(i);
+    if (!record.mac.empty()) {
+      ++i;
+      continue;
+    }
+    const int before = users_.GetCount();
+    CloseConnection(record.connection, "isBug?");
+    if (users_.GetCount() == before) ++i;
+  }
   env_.view->TooltipChanged(TooltipText());
-  // A view without a list of its own gets no snapshot: in a login storm this runs at
-  // every accept, over every user.
+  // A view without a list of its own gets no snapshot: in a login storm this runs often,
+  // over every user.
   const bool wantRows = env_.view->WantsUserRows();
   std::vector<UserRow> rows;
   if (wantRows) rows.reserve(static_cast<std::size_t>(users_.GetCount()));
   for (int i = 0; i < users_.GetCount(); ++i) {
     const UserRecord& record = *users_.At(i);
-    if (record.mac.empty()) {
-      // A record without a MAC cannot be shown: close its connection. CloseConnection
-      // rebuilds the view from the shortened table itself, so this pass ends here.
-      const int before = users_.GetCount();
-      CloseConnection(record.connection, "isBug?");
-      if (users_.GetCount() < before) return;
-      continue;
-    }
     if (settings_.DebugLog) {
       Trace("::: list proccess (1) " + record.mac);
       if (!record.name.empty()) Trace("::: list proccess (2) " + record.name);

@@ -109,6 +109,10 @@ class ChatServer final : public ConnectionEvents {
 
   // Rebuilds the operator's view and sends every user its AFS value.
   void RefreshUserList();
+  // The same, once the events already waiting have been handled: a burst of accepts or
+  // closes (a login storm) makes one refresh, not one per connection, so nobody receives
+  // the same AFS value a thousand times over.
+  void RequestRefresh();
 
  private:
   void AssertEngineThread() const;
@@ -190,6 +194,7 @@ class ChatServer final : public ConnectionEvents {
   std::unordered_map<std::string, std::uint64_t> notices_;
 
   bool listening_ = false;
+  bool refreshPending_ = false;
   std::string listenError_;
   std::int64_t startedAtMs_ = 0;
   bool acceptFailureSaid_ = false;

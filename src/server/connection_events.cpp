@@ -57,7 +57,7 @@ void ChatServer::OnAccepted(std::shared_ptr<Connection> connection) {
 
   PrintText(Format(StringId::kConnectionAccepted, accepted.PeerAddress()), true, true);
   PrintText(kDashes, false, true);
-  RefreshUserList();
+  RequestRefresh();
   ArmListRefreshTimer();
   Trace("::: accept proccess OK");
 }
@@ -170,7 +170,7 @@ void ChatServer::CloseConnection(ConnectionKey key, const std::string& address) 
   PrintText(FormatCount(StringId::kUsersConnected, users_.GetCount()), true, true);
   PrintText(kDashes, false, true);
   Trace("::: close proccess OK");
-  RefreshUserList();
+  RequestRefresh();
   connection->Close();
 }
 

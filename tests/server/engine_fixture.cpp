@@ -89,6 +89,7 @@ std::shared_ptr<FakeConnection> EngineTest::Connect(const std::string& peer) {
   auto connection = std::make_shared<FakeConnection>(nextKey_++, peer, scheduler_);
   connections_.push_back(connection);
   server_->OnAccepted(connection);
+  Settle();
   return connection;
 }
 

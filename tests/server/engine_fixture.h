@@ -185,6 +185,9 @@ class EngineTest : public ::testing::Test {
   std::string Packet(const std::string& mac, const std::string& name, std::int32_t type,
                      const std::string& body, const std::string& ip = "192.168.1.20") const;
   void Receive(const std::shared_ptr<FakeConnection>& connection, const std::string& bytes);
+  // Runs what the engine left for the end of the loop turn (the list refresh after accepts
+  // and closes).
+  void Settle() { scheduler_.Advance(0); }
   // Connects and announces a user with a type-4 status (no list answer).
   std::shared_ptr<FakeConnection> Login(const std::string& mac, const std::string& name,
                                         const std::string& ip = "192.168.1.20");
