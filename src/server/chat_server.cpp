@@ -298,8 +298,8 @@ void ChatServer::BroadcastAsServer(std::string_view text) {
   if (shutDown_) return;
   // Packets the server makes are never refused: a client that claimed the server's address
   // or name and got blocked must not silence the operator.
-  const SharedBytes packet = EncodePacket(text, packet_type::kServerText, kOwnSubject);
-  SendToAll(*packet);
+  FlushRelay();
+  Broadcast(EncodePacket(text, packet_type::kServerText, kOwnSubject));
 }
 
 void ChatServer::OnRefresh() {

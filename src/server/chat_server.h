@@ -134,7 +134,7 @@ class ChatServer final : public ConnectionEvents {
   void FlushRelay();
   // Sends text to every connection, in order of acceptance. 0 for an empty text, else 1.
   int SendToAll(std::string_view text);
-  int Broadcast(std::string_view text);
+  int Broadcast(SharedBytes bytes);
   // Removes the connection, its user records and closes it; an unknown key prints a line
   // only.
   void CloseConnection(ConnectionKey key, const std::string& address);
@@ -188,8 +188,8 @@ class ChatServer final : public ConnectionEvents {
   TaggedFile commandFile_;
   ConnectionList connections_;
   BoardFolder board_;
-  std::string wireTerminator_;  // "//end" as it travels
-  std::string relayBatch_;
+  std::string wireTerminator_;               // "//end" as it travels
+  std::shared_ptr<std::string> relayBatch_;  // the packets of this receive to relay
   // Kinds of notice (kind and connection) held back in the current minute, and how many.
   std::unordered_map<std::string, std::uint64_t> notices_;
 

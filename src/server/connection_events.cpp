@@ -44,7 +44,9 @@ void ChatServer::OnAccepted(std::shared_ptr<Connection> connection) {
   Trace("::: accept proccess");
   Connection& accepted = *connection;
   connections_.Add(std::move(connection));
-  connections_.FindEntry(accepted.Key())->lastInput = env_.scheduler->SteadyNow();
+  if (env_.scheduler != nullptr) {
+    connections_.FindEntry(accepted.Key())->lastInput = env_.scheduler->SteadyNow();
+  }
   Trace("::: accept & add proccess OK");
 
   // The new client hears nothing for 500 ms, then the welcome; everybody else is served
@@ -68,7 +70,7 @@ void ChatServer::OnReceived(Connection& connection, std::string_view data) {
   const ConnectionKey key = connection.Key();
   ConnectionList::Entry* entry = connections_.FindEntry(key);
   if (entry == nullptr || entry->kicked) return;
-  entry->lastInput = env_.scheduler->SteadyNow();
+  if (settings_.IdleTimeout > 0) entry->lastInput = env_.scheduler->SteadyNow();
   // TCP splits and joins what clients write: each complete packet is acted on in turn.
   const auto limit = static_cast<std::size_t>(std::max(settings_.MaxPacketSize, 64));
   const auto result = entry->input.Feed(data, wireTerminator_, limit, [&](std::string_view packet) {
@@ -127,27 +129,28 @@ void ChatServer::ReadMessage(Connection& connection, std::string_view text) {
   Trace("::: read proccess");
   if (!Dispatch(text, &connection)) return;
   Trace("::: read proccess OK");
-  relayBatch_.append(text);
+  // Made as the buffer every receiver shares, so relaying copies the bytes once.
+  if (!relayBatch_) relayBatch_ = std::make_shared<std::string>();
+  relayBatch_->append(text);
 }
 
 void ChatServer::FlushRelay() {
-  if (relayBatch_.empty()) return;
-  Broadcast(relayBatch_);
-  relayBatch_.clear();
-  // A burst of long packets does not keep its buffer for ever.
-  if (relayBatch_.capacity() > (std::size_t{1} << 16)) std::string().swap(relayBatch_);
+  if (!relayBatch_) return;
+  SharedBytes batch = std::move(relayBatch_);
+  relayBatch_.reset();
+  Broadcast(std::move(batch));
 }
 
 int ChatServer::SendToAll(std::string_view text) {
   FlushRelay();
-  return Broadcast(text);
+  if (text.empty()) return 0;
+  return Broadcast(std::make_shared<const std::string>(text));
 }
 
-int ChatServer::Broadcast(std::string_view text) {
-  if (text.empty()) return 0;
+int ChatServer::Broadcast(SharedBytes bytes) {
+  if (!bytes || bytes->empty()) return 0;
   Trace("::: send2 proccess");
   // One buffer for every receiver.
-  const auto bytes = std::make_shared<const std::string>(text);
   for (const auto& connection : connections_.InOrder()) {
     if (connections_.IsKicked(connection->Key())) continue;
     connection->Send(bytes);
