@@ -18,6 +18,8 @@ ServerStatusBar::ServerStatusBar(QWidget* parent) : QStatusBar(parent) {
   users_->setObjectName(QStringLiteral("usersStatus"));
   uptime_ = new QLabel(this);
   uptime_->setObjectName(QStringLiteral("uptimeStatus"));
+  for (QLabel* label : {listening_, users_, uptime_})
+    label->setContentsMargins(4, 0, 8, 0);
   addWidget(listening_, 1);
   addPermanentWidget(users_);
   addPermanentWidget(uptime_);
