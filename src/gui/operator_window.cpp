@@ -332,6 +332,13 @@ void OperatorWindow::TrayActivated(QSystemTrayIcon::ActivationReason reason) {
   // brings the window back; show() keeps a minimised window minimised.
   if (reason != QSystemTrayIcon::Trigger && reason != QSystemTrayIcon::Context) return;
   show();
+  if (reason == QSystemTrayIcon::Context) {
+    // The menu the right click opens stays above the window, however the two were stacked.
+    QTimer::singleShot(0, trayMenu_, [menu = trayMenu_] {
+      if (menu->isVisible()) menu->raise();
+    });
+    return;
+  }
   raise();
 }
 
