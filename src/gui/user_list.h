@@ -30,8 +30,8 @@ class UserList : public QTreeWidget {
 
   explicit UserList(QWidget* parent = nullptr);
 
-  // Header titles from the language table; nameWidth is the name column's least width.
-  // Every column is at least as wide as it was before columns fitted their contents.
+  // Header titles from the language table; nameWidth is the name column's least width
+  // (the others' are fixed: MAC 100, both addresses 75, block and AFS 50).
   void SetHeaders(const ViewTexts& texts, int nameWidth);
   // Replaces the rows (in table order). floodStopper is the AFS value that applies to users
   // without one of their own.
