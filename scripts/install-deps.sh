@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs, by Debian package name, everything the build, the tests and the run need.
+# Installs, by Debian package name, everything the build, the tests and the run need
+# (with --screenshot, also what scripts/screenshot.sh needs).
 # Packages already present are skipped; works as root or through sudo.
 set -euo pipefail
 
@@ -19,6 +20,12 @@ packages=(
   xvfb              # a display for the window tests and the screenshot script
   xauth
 )
+
+# The window's pictures (scripts/screenshot.sh): a screenshot taker, keys and clicks for the
+# virtual display, a notification area. Only with --screenshot.
+if [ "${1:-}" = "--screenshot" ]; then
+  packages+=(imagemagick xdotool trayer)
+fi
 
 if [ "${ORV_WITH_GUI:-1}" = 0 ]; then
   # Whole names only: a pattern substitution would cut "qt6-base-dev" out of the tools'

@@ -1,44 +1,48 @@
 #!/usr/bin/env bash
-# Takes docs/screenshot.png: the operator window on a virtual X display (Xvfb), with a
-# notification area (trayer, when installed) and two clients connected, one of them with a
-# Cyrillic name. Installs imagemagick and xvfb when they are missing.
+# Takes the README's pictures of the operator window: docs/screenshot.png with eight users
+# online (long MACs and addresses, some Cyrillic names, one blocked by name, some with AFS
+# values of their own) and docs/screenshot-menu.png with a user's context menu open. The
+# real server runs on a virtual X display (Xvfb) with a notification area (trayer); the
+# users are real terminal clients (orvchat-client) on 127.0.0.1. Fails, saying why, when
+# the server is missing, does not listen, or ends before the pictures are taken.
 #
-#   scripts/screenshot.sh [OUTPUT.png]
+#   scripts/screenshot.sh [WINDOW.png [MENU.png]]
 #
-# ORVCHATSERVER=path uses that server binary; otherwise it is built with the window in
-# ${ORV_BUILD_DIR:-build/gui}.
+# ORVCHATSERVER and ORVCHAT_CLIENT name the programs to use; otherwise both are built with
+# the window in ${ORV_BUILD_DIR:-build/gui}. ORV_SCALE=2 takes the pictures at double scale.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
 if [ "${1:-}" != "--on-display" ]; then
-  out=$(realpath -m "${1:-$root/docs/screenshot.png}")
-  missing=()
-  command -v xvfb-run >/dev/null || missing+=(xvfb xauth)
-  command -v import >/dev/null || missing+=(imagemagick)
-  if [ ${#missing[@]} -gt 0 ]; then
-    sudo_cmd=()
-    [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
-    export DEBIAN_FRONTEND=noninteractive
-    "${sudo_cmd[@]}" apt-get update -q
-    "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
-  fi
+  shot=$(realpath -m "${1:-$root/docs/screenshot.png}")
+  menu_shot=$(realpath -m "${2:-$root/docs/screenshot-menu.png}")
+  bash "$root/scripts/install-deps.sh" --screenshot >/dev/null
 
   server=${ORVCHATSERVER:-}
-  if [ -z "$server" ]; then
+  client=${ORVCHAT_CLIENT:-}
+  if [ -z "$server" ] || [ -z "$client" ]; then
     build=${ORV_BUILD_DIR:-$root/build/gui}
     cmake -S "$root" -B "$build" -G Ninja -DORV_BUILD_GUI=ON -DORV_BUILD_TESTS=OFF >/dev/null
-    cmake --build "$build" --target orvchatserver -j2
-    server=$build/src/orvchatserver
+    cmake --build "$build" --target orvchatserver orvchat-client -j2
+    server=${server:-$build/src/orvchatserver}
+    client=${client:-$build/tools/orvchat-client}
   fi
-  if [ ! -x "$server" ]; then
-    echo "screenshot: no server program at $server" >&2
-    exit 1
-  fi
+  for program in "$server" "$client"; do
+    if [ ! -x "$program" ]; then
+      echo "screenshot: no program at $program" >&2
+      exit 1
+    fi
+  done
 
-  # A private copy of the ready working folder, listening on a free local port.
+  # A private copy of the ready working folder, listening on a free local port, with one
+  # name on the block list and two AFS values of the users' own. The window keeps its state
+  # in the private folder too, so it opens as on a first run and leaves the home alone.
   work=$(mktemp -d)
   trap 'rm -rf "$work"' EXIT
   cp -r "$root/workdir/." "$work/"
+  mkdir -p "$work/data" "$work/config"
+  printf '[LIST]\r\nreception-desk=1\r\n' >"$work/data/blocklist.cfg"
+  printf '[LIST]\r\n00AA11BB22CC=25\r\nF0DEF1A2B3C4=40\r\n' >"$work/data/afs.cfg"
   port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
   python3 - "$work/orvchatserver.cfg" "$port" <<'PY'
 import re, sys
@@ -48,15 +52,18 @@ text = re.sub(r"<ServerPort>\r?\n.*?</ServerPort>", "<ServerPort>\n%s\n</ServerP
 text = re.sub(r"<ServerIP>\r?\n.*?</ServerIP>", "<ServerIP>\n127.0.0.1\n</ServerIP>", text, flags=re.S)
 open(path, "w", encoding="latin-1").write(text)
 PY
-  mkdir -p "$(dirname "$out")"
-  xvfb-run -a -s "-screen 0 580x432x24" \
-    bash "$0" --on-display "$server" "$work" "$port" "$out"
-  echo "screenshot: $out"
+  mkdir -p "$(dirname "$shot")" "$(dirname "$menu_shot")"
+  # The window opens at 760 x 540 where the screen leaves room around it.
+  scale=${ORV_SCALE:-1}
+  screen="$((800 * scale))x$((610 * scale))x24"
+  xvfb-run -a -s "-screen 0 $screen" \
+    bash "$0" --on-display "$server" "$client" "$work" "$port" "$shot" "$menu_shot" "$scale"
+  echo "screenshot: $shot $menu_shot"
   exit 0
 fi
 
 # On the virtual display.
-server=$2 work=$3 port=$4 out=$5
+server=$2 client=$3 work=$4 port=$5 shot=$6 menu_shot=$7 scale=$8
 pids=()
 # Stops what this script started, newest first; SIGTERM gives the server its orderly stop.
 cleanup() {
@@ -69,68 +76,87 @@ cleanup() {
 }
 trap cleanup EXIT
 
-if command -v trayer >/dev/null; then
-  trayer --SetDockType true --edge bottom --align right --widthtype request --height 28 \
-    --transparent false --tint 0xdddddd >/dev/null 2>&1 &
-  pids+=($!)
-  sleep 1
-fi
+fail() {
+  echo "screenshot: $*" >&2
+  if [ -s "$work/server.out" ]; then
+    echo "screenshot: the server said:" >&2
+    cat "$work/server.out" >&2
+  fi
+  exit 1
+}
+server_alive() {
+  kill -0 "$server_pid" 2>/dev/null || fail "the server ended early"
+}
 
-"$server" -C "$work" >"$work/server.out" 2>&1 &
+trayer --SetDockType true --edge bottom --align right --widthtype request \
+  --height $((28 * scale)) --transparent false --tint 0xdddddd >/dev/null 2>&1 &
 pids+=($!)
+sleep 1
+
+QT_SCALE_FACTOR=$scale XDG_CONFIG_HOME="$work/config" "$server" -C "$work" >"$work/server.out" 2>&1 &
 server_pid=$!
+pids+=($server_pid)
 
-# Two clients log in with a status packet each and stay connected until the picture is
-# taken. They speak the wire format with the built-in alphabets, made by the generator
-# the header comes from (its --check keeps the two the same).
-python3 - "$root/tools" "$port" <<'PY' &
-import socket, sys, time
+# Waits until the server takes connections.
+listening=0
+for _ in $(seq 100); do
+  server_alive
+  if python3 -c 'import socket, sys; socket.create_connection(("127.0.0.1", int(sys.argv[1])), timeout=1).close()' \
+    "$port" 2>/dev/null; then
+    listening=1
+    break
+  fi
+  sleep 0.1
+done
+[ "$listening" = 1 ] || fail "the server does not listen on 127.0.0.1:$port"
 
-sys.path.insert(0, sys.argv[1])
-from make_alphabets import make_pair
-
-port = int(sys.argv[2])
-plain, wire = make_pair()
-table = bytes.maketrans(bytes(plain), bytes(wire))
-
-def packet(ip, mac, name, kind, body):
-    text = "%s(%s)||%s||default.gif||0.0||1||%d||%s//end" % (ip, mac, name, kind, body)
-    return text.encode("cp1251").translate(table)
-
-deadline = time.monotonic() + 10
-clients = []
-for ip, mac, name in [("192.168.1.23", "00AA11BB22CC", "alice"),
-                      ("192.168.1.42", "00DDEEFF0011", "Ольга")]:
-    while True:
-        try:
-            s = socket.create_connection(("127.0.0.1", port), timeout=2)
-            break
-        except OSError:
-            if time.monotonic() > deadline:
-                sys.exit("screenshot: the server does not listen on port %d" % port)
-            time.sleep(0.2)
-    s.sendall(packet(ip, mac, name, 2, "1:online"))
-    clients.append(s)
-    time.sleep(0.6)
-for s in clients:
-    s.settimeout(0.2)
-end = time.monotonic() + 30
-while time.monotonic() < end:
-    for s in clients:
-        try:
-            s.recv(65536)
-        except OSError:
-            pass
-PY
-pids+=($!)
-clients_pid=$!
+# Eight users, each a client of its own that stays connected until the pictures are taken.
+users=(
+  "00-1A-2B-3C-4D-5E|Ольга Смирнова|192.168.100.200"
+  "00AA11BB22CC|alice|10.20.30.40"
+  "00DDEEFF0011|Дмитрий|172.16.254.129"
+  "A4-5E-60-E2-11-F7|reception-desk|192.168.101.17"
+  "0019D2C3B4A5|bob|10.0.0.9"
+  "F0DEF1A2B3C4|Екатерина Волкова|10.0.0.10"
+  "001122334455|warehouse|192.168.1.5"
+  "3C-97-0E-AB-CD-EF|Natalia|10.100.200.250"
+)
+n=0
+for user in "${users[@]}"; do
+  IFS='|' read -r mac name ip <<<"$user"
+  "$client" --name "$name" --mac "$mac" --ip "$ip" --status 1 --status-text online \
+    --wait 60 "127.0.0.1:$port" >"$work/client$n.out" 2>&1 &
+  pids+=($!)
+  n=$((n + 1))
+  sleep 0.3
+done
 
 # The user list is rebuilt 3 s after the last accepted connection.
-sleep 6
-# A picture without the server or its clients would be no picture of the server at work.
-if ! kill -0 "$server_pid" 2>/dev/null || ! kill -0 "$clients_pid" 2>/dev/null; then
-  echo "screenshot: the server or its clients ended early; the server said:" >&2
-  cat "$work/server.out" >&2
-  exit 1
-fi
-import -window root "$out"
+sleep 5
+server_alive
+for ((i = 0; i < n; i++)); do
+  kill -0 "${pids[i + 2]}" 2>/dev/null || fail "client $i ended early: $(cat "$work/client$i.out")"
+done
+
+window=$(xdotool search --onlyvisible --name "ORV Chat Server" | head -n 1)
+[ -n "$window" ] || fail "no operator window on the display"
+# The keyboard goes to the window (the pointer out of the way); the command line has the
+# focus: a message to everyone shows in the console.
+xdotool mousemove --sync $((780 * scale)) $((10 * scale))
+xdotool windowfocus --sync "$window"
+xdotool type --delay 20 "The server restarts at 18:00, please save your drafts."
+xdotool key Return
+sleep 1
+server_alive
+import -window root "$shot"
+
+# The context menu of the sixth user, opened from the keyboard: Tab from the command line
+# to Send, the filter and the list, down to the user, then the menu key and into the AFS
+# submenu.
+xdotool key --delay 150 Tab Tab Tab Down Down Down Down Down Menu
+sleep 0.5
+xdotool key --delay 150 Down Right
+sleep 0.7
+server_alive
+import -window root "$menu_shot"
+xdotool key Escape Escape

@@ -47,4 +47,8 @@ void QtOperatorView::CommandRefused(const std::string& reason) {
   PostToWindow(window_, [reason](OperatorWindow& w) { w.ShowRefusal(reason); });
 }
 
+void QtOperatorView::StatusChanged(const ServerStatus& status) {
+  PostToWindow(window_, [status](OperatorWindow& w) { w.SetStatus(status); });
+}
+
 }  // namespace orv

@@ -22,6 +22,7 @@ class QtOperatorView final : public OperatorView {
   void TitleChanged(const std::string& title) override;
   void TextsLoaded(const ViewTexts& texts) override;
   void CommandRefused(const std::string& reason) override;
+  void StatusChanged(const ServerStatus& status) override;
 
  private:
   OperatorWindow& window_;

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QMetaObject>
+#include <QStandardPaths>
 #include <exception>
 #include <utility>
 
@@ -16,6 +17,19 @@
 
 namespace orv {
 
+namespace {
+
+// The window's size, position and splitter belong to the person at the desktop, not to a
+// working folder: they live in the desktop's settings folder ($XDG_CONFIG_HOME, by default
+// ~/.config), shared by every server that person runs.
+QString WindowStateFile() {
+  const QString folder = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+  if (folder.isEmpty()) return {};
+  return folder + QStringLiteral("/orvchatserver/window.ini");
+}
+
+}  // namespace
+
 int RunOperatorWindow(const AppOptions& options, WireCodec codec) {
   // QApplication keeps references to these for its whole life.
   static int argc = 1;
@@ -24,13 +38,13 @@ int RunOperatorWindow(const AppOptions& options, WireCodec codec) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(QString::fromLatin1(kProductName));
   QApplication::setApplicationVersion(QString::fromStdString(ProgramVersion()));
-  // The window hides on its close box; only Exit, Escape and the stop signals end the run.
+  // The window hides on its close box; only Exit and the stop signals end the run.
   QApplication::setQuitOnLastWindowClosed(false);
 
   // Destroyed in reverse order: the engine thread stops before the view and the window it
   // reports to go away.
   HostCommands commands;
-  OperatorWindow window(commands);
+  OperatorWindow window(commands, {.stateFile = WindowStateFile()});
   QtOperatorView view(window);
   EngineHost host(MakeEngineOptions(options, std::move(codec), &view));
   commands.Attach(host);

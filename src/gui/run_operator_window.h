@@ -1,5 +1,5 @@
 // The windowed front-end: runs the engine on its thread and the operator window on this
-// one until Exit, Escape, SIGINT or SIGTERM; then stops the engine in order.
+// one until Exit, SIGINT or SIGTERM; then stops the engine in order.
 #pragma once
 
 #include "protocol/wire_codec.h"

@@ -3,36 +3,34 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QContextMenuEvent>
+#include <QFile>
 #include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScrollBar>
 #include <QSignalSpy>
+#include <QSplitter>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTreeWidget>
 #include <string>
 #include <vector>
 
+#include "console/code_page.h"
+#include "gui/user_list.h"
+
 #include "fake_engine.h"
+#include "user_rows.h"
 
 namespace orv {
 namespace {
-
-// "Привет" in Windows-1251 and as UTF-8.
-const std::string kCyrillicBytes = "\xCF\xF0\xE8\xE2\xE5\xF2";
-const QString kCyrillic = QString::fromUtf8("\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82");
-
-ViewTexts Texts(int floodStopper = 15) {
-  ViewTexts texts;
-  for (int n = 0; n <= 40; ++n)
-    texts.strings.push_back("S" + std::to_string(n));
-  texts.strings[22] = kCyrillicBytes;
-  texts.floodStopper = floodStopper;
-  texts.serverName = "Srv";
-  return texts;
-}
 
 UserRow Row(std::string name, BlockState blockState, int afs) {
   UserRow row;
@@ -48,7 +46,9 @@ UserRow Row(std::string name, BlockState blockState, int afs) {
 
 // The window without a notification area unless a test asks for one.
 struct WindowFixture {
-  explicit WindowFixture(bool tray = false) : window(engine, [tray] { return tray; }) {}
+  explicit WindowFixture(bool tray = false)
+      : window(engine, {.trayAvailable = [tray] { return tray; },
+                        .steadyNowMs = [this] { return nowMs; }}) {}
   template <typename T>
   T* Child(const char* name) {
     T* child = window.findChild<T*>(QString::fromLatin1(name));
@@ -58,6 +58,7 @@ struct WindowFixture {
   QSystemTrayIcon* Tray() { return window.findChild<QSystemTrayIcon*>(); }
 
   FakeEngine engine;
+  std::int64_t nowMs = 0;
   OperatorWindow window;
 };
 
@@ -97,14 +98,16 @@ TEST(OperatorWindow, UserListHasItsColumnsAndShowsRowsAsGiven) {
   EXPECT_EQ(list->headerItem()->text(1), " ");
 
   f.window.SetTexts(Texts());
-  ASSERT_EQ(list->columnCount(), 5);
-  const QStringList headers{"MAC", kCyrillic, "IP", "S18", "S11"};
-  // The name column takes a fifth of the window's width, which starts at its minimum.
-  const std::vector<int> widths{100, 106, 75, 75, 50};
-  for (int c = 0; c < 5; ++c) {
+  ASSERT_EQ(list->columnCount(), 6);
+  const QStringList headers{"MAC", kCyrillic, "IP", "S18", "S11", "AFS"};
+  // The old fixed widths are the least widths now; the name column's is a fifth of the
+  // window's width.
+  const std::vector<int> least{100, f.window.width() / 5, 75, 75, 50, 50};
+  for (int c = 0; c < 6; ++c) {
     EXPECT_EQ(list->headerItem()->text(c), headers[c]) << c;
-    EXPECT_EQ(list->columnWidth(c), widths[static_cast<std::size_t>(c)]) << c;
+    EXPECT_GE(list->columnWidth(c), least[static_cast<std::size_t>(c)]) << c;
   }
+  EXPECT_EQ(list->columnWidth(1), f.window.width() / 5);
   EXPECT_EQ(list->selectionMode(), QAbstractItemView::SingleSelection);
 
   UserRow blocked = Row("", BlockState::kMac, -1);
@@ -116,6 +119,7 @@ TEST(OperatorWindow, UserListHasItsColumnsAndShowsRowsAsGiven) {
   EXPECT_EQ(first->text(2), "10.0.0.7");
   EXPECT_EQ(first->text(3), "127.0.0.1");
   EXPECT_EQ(first->text(4), "");
+  EXPECT_EQ(first->text(5), "(15)");
   EXPECT_EQ(list->topLevelItem(1)->text(1), "");  // no "n/a" in the list
   EXPECT_EQ(list->topLevelItem(1)->text(4), "MAC");
 
@@ -300,12 +304,138 @@ TEST(OperatorWindow, CloseBoxHidesOnlyWhenTheTrayCanBringTheWindowBack) {
   }
 }
 
-TEST(OperatorWindow, ExitAndEscapeStopTheEngineOnce) {
+// Eight users as an office has them: long MACs and addresses, Cyrillic names.
+std::vector<UserRow> Office() {
+  std::vector<UserRow> rows{
+      User("00-1A-2B-3C-4D-5E", Utf8ToCp1251("Ольга Смирнова"), "192.168.100.200",
+           "192.168.100.201"),
+      User("00AA11BB22CC", "alice", "10.20.30.40", "10.20.30.41", 25),
+      User("00DDEEFF0011", Utf8ToCp1251("Дмитрий"), "172.16.254.129", "127.0.0.1", 0),
+      User("A4-5E-60-E2-11-F7", "reception-desk", "192.168.101.17", "127.0.0.1"),
+      User("0019D2C3B4A5", "bob", "10.0.0.9", "127.0.0.1"),
+      User("F0DEF1A2B3C4", Utf8ToCp1251("Екатерина Волкова"), "10.0.0.10", "127.0.0.1", 40),
+      User("001122334455", "warehouse", "192.168.1.5", "127.0.0.1"),
+      User("3C-97-0E-AB-CD-EF", "Natalia", "10.100.200.250", "127.0.0.1")};
+  rows[3].blockState = BlockState::kName;
+  rows[3].blockText = "NAME";
+  return rows;
+}
+
+void RightClick(QTreeWidget& list, QTreeWidgetItem* item) {
+  const QPoint at = list.visualItemRect(item).center();
+  QContextMenuEvent click(QContextMenuEvent::Mouse, at, list.viewport()->mapToGlobal(at));
+  QCoreApplication::sendEvent(list.viewport(), &click);
+}
+
+TEST(OperatorWindow, LongMacsAndAddressesShowWholeAtTheDefaultSize) {
+  WindowFixture f;
+  f.window.SetTexts(Texts());
+  f.window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&f.window));
+  f.window.ReplaceUserRows(Office());
+  QCoreApplication::processEvents();
+  auto* list = f.Child<UserList>("userList");
+  const QHeaderView* head = list->header();
+  // No cell and no title is cut: every column is as wide as its widest content needs.
+  for (int c = 0; c < UserList::kColumnCount; ++c) {
+    EXPECT_GE(head->sectionSize(c), ContentWidth(*list, c)) << c;
+    EXPECT_GE(head->sectionSize(c), head->sectionSizeHint(c)) << c;
+  }
+  const QFontMetrics metrics(list->font());
+  EXPECT_GT(head->sectionSize(UserList::kMacColumn),
+            metrics.horizontalAdvance("A4-5E-60-E2-11-F7"));
+  EXPECT_GT(head->sectionSize(UserList::kIpColumn), metrics.horizontalAdvance("192.168.100.200"));
+  EXPECT_GT(head->sectionSize(UserList::kPeerColumn), metrics.horizontalAdvance("192.168.100.201"));
+  // And at the size the window opens with, all of them fit side by side.
+  EXPECT_LE(head->length(), list->viewport()->width());
+  EXPECT_EQ(list->horizontalScrollBar()->maximum(), 0);
+}
+
+TEST(OperatorWindow, MenuCommandsCarryTheUsersEngineRowWhateverTheSortAndFilter) {
+  WindowFixture f;
+  f.window.SetTexts(Texts());
+  f.window.ReplaceUserRows({User("M0", "carol", "10.0.0.1"), User("M1", "alice", "10.0.0.2"),
+                            User("M2", "bob", "10.0.0.3")});
+  f.window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&f.window));
+  auto* list = f.Child<UserList>("userList");
+  list->sortByColumn(UserList::kNameColumn, Qt::AscendingOrder);
+  ASSERT_EQ(list->topLevelItem(1)->text(UserList::kNameColumn), "bob");
+
+  // bob shows second but is the table's row 2.
+  OnNextPopup([](QMenu& menu) { FindAction(menu, "S19")->trigger(); });
+  RightClick(*list, list->topLevelItem(1));
+  // Filtered down to carol, who shows first and is the table's row 0.
+  f.Child<QLineEdit>("userFilter")->setText("CAR");
+  QTreeWidgetItem* carol = list->findItems("carol", Qt::MatchExactly, 1).front();
+  ASSERT_FALSE(carol->isHidden());
+  OnNextPopup([](QMenu& menu) { FindAction(menu, "35")->trigger(); });
+  RightClick(*list, carol);
+
+  const std::vector<RowCall> expected{{RowCommand::kKick, 2, 0, "M2"},
+                                      {RowCommand::kSetAfs, 0, 35, "M0"}};
+  EXPECT_EQ(f.engine.rowCalls, expected);
+}
+
+TEST(OperatorWindow, SentMessagesShowInTheConsole) {
+  WindowFixture f;
+  auto* line = f.Child<QLineEdit>("commandLine");
+  auto* console = f.Child<QPlainTextEdit>("console");
+  EXPECT_EQ(line->placeholderText(), "Message to everyone");
+  f.window.AppendConsoleLine("[10:00:00] Server started");
+  line->setText("x");
+  f.Child<QPushButton>("sendButton")->click();
+  EXPECT_EQ(console->toPlainText(), "[10:00:00] Server started");  // nothing went out
+
+  line->setText(QString("  ") + kCyrillic + " all  ");
+  f.Child<QPushButton>("sendButton")->click();
+  const QStringList lines = console->toPlainText().split('\n');
+  ASSERT_EQ(lines.size(), 2);
+  EXPECT_TRUE(QRegularExpression("^\\[\\d\\d:\\d\\d:\\d\\d\\] To everyone: " + kCyrillic + " all$")
+                  .match(lines[1])
+                  .hasMatch())
+      << lines[1].toStdString();
+}
+
+TEST(OperatorWindow, EscapeClearsTheLineBeingTypedAndStopsNothing) {
+  WindowFixture f(/*tray=*/true);
+  QSignalSpy exits(&f.window, &OperatorWindow::exitRequested);
+  f.window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&f.window));
+  auto* line = f.Child<QLineEdit>("commandLine");
+  auto* filter = f.Child<QLineEdit>("userFilter");
+
+  line->setFocus();
+  QTest::keyClicks(line, "a typo");
+  QTest::keyClick(line, Qt::Key_Escape);
+  EXPECT_TRUE(line->text().isEmpty());
+  QTest::keyClick(line, Qt::Key_Escape);  // on an empty line: nothing at all
+  EXPECT_TRUE(f.window.isVisible());
+
+  // In the filter box Escape clears the filter, and Enter only filters.
+  line->setText("draft");
+  filter->setFocus();
+  QTest::keyClicks(filter, "bob");
+  QTest::keyClick(filter, Qt::Key_Return);
+  QTest::keyClick(filter, Qt::Key_Escape);
+  EXPECT_TRUE(filter->text().isEmpty());
+  EXPECT_EQ(line->text(), "draft");
+
+  EXPECT_TRUE(f.engine.sent.empty());
+  EXPECT_EQ(f.engine.shutdowns, 0);
+  EXPECT_EQ(exits.count(), 0);
+  EXPECT_TRUE(f.window.isVisible());
+  EXPECT_TRUE(f.Tray()->isVisible());
+}
+
+TEST(OperatorWindow, ExitAsksFirstWhileUsersAreOnlineAndStopsOnce) {
   {
+    // Nobody online: Exit stops at once.
     WindowFixture f(/*tray=*/true);
     QSignalSpy exits(&f.window, &OperatorWindow::exitRequested);
     f.window.show();
     f.Child<QPushButton>("exitButton")->click();
+    EXPECT_EQ(f.window.findChild<QMessageBox*>("exitQuestion"), nullptr);
     EXPECT_EQ(f.engine.shutdowns, 1);
     EXPECT_EQ(exits.count(), 1);
     EXPECT_FALSE(f.window.isVisible());
@@ -316,16 +446,131 @@ TEST(OperatorWindow, ExitAndEscapeStopTheEngineOnce) {
     EXPECT_EQ(exits.count(), 1);
   }
   {
-    WindowFixture f;
+    WindowFixture f(/*tray=*/true);
     QSignalSpy exits(&f.window, &OperatorWindow::exitRequested);
     f.window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&f.window));
-    QTest::keyClick(f.Child<QLineEdit>("commandLine"), Qt::Key_Escape);
+    ServerStatus status;
+    status.listening = true;
+    status.users = 3;
+    f.window.SetStatus(status);
+
+    f.Child<QPushButton>("exitButton")->click();
+    QPointer<QMessageBox> question = f.window.findChild<QMessageBox*>("exitQuestion");
+    ASSERT_NE(question, nullptr);
+    EXPECT_TRUE(question->isVisible());
+    EXPECT_TRUE(question->text().contains("3 users are connected and will be disconnected"))
+        << question->text().toStdString();
+    // Cancel is what Enter or Escape picks.
+    EXPECT_EQ(question->defaultButton(), question->button(QMessageBox::Cancel));
+    EXPECT_EQ(question->escapeButton(), question->button(QMessageBox::Cancel));
+    question->button(QMessageBox::Cancel)->click();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(question, nullptr);
+    EXPECT_EQ(f.engine.shutdowns, 0);
+    EXPECT_TRUE(f.window.isVisible());
+
+    // The tray menu's Exit asks too, bringing a hidden window back to ask.
+    status.users = 1;
+    f.window.SetStatus(status);
+    f.window.hide();
+    auto* trayMenu = f.Child<QMenu>("trayMenu");
+    ASSERT_EQ(f.Tray()->contextMenu(), trayMenu);
+    FindAction(*trayMenu, "Exit")->trigger();
+    question = f.window.findChild<QMessageBox*>("exitQuestion");
+    ASSERT_NE(question, nullptr);
+    EXPECT_TRUE(f.window.isVisible());
+    EXPECT_TRUE(question->text().contains("1 user is connected")) << question->text().toStdString();
+    EXPECT_EQ(f.engine.shutdowns, 0);
+    f.Child<QPushButton>("confirmExit")->click();
     EXPECT_EQ(f.engine.shutdowns, 1);
     EXPECT_EQ(exits.count(), 1);
-    EXPECT_TRUE(f.engine.sent.empty());
+    EXPECT_FALSE(f.window.isVisible());
   }
 }
 
+TEST(OperatorWindow, TrayMenuShowsTheWindow) {
+  WindowFixture f(/*tray=*/true);
+  auto* trayMenu = f.Child<QMenu>("trayMenu");
+  std::vector<QString> items;
+  for (const QAction* action : trayMenu->actions())
+    items.push_back(action->isSeparator() ? "-" : action->text());
+  EXPECT_EQ(items, (std::vector<QString>{"Show", "-", "Exit"}));
+  // Show brings back a hidden window, and a minimised one too.
+  f.window.showMinimized();
+  f.window.hide();
+  FindAction(*trayMenu, "Show")->trigger();
+  EXPECT_TRUE(f.window.isVisible());
+  EXPECT_FALSE(f.window.windowState() & Qt::WindowMinimized);
+  EXPECT_EQ(f.engine.shutdowns, 0);
+}
+
+TEST(OperatorWindow, StatusBarShowsWhereItListensWhoIsOnlineAndForHowLong) {
+  WindowFixture f;
+  const auto text = [&](const char* name) { return f.Child<QLabel>(name)->text(); };
+  EXPECT_EQ(text("listeningStatus"), "");
+  EXPECT_EQ(text("uptimeStatus"), "");
+
+  ServerStatus status;
+  status.listening = true;
+  status.address = "";
+  status.port = 9010;
+  status.users = 8;
+  status.startedAtMs = 5'000;
+  f.nowMs = 5'000 + 65'000;
+  f.window.SetStatus(status);
+  EXPECT_EQ(text("listeningStatus"), "Listening on 0.0.0.0:9010");
+  EXPECT_EQ(text("usersStatus"), "Users online: 8");
+  EXPECT_EQ(text("uptimeStatus"), "Up 0:01:05");
+
+  // The uptime goes on by itself, once a second.
+  f.nowMs += 3'600'000;
+  EXPECT_TRUE(QTest::qWaitFor([&] { return text("uptimeStatus") == "Up 1:01:05"; }, 3000));
+
+  status.listening = false;
+  status.address = "127.0.0.1";
+  status.notListeningReason = "bind 127.0.0.1:9010: Address already in use";
+  status.users = 0;
+  f.window.SetStatus(status);
+  EXPECT_EQ(text("listeningStatus"), "Not listening: bind 127.0.0.1:9010: Address already in use");
+  EXPECT_EQ(text("usersStatus"), "Users online: 0");
+}
+
+TEST(OperatorWindow, SizePositionAndSplitterAreKeptBetweenRuns) {
+  QTemporaryDir folder;
+  ASSERT_TRUE(folder.isValid());
+  const QString file = folder.filePath("state/window.ini");
+  FakeEngine engine;
+  const auto noTray = [] { return false; };
+  QSize size;
+  QList<int> shares;
+  {
+    OperatorWindow first(engine, {.trayAvailable = noTray, .stateFile = file});
+    // A first run opens at the default size (or what the screen has room for), the console
+    // with a good share of the height.
+    EXPECT_GE(first.width(), OperatorWindow::kMinWidth);
+    EXPECT_LE(first.width(), OperatorWindow::kDefaultWidth);
+    first.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&first));
+    auto* splitter = first.findChild<QSplitter*>("splitter");
+    const QList<int> opening = splitter->sizes();
+    ASSERT_EQ(opening.size(), 2);
+    EXPECT_GT(opening[0] * 3, (opening[0] + opening[1]))
+        << opening[0] << " of " << opening[0] + opening[1];
+
+    first.resize(640, 430);
+    QCoreApplication::processEvents();
+    splitter->setSizes({120, 200});
+    size = first.size();
+    shares = splitter->sizes();
+    first.RequestExit();
+  }
+  ASSERT_TRUE(QFile::exists(file));
+  OperatorWindow second(engine, {.trayAvailable = noTray, .stateFile = file});
+  second.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&second));
+  EXPECT_EQ(second.size(), size);
+  EXPECT_EQ(second.findChild<QSplitter*>("splitter")->sizes(), shares);
+}
 }  // namespace
 }  // namespace orv

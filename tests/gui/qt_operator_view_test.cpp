@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QSystemTrayIcon>
@@ -19,7 +20,7 @@ namespace {
 // Reports made on another thread reach the window only through its event loop, in order.
 TEST(QtOperatorView, EngineThreadReportsReachTheWindowInOrder) {
   FakeEngine engine;
-  OperatorWindow window(engine, [] { return false; });
+  OperatorWindow window(engine, {.trayAvailable = [] { return false; }});
   QtOperatorView view(window);
   auto* console = window.findChild<QPlainTextEdit*>("console");
   auto* list = window.findChild<QTreeWidget*>("userList");
@@ -45,6 +46,12 @@ TEST(QtOperatorView, EngineThreadReportsReachTheWindowInOrder) {
     row.mac = "AA";
     view.UserRowsReplaced({row, row});
     view.TooltipChanged(tooltip);
+    ServerStatus status;
+    status.listening = true;
+    status.address = "127.0.0.1";
+    status.port = 9010;
+    status.users = 2;
+    view.StatusChanged(status);
   });
   engineThread.join();
   // Nothing is touched before the window's thread runs its queue.
@@ -64,6 +71,8 @@ TEST(QtOperatorView, EngineThreadReportsReachTheWindowInOrder) {
   EXPECT_EQ(list->headerItem()->text(3), "Peer");
   EXPECT_EQ(list->topLevelItemCount(), 2);
   EXPECT_EQ(tray->toolTip(), QString(126, 'a') + QString::fromUtf8("\xD0\xAF"));
+  EXPECT_EQ(window.findChild<QLabel*>("listeningStatus")->text(), "Listening on 127.0.0.1:9010");
+  EXPECT_EQ(window.findChild<QLabel*>("usersStatus")->text(), "Users online: 2");
 }
 
 // A report still queued when the window goes away is dropped, not delivered to a dead
@@ -71,14 +80,15 @@ TEST(QtOperatorView, EngineThreadReportsReachTheWindowInOrder) {
 // address).
 TEST(QtOperatorView, ReportsForAClosedWindowAreDropped) {
   FakeEngine engine;
-  auto window = std::make_unique<OperatorWindow>(engine, [] { return false; });
+  auto window = std::make_unique<OperatorWindow>(
+      engine, OperatorWindowOptions{.trayAvailable = [] { return false; }});
   auto view = std::make_unique<QtOperatorView>(*window);
   view->ConsoleLineAppended("late");
   view->UserRowsReplaced({UserRow{}});
   view.reset();
   window.reset();
 
-  OperatorWindow next(engine, [] { return false; });
+  OperatorWindow next(engine, {.trayAvailable = [] { return false; }});
   QtOperatorView nextView(next);
   nextView.ConsoleLineAppended("fresh");
   QTest::qWait(0);
