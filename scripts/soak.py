@@ -545,6 +545,7 @@ class Soak:
         self.server = None
         self.bench = None
         self.churn = None
+        self.bench_record = None
         self.probes = 0
 
     def next_probe(self):
@@ -706,7 +707,6 @@ class Soak:
         bench_out.seek(0)
         bench_text = bench_out.read()
         bench_out.close()
-        self.bench_record = None
         for text in bench_text.splitlines():
             if text.startswith("{"):
                 self.bench_record = json.loads(text)
@@ -738,11 +738,10 @@ class Soak:
 
     def summary(self, final, exit_code):
         churn = self.churn
-        bench = self.bench_record if self.bench else None
+        bench = self.bench_record
         print()
         print("Summary")
-        samples = [row[1] for row in self.rows if row[1].rss_kb is not None]
-        loaded = [row for row in self.rows[1:-1]] if final else self.rows[1:]
+        loaded = self.rows[1:-1] if final else self.rows[1:]
         loaded_samples = [row[1] for row in loaded if row[1].rss_kb is not None]
         print(f"  {'':<26} {'idle':>9} {'min':>9} {'max':>9} {'last':>9} {'after':>9}")
 
@@ -778,16 +777,20 @@ class Soak:
                   f"{churn.connect_failures}, joins skipped at the limit {churn.skipped}; "
                   f"socket-error notices received {churn.notices}")
             if churn.dropped:
-                self.fault(f"the server closed {churn.dropped} churn connections before they left", say=False)
+                self.fault(f"the server closed {churn.dropped} churn connections before they "
+                           f"left", say=False)
             for number, kind, seconds, received in churn.echo_missing_cases:
                 print(f"    no own announcement: churn{number} ({kind}), left {seconds:.2f} s "
                       f"after announcing, {received} bytes read")
             if churn.echo_missing:
-                self.fault(f"{churn.echo_missing} churn clients never got their announcement back", say=False)
+                self.fault(f"{churn.echo_missing} churn clients never got their announcement "
+                           f"back", say=False)
             if churn.close_timeouts:
-                self.fault(f"{churn.close_timeouts} orderly leaves were not answered by a close", say=False)
+                self.fault(f"{churn.close_timeouts} orderly leaves were not answered by a "
+                           f"close", say=False)
             if churn.connect_failures:
-                self.fault(f"{churn.connect_failures} churn connections failed to connect", say=False)
+                self.fault(f"{churn.connect_failures} churn connections failed to connect",
+                           say=False)
         if bench:
             print(f"  chat load: {kb(bench['sent'])} packets sent, {kb(bench['deliveries'])} "
                   f"deliveries ({kb(round(bench['deliveries_per_s']))}/s); lost {bench['lost']}, "
