@@ -32,10 +32,10 @@ connections, joins and leaves so far, and a probe: a fresh client must get the w
 
 At the end the load stops, the churn's connections leave, and the server's descriptors must
 come back to the idle count (taken before the load); then SIGTERM, and the server must exit
-with 0. Exit status: 0 all well; 1 bad usage or missing programs; 2 the server did not
-start; 3 a fault (the server died, stopped answering or stalled, leaked descriptors, did not exit
+with 0. Exit status: 0 all well; 1 missing programs or too few descriptors allowed; 2 bad
+options; 3 a fault (the server died, stopped answering or stalled, leaked descriptors, did not exit
 cleanly, dropped churn clients or left them unanswered, or the chat load reported lost or
-garbled packets or ended early).
+garbled packets or ended early); 4 the server did not start.
 
 A probe that fails within --probe-timeout seconds means the server stopped answering; one
 slower than --slow seconds is reported as a stall.
@@ -615,7 +615,7 @@ class Soak:
     def run(self, scratch):
         args = self.args
         if not self.start_server(scratch):
-            return 2
+            return 4
         pid = self.server.pid
         print(f"server PID {pid} on 127.0.0.1:{self.port}, working folder {self.workdir}")
         # Idle figures: after one probe has come and gone, so that whatever the server opens
