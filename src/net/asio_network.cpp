@@ -4,8 +4,10 @@
 #include <asio/error.hpp>
 #include <asio/ip/address_v4.hpp>
 #include <chrono>
+#include <optional>
 #include <utility>
 
+#include "moderation/mac_lookup.h"
 #include "net/asio_connection.h"
 #include "net/connection_registry.h"
 #include "net/write_batcher.h"
@@ -64,9 +66,11 @@ bool AsioNetwork::Listen(const std::string& address, std::int32_t port, Connecti
   };
   asio::ip::address_v4 local = asio::ip::address_v4::any();
   if (!address.empty()) {
-    std::error_code parseError;
-    local = asio::ip::make_address_v4(address, parseError);
-    if (parseError) return fail("cannot read listening address '" + address + "'");
+    // Read here rather than by the system, whose readers differ: Windows takes "1.2.3"
+    // for 1.2.0.3.
+    const std::optional<std::uint32_t> parsed = ParseIpv4Text(address);
+    if (!parsed) return fail("cannot read listening address '" + address + "'");
+    local = asio::ip::address_v4(*parsed);
   }
   if (port < 0 || port > 65535) {
     return fail("cannot listen on port " + std::to_string(port) +
