@@ -26,7 +26,9 @@ std::string UsageText() {
   return "Usage: orvchatserver [OPTIONS]\n"
          "Runs the chat server in its working folder (the one holding orvchatserver.cfg).\n"
          "\n"
-         "  -C, --workdir DIR      working folder (default: the current folder)\n"
+         "  -C, --workdir DIR      working folder (default: " +
+         std::string(DefaultWorkDirName()) +
+         ")\n"
          "      --headless         no window: console lines on stdout, commands on stdin\n"
          "                         (also chosen when there is no display)\n"
          "      --write-limit BYTES\n"

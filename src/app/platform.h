@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <filesystem>
 #include <string>
 
 namespace orv {
@@ -21,5 +22,11 @@ bool StdinReadTimesOut();
 // Hands heap memory that the allocator keeps free after a burst (a login storm) back to
 // the system, where the allocator would otherwise hold it (glibc); elsewhere nothing.
 void ReleaseFreeHeapMemory();
+
+// The working folder when none is given: the current folder, and on Windows the folder
+// holding the program, where an unpacked server keeps its files whatever folder a shortcut
+// or a double-click starts it in. DefaultWorkDirName says which, for the usage text.
+std::filesystem::path DefaultWorkDir();
+const char* DefaultWorkDirName();
 
 }  // namespace orv

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/console_setup.h"
 #include "app/engine_setup.h"
 #include "app/headless_console.h"
 #include "app/headless_view.h"
@@ -51,10 +52,11 @@ class ExitRequest {
 }
 
 int RunHeadless(const orv::AppOptions& options, const orv::WireCodec& codec) {
+  ExitRequest exitRequest;
+  orv::ConsoleSetup consoleSetup([&exitRequest] { exitRequest.Request(); });
   orv::HeadlessView view(stdout);
   orv::EngineHost host(orv::MakeEngineOptions(options, codec, &view));
 
-  ExitRequest exitRequest;
   host.SetSignalHandler([&exitRequest] { exitRequest.Request(); });
   host.Start();
 
@@ -64,6 +66,7 @@ int RunHeadless(const orv::AppOptions& options, const orv::WireCodec& codec) {
   exitRequest.Wait();
   console.Stop();
   host.Shutdown();
+  consoleSetup.Stopped();
   return 0;
 }
 

@@ -1,39 +1,17 @@
-#include "app/platform.h"
-
-#if defined(_WIN32)
-#include <cstdio>
-#else
+// The platform calls of platform.h on Linux and the other POSIX systems.
 #include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
-#endif
+
+#include "app/platform.h"
 
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif
 
 namespace orv {
-
-#if defined(_WIN32)
-
-void IgnoreBrokenPipe() {}
-
-bool StdinReadTimesOut() {
-  return false;
-}
-
-// The console offers no simple wait with a timeout: read blocking; the caller's thread is
-// left behind at exit.
-StdinRead ReadStdinChunk(std::string& out, std::chrono::milliseconds) {
-  char buffer[4096];
-  if (std::fgets(buffer, sizeof buffer, stdin) == nullptr) return StdinRead::kEnd;
-  out += buffer;
-  return StdinRead::kData;
-}
-
-#else
 
 void IgnoreBrokenPipe() {
   std::signal(SIGPIPE, SIG_IGN);
@@ -58,8 +36,6 @@ StdinRead ReadStdinChunk(std::string& out, std::chrono::milliseconds timeout) {
   return StdinRead::kEnd;
 }
 
-#endif
-
 void ReleaseFreeHeapMemory() {
 #if defined(__GLIBC__)
   // glibc gives back only the top of its heap by itself; what a burst freed below
@@ -68,6 +44,14 @@ void ReleaseFreeHeapMemory() {
   if (mallinfo2().fordblks < (std::size_t{4} << 20)) return;
   malloc_trim(0);
 #endif
+}
+
+std::filesystem::path DefaultWorkDir() {
+  return ".";
+}
+
+const char* DefaultWorkDirName() {
+  return "the current folder";
 }
 
 }  // namespace orv
