@@ -19,6 +19,7 @@ packages=(
   clang-format      # formatting check
   xvfb              # a display for the window tests and the screenshot script
   xauth
+  g++-mingw-w64-x86-64-posix  # the Windows cross build (scripts/build-windows.sh)
 )
 
 # The window's pictures (scripts/screenshot.sh): a screenshot taker, keys and clicks for the
