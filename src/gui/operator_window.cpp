@@ -17,7 +17,7 @@
 #include <QVBoxLayout>
 #include <chrono>
 
-#include "console/escape.h"
+#include "app/window_texts.h"
 #include "console/version.h"
 #include "gui/code_page_text.h"
 #include "gui/console_view.h"
@@ -315,8 +315,8 @@ void OperatorWindow::SendCommandLine() {
   if (bytes.size() >= 2) {
     engine_.Send(bytes);
     // The operator sees what went out, as the clients will show it.
-    console_->AppendLine(QStringLiteral("[%1] ").arg(QTime::currentTime().toString("HH:mm:ss")) +
-                         tr("To everyone: %1").arg(FromCodePage(EscapeControlCharacters(bytes))));
+    console_->AppendLine(QString::fromStdString(
+        SentMessageLine(QTime::currentTime().toString("HH:mm:ss").toStdString(), bytes)));
   }
   commandLine_->clear();
 }
@@ -390,11 +390,8 @@ void OperatorWindow::ConfirmExit() {
     exitQuestion_->activateWindow();
     return;
   }
-  const QString who =
-      usersOnline_ == 1 ? tr("1 user is connected and will be disconnected.")
-                        : tr("%1 users are connected and will be disconnected.").arg(usersOnline_);
   auto* box = new QMessageBox(QMessageBox::Question, windowTitle(),
-                              who + QLatin1Char('\n') + tr("Stop the chat server?"),
+                              QString::fromStdString(ExitQuestionText(usersOnline_)),
                               QMessageBox::NoButton, this);
   box->setObjectName(QStringLiteral("exitQuestion"));
   QPushButton* stop = box->addButton(tr("Exit"), QMessageBox::DestructiveRole);
