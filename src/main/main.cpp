@@ -21,6 +21,9 @@
 #if defined(ORV_WITH_GUI)
 #include "gui/run_operator_window.h"
 #endif
+#if defined(ORV_WITH_WIN32_WINDOW)
+#include "win32/run_win32_window.h"
+#endif
 
 namespace {
 
@@ -84,6 +87,10 @@ int main(int argc, char** argv) {
   const orv::StartupCheck check = orv::CheckStartup(parsed.options.workDir);
   if (!check.codec) {
     std::fprintf(stderr, "orvchatserver: %s\n", check.error.c_str());
+#if defined(ORV_WITH_WIN32_WINDOW)
+    // Started from Explorer, the console is gone before anyone could read it.
+    if (!parsed.options.headless) orv::ShowStartupError(check.error);
+#endif
     return 1;
   }
   orv::AppOptions options = parsed.options;
@@ -93,6 +100,9 @@ int main(int argc, char** argv) {
   try {
 #if defined(ORV_WITH_GUI)
     if (!options.headless && HasDisplay()) return orv::RunOperatorWindow(options, *check.codec);
+#endif
+#if defined(ORV_WITH_WIN32_WINDOW)
+    if (!options.headless) return orv::RunWin32Window(options, *check.codec);
 #endif
     return RunHeadless(options, *check.codec);
   } catch (const std::exception& error) {
