@@ -556,6 +556,16 @@ LRESULT OperatorWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_SIZE:
       Layout();
       return 0;
+    case WM_ACTIVATE:
+      // As a dialog does: the control that had the focus gets it back (at first the
+      // command line), so typing after a click on the title bar or Alt+Tab goes there.
+      if (LOWORD(wParam) == WA_INACTIVE) {
+        HWND focus = GetFocus();
+        if (focus != nullptr && IsChild(window_, focus)) lastFocus_ = focus;
+      } else {
+        SetFocus(lastFocus_ != nullptr && IsWindow(lastFocus_) ? lastFocus_ : commandLine_);
+      }
+      return 0;
     case WM_GETMINMAXINFO: {
       auto* limits = reinterpret_cast<MINMAXINFO*>(lParam);
       limits->ptMinTrackSize = {Scaled(kMinWidth), Scaled(kMinHeight)};

@@ -119,6 +119,7 @@ class OperatorWindow {
   std::size_t consoleLength_ = 0;
   bool exiting_ = false;
   bool asking_ = false;
+  HWND lastFocus_ = nullptr;  // the control to give the focus back to on activation
 };
 
 }  // namespace orv
