@@ -89,7 +89,7 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
       std::string dir;
       if (!takeValue(&dir)) return refuse("option " + name + " needs a folder");
       if (dir.empty()) return refuse("option " + name + " needs a folder, not an empty text");
-      result.options.workDir = dir;
+      result.options.workDir = PathFromUtf8(dir);
     } else if (name == "--write-limit") {
       std::string text;
       if (!takeValue(&text)) return refuse("option --write-limit needs a number of bytes");

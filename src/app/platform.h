@@ -5,8 +5,20 @@
 #include <chrono>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace orv {
+
+// The program's arguments (without its name) in UTF-8. Windows hands main() the arguments
+// in the system's code page, which cannot hold every folder name: there they are taken from
+// the wide command line instead.
+std::vector<std::string> CommandLineArguments(int argc, char** argv);
+
+// A path from UTF-8 text (an argument). A path made from a plain std::string takes it in
+// the system's code page on Windows.
+inline std::filesystem::path PathFromUtf8(const std::string& text) {
+  return std::filesystem::path(std::u8string(text.begin(), text.end()));
+}
 
 // Writes to a closed pipe or socket report an error instead of ending the process.
 void IgnoreBrokenPipe();

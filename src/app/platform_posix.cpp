@@ -13,6 +13,10 @@
 
 namespace orv {
 
+std::vector<std::string> CommandLineArguments(int argc, char** argv) {
+  return std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc);
+}
+
 void IgnoreBrokenPipe() {
   std::signal(SIGPIPE, SIG_IGN);
 }

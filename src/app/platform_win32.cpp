@@ -1,5 +1,7 @@
 // The platform calls of platform.h on Windows.
 #include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
 
 #include <string>
 #include <thread>
@@ -87,6 +89,16 @@ StdinRead ReadPipeChunk(HANDLE input, std::string& out, std::chrono::millisecond
 }
 
 }  // namespace
+
+std::vector<std::string> CommandLineArguments(int, char**) {
+  int count = 0;
+  LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  std::vector<std::string> arguments;
+  for (int i = 1; wide != nullptr && i < count; ++i)
+    arguments.push_back(Utf8FromWide(wide[i], lstrlenW(wide[i])));
+  if (wide != nullptr) LocalFree(wide);
+  return arguments;
+}
 
 void IgnoreBrokenPipe() {
   // Windows reports a write to a closed pipe or socket as an error; nothing to do.

@@ -76,7 +76,7 @@ int RunHeadless(const orv::AppOptions& options, const orv::WireCodec& codec) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+  const std::vector<std::string> args = orv::CommandLineArguments(argc, argv);
   orv::ParsedOptions parsed = orv::ParseOptions(args);
   if (parsed.exitCode) {
     std::fputs(parsed.out.c_str(), stdout);
