@@ -173,17 +173,28 @@ void OperatorWindow::BuildControls() {
   }
 }
 
-RECT OperatorWindow::SplitterBar() const {
-  // The gap between the console pane and the list pane; dragging it moves the share.
+int OperatorWindow::SharedHeight() const {
+  // What the console pane and the list pane share: the client area less the margins, the
+  // command line, the status bar and the splitter bar.
   RECT client{};
   GetClientRect(window_, &client);
   RECT status{};
   GetWindowRect(statusBar_, &status);
-  const int margin = Scaled(5);
-  const int bottom = client.bottom - (status.bottom - status.top) - margin - Scaled(24) - margin;
-  const int shared = std::max(bottom - margin - Scaled(6), 0);
-  const int consoleHeight = static_cast<int>(shared * splitterShare_);
-  return RECT{0, margin + consoleHeight, client.right, margin + consoleHeight + Scaled(6)};
+  return std::max<int>(client.bottom - (status.bottom - status.top) - Scaled(5 + 24 + 5 + 5 + 6),
+                       0);
+}
+
+RECT OperatorWindow::SplitterBar() const {
+  // The gap between the console pane and the list pane; dragging it moves the share. The
+  // console pane keeps room for Exit and Refresh beside it, the list pane for a few rows.
+  RECT client{};
+  GetClientRect(window_, &client);
+  const int shared = SharedHeight();
+  const int least = Scaled(95);
+  const int consoleHeight = std::clamp(static_cast<int>(shared * splitterShare_), least,
+                                       std::max(shared - Scaled(90), least));
+  const int top = Scaled(5) + consoleHeight;
+  return RECT{0, top, client.right, top + Scaled(6)};
 }
 
 void OperatorWindow::Layout() {
@@ -593,17 +604,9 @@ LRESULT OperatorWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     }
     case WM_MOUSEMOVE:
       if (draggingSplitter_) {
-        RECT client{};
-        GetClientRect(window_, &client);
-        RECT status{};
-        GetWindowRect(statusBar_, &status);
         const int y = static_cast<short>(HIWORD(lParam));
-        const int shared =
-            client.bottom - (status.bottom - status.top) - Scaled(10 + 24 + 6) - Scaled(5);
-        // Neither pane shrinks below what shows a few lines.
-        const int consoleHeight =
-            std::clamp(y - Scaled(5), Scaled(40), std::max(shared - Scaled(90), Scaled(40)));
-        if (shared > 0) splitterShare_ = static_cast<double>(consoleHeight) / shared;
+        const int shared = SharedHeight();
+        if (shared > 0) splitterShare_ = std::clamp((y - Scaled(5)) / double(shared), 0.0, 1.0);
         Layout();
       }
       return 0;

@@ -74,6 +74,7 @@ class OperatorWindow {
   void BuildControls();
   void Layout();
   int Scaled(int pixels) const;
+  int SharedHeight() const;
   RECT SplitterBar() const;
   void PlaceWindow();
   void SaveState() const;
