@@ -7,12 +7,14 @@
 #include <chrono>
 #include <ctime>
 #include <filesystem>
+#include <optional>
 
 #include "app/user_menu_model.h"
 #include "app/window_texts.h"
 #include "console/clock.h"
 #include "console/version.h"
 #include "win32/wide_text.h"
+#include "win32/win32_operator_view.h"
 
 namespace orv {
 
@@ -80,10 +82,10 @@ OperatorWindow::OperatorWindow(EngineCommands& engine, std::wstring stateFile)
 
 OperatorWindow::~OperatorWindow() {
   if (window_ == nullptr) return;
-  // Reports the engine posted after the window stopped taking them: their payloads.
+  // Wake-ups for reports nobody will take any more (their view may be gone): dropped unread.
   MSG message;
-  while (PeekMessageW(&message, window_, kEngineReportMessage, kEngineReportMessage, PM_REMOVE))
-    delete reinterpret_cast<EngineReport*>(message.lParam);
+  while (PeekMessageW(&message, window_, kEngineReportMessage, kEngineReportMessage, PM_REMOVE)) {
+  }
   if (trayShown_) Shell_NotifyIconW(NIM_DELETE, &tray_);
   DestroyWindow(window_);
   if (font_ != nullptr) DeleteObject(font_);
@@ -348,25 +350,37 @@ void OperatorWindow::AppendConsoleLine(const std::string& line) {
   std::wstring text = WideFromCodePage(line);
   // The console model ends lines itself; a stray carriage return would break the line.
   text.erase(std::remove(text.begin(), text.end(), L'\r'), text.end());
-  if (consoleLength_ > 0) text.insert(0, L"\r\n");
-  if (consoleLength_ + text.size() > 2 * kConsoleKeep) {
+  if (consoleLength_ + pendingConsole_.size() > 0) pendingConsole_ += L"\r\n";
+  pendingConsole_ += text;
+}
+
+void OperatorWindow::FlushConsole() {
+  // The lines of a batch of reports go into the control at once: one edit and one scroll
+  // for a login storm's hundreds of lines instead of one each.
+  if (pendingConsole_.empty()) return;
+  if (consoleLength_ + pendingConsole_.size() > 2 * kConsoleKeep) {
     // Drop the oldest lines, keeping about half of what the console may hold.
-    const std::wstring all = WindowText(console_);
+    const std::wstring all = WindowText(console_) + pendingConsole_;
     std::size_t cut = all.size() > kConsoleKeep ? all.find(L"\r\n", all.size() - kConsoleKeep) : 0;
     cut = cut == std::wstring::npos ? 0 : cut + 2;
-    SetWindowTextW(console_, all.substr(cut).c_str());
+    SetWindowTextW(console_, all.c_str() + cut);
     consoleLength_ = all.size() - cut;
+  } else {
+    const int end = GetWindowTextLengthW(console_);
+    SendMessageW(console_, EM_SETSEL, end, end);
+    SendMessageW(console_, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(pendingConsole_.c_str()));
+    consoleLength_ += pendingConsole_.size();
   }
   const int end = GetWindowTextLengthW(console_);
   SendMessageW(console_, EM_SETSEL, end, end);
-  SendMessageW(console_, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
   SendMessageW(console_, EM_SCROLLCARET, 0, 0);
-  consoleLength_ += text.size();
+  pendingConsole_.clear();
 }
 
 void OperatorWindow::ClearConsole() {
   SetWindowTextW(console_, L"");
   consoleLength_ = 0;
+  pendingConsole_.clear();
 }
 
 void OperatorWindow::ReplaceUserRows(std::vector<UserRow> rows) {
@@ -398,6 +412,7 @@ void OperatorWindow::SetTexts(ViewTexts texts) {
 }
 
 void OperatorWindow::ShowRefusal(const std::string& reason) {
+  FlushConsole();  // what led to the refusal shows behind its box
   MessageBoxW(window_, WideFromCodePage(reason).c_str(), WideFromUtf8(kProductName).c_str(),
               MB_OK | MB_ICONINFORMATION);
 }
@@ -427,6 +442,7 @@ void OperatorWindow::SendCommandLine() {
     // The operator sees what went out; the line is the window's own, not the log's.
     AppendConsoleLine(CodePageFromWide(
         WideFromUtf8(SentMessageLine(FormatLocalTime(SystemClock(), "%H:%M:%S"), bytes))));
+    FlushConsole();
   }
   SetWindowTextW(commandLine_, L"");
 }
@@ -675,9 +691,12 @@ LRESULT OperatorWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       }
       return 0;
     case kEngineReportMessage: {
-      auto* report = reinterpret_cast<EngineReport*>(lParam);
-      if (report != nullptr && !exiting_) (*report)(*this);
-      delete report;
+      auto* view = reinterpret_cast<Win32OperatorView*>(lParam);
+      if (view == nullptr) return 0;
+      while (std::optional<EngineReport> report = view->TakeReport()) {
+        if (!exiting_) (*report)(*this);
+      }
+      FlushConsole();
       return 0;
     }
     case kStopMessage:

@@ -20,12 +20,14 @@
 
 namespace orv {
 
-// Posted to the window: lParam is a heap-allocated EngineReport it runs and deletes.
+// Posted to the window when engine reports wait: lParam is the Win32OperatorView that
+// holds them.
 inline constexpr UINT kEngineReportMessage = WM_APP + 1;
 // Posted by the stop signals and the console's events: stop without asking.
 inline constexpr UINT kStopMessage = WM_APP + 2;
 
 class OperatorWindow;
+class Win32OperatorView;
 using EngineReport = std::function<void(OperatorWindow&)>;
 
 class OperatorWindow {
@@ -84,6 +86,7 @@ class OperatorWindow {
   void ShowFromTray();
   void AddTrayIcon();
   void ShowUptime();
+  void FlushConsole();
   void DrawListeningStatus(const DRAWITEMSTRUCT& item) const;
   void SetStatusParts();
 
@@ -118,6 +121,7 @@ class OperatorWindow {
   std::wstring uptimeText_;
   std::int64_t startedAtMs_ = -1;
   std::size_t consoleLength_ = 0;
+  std::wstring pendingConsole_;  // lines of the reports being taken, not shown yet
   bool exiting_ = false;
   bool asking_ = false;
   HWND lastFocus_ = nullptr;  // the control to give the focus back to on activation

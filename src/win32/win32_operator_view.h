@@ -1,14 +1,20 @@
 // The engine's OperatorView for the Windows window. Called on the engine thread; every call
-// is posted, as values, to the window's thread in a heap-allocated report the window runs
-// and frees, or freed here when the window is gone.
+// becomes a report (a call on the window, holding copies of the values) in a queue the
+// window empties on its own thread. One message wakes the window for a whole batch, so a
+// burst of reports (a login storm) can never fill the window's message queue, which
+// Windows bounds, and of the user lists reported meanwhile the window shows the latest.
 #pragma once
 
 #include <windows.h>
 
+#include <deque>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "server/operator_view.h"
+#include "win32/operator_window.h"
 
 namespace orv {
 
@@ -25,8 +31,18 @@ class Win32OperatorView final : public OperatorView {
   void CommandRefused(const std::string& reason) override;
   void StatusChanged(const ServerStatus& status) override;
 
+  // On the window's thread: the oldest report waiting, if any. One at a time, so that a
+  // report that opens a message box (whose loop takes the next ones) keeps the order.
+  std::optional<EngineReport> TakeReport();
+
  private:
+  void Queue(EngineReport report);
+
   HWND window_;
+  std::mutex mutex_;
+  std::deque<EngineReport> reports_;
+  // Only the latest user list counts: a list still waiting is replaced, not queued again.
+  std::optional<std::vector<UserRow>> latestRows_;
 };
 
 }  // namespace orv
