@@ -40,7 +40,7 @@ if [ "${1:-}" != "--on-display" ]; then
   export WINEPREFIX="$root/build/wine-prefix"
   export WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
   mkdir -p "$WINEPREFIX"
-  /usr/lib/wine/wineserver --persistent
+  /usr/lib/wine/wineserver --persistent || true  # or the one running for this prefix
   work=$(mktemp -d)
   trap '/usr/lib/wine/wineserver --kill; rm -rf "$work"' EXIT
   /usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1

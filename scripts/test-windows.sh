@@ -13,7 +13,8 @@ export WINEPREFIX="$root/build/wine-prefix"
 export WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 wineserver=/usr/lib/wine/wineserver
 mkdir -p "$WINEPREFIX"
-"$wineserver" --persistent
+# (One already running for this prefix, from an earlier run or a screenshot, is used.)
+"$wineserver" --persistent || true
 trap '"$wineserver" --kill' EXIT
 # Makes the prefix when there is none, and starts Wine's background services now, with
 # output to nowhere: started by a test, they would hold its output open and CTest would
