@@ -224,6 +224,12 @@ TEST(LimitsTest, SilentConnectionsAreClosedAndOneAddressGetsOnlySoManyConnection
 }
 
 TEST(LimitsTest, OutOfDescriptorsTheServerKeepsServingAndAcceptsAgainLater) {
+#ifdef __SANITIZE_ADDRESS__
+  // The undefined-behaviour sanitizer checks a vtable through a pipe it opens for the
+  // purpose: with no descriptor left, its first check of each type reports a bad object and
+  // stops the server.
+  GTEST_SKIP() << "the sanitizers need descriptors of their own";
+#endif
   constexpr int kLimit = 48;
   RunningServer server({}, nullptr, kLimit);
   ASSERT_TRUE(server.ready) << server.process->Transcript();
@@ -247,7 +253,7 @@ TEST(LimitsTest, OutOfDescriptorsTheServerKeepsServingAndAcceptsAgainLater) {
     (Welcomed(*client) ? welcomed : waiting).push_back(std::move(client));
   EXPECT_GE(welcomed.size(), static_cast<std::size_t>(room - 6));
   EXPECT_GE(waiting.size(), 4u) << welcomed.size() << " of " << room + 8;
-  ASSERT_GE(welcomed.size(), 10u);
+  ASSERT_GE(welcomed.size(), 10u) << console.Transcript();
   EXPECT_EQ(console.CountLines("Cannot accept new connections"), 1u) << console.Transcript();
 
   // Those inside keep talking.
