@@ -28,11 +28,14 @@ install(TARGETS orvchatserver orvchatctl orvchat-client RUNTIME DESTINATION ${CM
 find_program(ORV_HELP2MAN help2man)
 if(ORV_HELP2MAN)
   set(ORV_MAN_PAGES "")
+  set(orvchatserver_summary "LAN chat server with an operator console")
+  set(orvchatctl_summary "operate a running orvchatserver")
+  set(orvchat-client_summary "terminal chat client for the ORV chat server")
   foreach(program orvchatserver orvchatctl orvchat-client)
     set(page "${ORV_PACKAGING_OUT}/${program}.1")
     add_custom_command(
       OUTPUT "${page}"
-      COMMAND "${ORV_HELP2MAN}" --no-info --no-discard-stderr --section=1
+      COMMAND "${ORV_HELP2MAN}" --no-info --section=1 --name=${${program}_summary}
               --source="ORV Chat Server" --output="${page}" "$<TARGET_FILE:${program}>"
       DEPENDS ${program}
       COMMENT "Manual page of ${program}")
@@ -64,11 +67,11 @@ set(CPACK_PACKAGE_NAME orvchat-server)
 set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
 set(CPACK_PACKAGE_CONTACT "ORV Chat Server maintainers <orvchat@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "LAN chat server with an operator console, run as a service")
-set(CPACK_PACKAGE_DESCRIPTION
-    "Relays the chat protocol of LAN messengers over TCP, keeps the table of connected users\n"
-    "and answers their requests. Runs headless under systemd as the user orvchat in\n"
-    "${ORV_SERVICE_WORKDIR}, with its settings in ${ORV_SERVICE_CONFDIR}; orvchatctl\n"
-    "operates the running server.")
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
+       "Relays the chat protocol of LAN messengers over TCP, keeps the table of connected users\n"
+       "and answers their requests. Runs headless under systemd as the user orvchat in\n"
+       "${ORV_SERVICE_WORKDIR}, with its settings in ${ORV_SERVICE_CONFDIR}. orvchatctl\n"
+       "operates the running server.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
