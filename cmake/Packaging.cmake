@@ -35,10 +35,11 @@ if(ORV_HELP2MAN)
     set(page "${ORV_PACKAGING_OUT}/${program}.1")
     add_custom_command(
       OUTPUT "${page}"
-      COMMAND "${ORV_HELP2MAN}" --no-info --section=1 --name=${${program}_summary}
-              --source="ORV Chat Server" --output="${page}" "$<TARGET_FILE:${program}>"
+      COMMAND "${ORV_HELP2MAN}" --no-info --section=1 "--name=${${program}_summary}"
+              "--source=ORV Chat Server" "--output=${page}" "$<TARGET_FILE:${program}>"
       DEPENDS ${program}
-      COMMENT "Manual page of ${program}")
+      COMMENT "Manual page of ${program}"
+      VERBATIM)
     list(APPEND ORV_MAN_PAGES "${page}")
   endforeach()
   add_custom_target(orv_man_pages ALL DEPENDS ${ORV_MAN_PAGES})
