@@ -138,7 +138,17 @@ bool ChatServer::Reload() {
   fresh.ServerIP = settings_.ServerIP;
   fresh.ServerPort = settings_.ServerPort;
   fresh.serverMac = settings_.serverMac;
+  const bool idleTimeoutStarts = fresh.IdleTimeout > 0 && settings_.IdleTimeout <= 0;
   settings_ = fresh;
+  if (idleTimeoutStarts && env_.scheduler != nullptr) {
+    // Nobody was timed while no timeout was set: every connection starts afresh now.
+    const auto now = env_.scheduler->SteadyNow();
+    for (const auto& connection : connections_.InOrder()) {
+      if (ConnectionList::Entry* entry = connections_.FindEntry(connection->Key())) {
+        entry->lastInput = now;
+      }
+    }
+  }
 
   board_.SetLimits(settings_.BoardQuota, settings_.BoardFileLimit);
   AnnounceTexts();

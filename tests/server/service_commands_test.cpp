@@ -70,6 +70,8 @@ TEST_F(EngineTest, AReloadOfABrokenFileChangesNothingAndSaysWhy) {
 TEST_F(EngineTest, AnIdleTimeoutSetByAReloadClosesIdleConnections) {
   Start();
   auto a = Login("AA", "alice");
+  // Quiet for long before the timeout is set: the time counts from the reload on.
+  scheduler_.Advance(60000);
   WriteFile("orvchatserver.cfg",
             ReadFile("orvchatserver.cfg") + "<IdleTimeout>\n10\n</IdleTimeout>\n");
   ASSERT_TRUE(server_->Reload());
