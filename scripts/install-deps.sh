@@ -19,6 +19,12 @@ packages=(
   clang-format      # formatting check
   xvfb              # a display for the window tests and the screenshot script
   xauth
+  # Running as a service
+  libcli11-dev      # command lines of every program (header-only)
+  help2man          # manual pages from each program's --help
+  dpkg-dev          # dpkg-shlibdeps: the package's dependencies, computed by cpack
+  file              # cpack's look at the binaries it packages
+  systemd           # systemd-analyze verify of the unit, systemd-sysusers in the package test
 )
 
 # The window's pictures (scripts/screenshot.sh): a screenshot taker, keys and clicks for the

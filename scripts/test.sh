@@ -17,6 +17,10 @@ cmake -S "$root" -B "$root/build/test" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInf
 cmake --build "$root/build/test" -j "$jobs"
 ctest --test-dir "$root/build/test" --output-on-failure -j "$jobs" --timeout 300
 
+echo "== package (from the build above): contents, unit, install, upgrade and purge"
+deb=$(bash "$root/scripts/package.sh" "$root/build/test" | tail -n 1)
+bash "$root/packaging/check-package.sh" "$deb"
+
 echo "== build and test (headless only, AddressSanitizer + UndefinedBehaviorSanitizer)"
 cmake -S "$root" -B "$root/build/asan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DORV_BUILD_GUI=OFF \
   -DORV_SANITIZE=ON
