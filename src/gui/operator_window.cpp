@@ -16,7 +16,6 @@
 #include <QVBoxLayout>
 #include <chrono>
 
-#include "console/escape.h"
 #include "console/version.h"
 #include "gui/code_page_text.h"
 #include "gui/console_view.h"
