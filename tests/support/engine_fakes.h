@@ -73,16 +73,38 @@ class FakeConnection final : public Connection {
   ConnectionKey Key() const override { return ConnectionKey{key_}; }
   const std::string& PeerAddress() const override { return peer_; }
   void Send(SharedBytes bytes) override {
-    if (!closed) outputs.push_back({Output::kSend, *bytes, clock_.Now()});
+    if (closed) return;
+    if (!waiting_.empty()) {
+      waiting_.push_back({std::move(bytes), nullptr});
+      return;
+    }
+    outputs.push_back({Output::kSend, *bytes, clock_.Now()});
   }
-  // Takes the whole of what the source makes at once, one send per piece.
+  // Takes the whole of what the source makes at once, one send per piece; with
+  // deferSources, the source and what is sent after it wait for DrainSources.
   void SendFrom(std::unique_ptr<OutputSource> source) override {
-    for (bool more = true; more;) {
-      std::string piece;
-      more = source->Next(piece);
-      if (!piece.empty() && !closed) outputs.push_back({Output::kSend, piece, clock_.Now()});
+    if (closed) return;
+    if (deferSources || !waiting_.empty()) {
+      waiting_.push_back({nullptr, std::move(source)});
+      return;
+    }
+    Take(*source);
+  }
+  // Writes what waits behind deferred sources, in order, as a reader that was slow to take
+  // it would have it written: later, when users may have come and gone, the engine may be
+  // gone, and even when the connection was closed meanwhile.
+  void DrainSources() {
+    auto waiting = std::move(waiting_);
+    waiting_.clear();
+    for (auto& item : waiting) {
+      if (item.source) {
+        Take(*item.source);
+      } else {
+        outputs.push_back({Output::kSend, *item.bytes, clock_.Now()});
+      }
     }
   }
+  std::size_t Waiting() const { return waiting_.size(); }
   void HoldOutput(std::chrono::milliseconds duration) override {
     outputs.push_back({Output::kHold, std::to_string(duration.count()), clock_.Now()});
   }
@@ -101,8 +123,22 @@ class FakeConnection final : public Connection {
 
   std::vector<Output> outputs;
   bool closed = false;
+  bool deferSources = false;
 
  private:
+  struct Queued {
+    SharedBytes bytes;
+    std::unique_ptr<OutputSource> source;
+  };
+  void Take(OutputSource& source) {
+    for (bool more = true; more;) {
+      std::string piece;
+      more = source.Next(piece);
+      if (!piece.empty()) outputs.push_back({Output::kSend, piece, clock_.Now()});
+    }
+  }
+
+  std::vector<Queued> waiting_;
   std::int32_t key_;
   std::string peer_;
   const FakeScheduler& clock_;
