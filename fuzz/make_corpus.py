@@ -251,6 +251,11 @@ def engine_seeds():
     garbage.raw(0, encode("1.2.3.4()||n||a||s||f||5||b//end")).raw(0, b"plain//end")
     s.add("incomplete-headers", garbage.data)
 
+    # Every scenario once more with the day's log and the trace lines on.
+    for seed in sorted(s.folder.iterdir()):
+        data = seed.read_bytes()
+        s.add(seed.name.rsplit("-", 1)[0] + "-logged", data[:1] + bytes([data[1] | 3]) + data[2:])
+
 
 # ---------------------------------------------------------------------------------------
 # packet_assembler_fuzzer: limit, terminator, stop count, cutting seed, stream.
@@ -270,6 +275,12 @@ def assembler_seeds():
     seed("overlapping", 10, 4, 0, 11, b"aaaaa" + b"baaab" + b"\x00aa")
     seed("newlines", 8, 2, 3, 13, b"one\ntwo\nthree\nfour\n")
     seed("aba", 5, 5, 0, 2, b"abababa" + b"xxaba" + b"ab")
+    # The real terminator split at every place by pieces of one to a few bytes.
+    for cut in range(1, 9):
+        seed("cut-%d" % cut, 64, 0, 0, cut * 7919, packets + encode("x" * 40 + "//end"))
+    seed("limit-zero", 0, 0, 0, 17, encode("//end//end") + b"\x00" + encode("//end"))
+    seed("long-garbage", 100, 0, 0, 19, b"g" * 200 + b"\x00" + packets)
+    seed("limit-large", 1023, 1, 2, 23, b"//end" * 5)
 
 
 # ---------------------------------------------------------------------------------------
@@ -282,6 +293,10 @@ def format_seeds():
         "%5d|%-5d|%05d|%+d|%+05d", "%-10s|%10s|%.3s|%-8.2s", "100%% sure %d", "50% done %s",
         "%lld %ld %x %s %d", "%101d %100d", "%.d %.5s", "%0s %+s %s", "%", "%%%", "%-",
         "%99999999999999999999d", "%5.99999999999s",
+        # Language lines as operators write them.
+        "Connection from %s closed", "%d user(s) online", "Kicked: %s", "Blocked by IP: %s",
+        "Unblocked by name: %s", "Console keeps %d lines", "AFS %d%%", "%s joined (%d)",
+        "%-20s|", "%020d", "%+i", "%-+5d|", "%.0s|", "%3.1s|",
     ]
     values = [0, 1, -1, 2413, 2**63 - 1, -2**63, 300]
     for i, f in enumerate(formats):
@@ -314,6 +329,16 @@ def profile_seeds():
     seed("duplicate-sections", "LIST", "k", "v", "[LIST]\na=1\n[OTHER]\n[list]\nk=old\n")
     seed("cyrillic", "LIST", "\xc0\xc1", "1", "[LIST]\n\xe0\xe1=0\n")
     seed("long-value", "LIST", "k", "v" * 150, LIST_FILE)
+    seed("blank-value", "LIST", "k", "  padded \t", LIST_FILE)
+    seed("bare-word", "LIST", "flag", "1", "[LIST]\nflag\n")
+    seed("section-unclosed", "LIST", "a", "2", "[LIST\na=1\n")
+    seed("nameless-lines", "LIST", "a", "3", "a=0\n[LIST]\n")
+    seed("lone-cr", "LIST", "a", "4", "[LIST]\ra=1\r\nb=2\r")
+    seed("zero-byte", "LIST", "a", "5", "[LIST]\na=x\x00y\n")
+    seed("refused-section", "LI]ST", "a", "1", LIST_FILE)
+    seed("semicolon-key", "LIST", ";a", "1", LIST_FILE)
+    seed("blank-lines", "LIST", "new", "1", "[LIST]\r\na=1\r\n\r\n\r\n[X]\r\n")
+    seed("strings", "STRINGS", "STR5", "Server stopped", "[STRINGS]\r\nSTR4=a\r\nSTR5=b\r\n")
 
 
 # ---------------------------------------------------------------------------------------
@@ -335,6 +360,16 @@ def lists_seeds():
     seed("language-gaps", "", "", "", "", "k", 1, 1, 2,
          "[strings]\nSTR0=\nSTR1=\"\"\nstr2=two\nSTR40=" + "z" * 120 + "\n")
     seed("empty", "", "", "", "", "", 0, 0, 0, "")
+    seed("blocked-name", "1.2.3.4", "Mallory", "EE", "10.0.0.9", "mallory", 1, 1, 0,
+         "[LIST]\nmallory=1\n")
+    seed("unblocked-key", "10.0.0.9", "x", "AA", "", "AA", 1, 1, 0, "[LIST]\nAA=\n10.0.0.9=1\n")
+    seed("quoted", "q", "", "", "", "q", 1, 1, 0, "[LIST]\nq=\"\"\nr='1'\n")
+    seed("cyrillic", "\xc0\xc1", "\xe0", "", "", "\xe0\xe1", 1, 1, 0, "[list]\n\xe0\xe1=1\n")
+    seed("afs-big", "", "", "CC", "", "CC", 2**31 - 1, 15, 1, "[LIST]\nCC=2147483648\n")
+    seed("refused-key", "", "", "a=b", "", "a=b", 1, 1, 0, LIST_FILE)
+    seed("two-lists", "1.1.1.1", "", "", "", "1.1.1.1", 1, 1, 0, "[LIST]\na=1\n[LIST]\n1.1.1.1=1\n")
+    seed("language-crlf", "", "", "", "", "k", 1, 1, 1,
+         "\r\n".join(["[STRINGS]"] + ["STR%d = 'v%d %%d'" % (n, n) for n in range(0, 41, 2)]))
 
 
 # ---------------------------------------------------------------------------------------
@@ -364,6 +399,22 @@ def settings_seeds():
     seed("unclosed", 0, "ServerName", "v", 12, "<ServerName>\nSrv\n<ServerName>\nx\n")
     seed("language", 0, "ServerLanguage", "v", 13, "<ServerLanguage>\n  deutsch \n</ServerLanguage>\n")
     seed("empty", 0, "", "", 0, "")
+    seed("limits", 0, "MaxUsersPerConnection", "3", 14,
+         "<MaxUsersPerConnection>\n3x\n</MaxUsersPerConnection>\n<BoardFileLimit>\n"
+         "2147483648\n</BoardFileLimit>\n<MaxConnectionsPerAddress>\n007\n"
+         "</MaxConnectionsPerAddress>\n<IdleTimeout>\n-5\n</IdleTimeout>\n")
+    seed("short-name", 0, "ServerName", " x ", 15, "<ServerName>\n x \n</ServerName>\n")
+    seed("log-switches", 0, "ServerAllowLog", "1", 16,
+         "<ServerAllowLog>\n  -0\n</ServerAllowLog>\n<DebugLog>\n2\n</DebugLog>\n"
+         "<MaxLineMessage>\n99999999999\n</MaxLineMessage>\n")
+    seed("close-before-open", 0, "K", "v", 17, "</K>\n<K>\nx\n</K>\n")
+    seed("lone-cr", 0, "K", "v", 18, "<K>\r\nx\r\ry\r\n</K>\r")
+    seed("alphabets-crlf", 1, "ServerWireAlphabet", "v", 19, SETTINGS.replace("\n", "\r\n"))
+    seed("alphabets-only-wire", 1 | 5 << 1 | 0x10, "k", "v", 20, "")
+    seed("port", 0, "ServerPort", "v", 21, "<ServerPort>\n99999999999\n</ServerPort>\n")
+    seed("floodstopper", 0, "FloodStopper", "v", 22, "<FloodStopper>\n0\n</FloodStopper>\n")
+    seed("unknown-language", 0, "ServerLanguage", "v", 23,
+         "<ServerLanguage>\n../lang\n</ServerLanguage>\n")
 
 
 def main():
