@@ -39,7 +39,7 @@ using orv::testing::FakeScheduler;
 using orv::testing::Output;
 using orv::testing::WriteFile;
 
-constexpr int kMaxConnections = 12;
+constexpr std::size_t kMaxConnections = 16;
 constexpr int kMaxSteps = 400;
 constexpr std::size_t kMaxReceive = 4096;  // a receive is 1 to 4096 bytes
 
@@ -195,9 +195,21 @@ class Script {
         return Choose({"Srv: help", "Srv:INFO", "Srv", "hi", "Srv: nothing", "Srv: ../x"});
       case packet_type::kProfileRequest:
         return Choose({"Srv", "Srv x", "other"});
-      case packet_type::kBoardFile:
-        return Choose({"note.txt;hello", "../up;x", "a;", ";x", std::string(300, 'n') + ";c",
-                       "big;" + std::string(200, 'b'), "a\x01;x"});
+      case packet_type::kBoardFile: {
+        const std::vector<std::string> choices = {"note.txt;hello",
+                                                  "../up;x",
+                                                  "a;",
+                                                  ";x",
+                                                  std::string(300, 'n') + ";c",
+                                                  "big;" + std::string(200, 'b'),
+                                                  "a\x01;x"};
+        const std::size_t n = in_.Pick(choices.size() + 2);
+        if (n < choices.size()) return choices[n];
+        if (n == choices.size()) return std::string(in_.Text());
+        // One of a few names, so that the folder fills up to its quota.
+        const std::string name = "f" + std::to_string(in_.Byte() % 8) + ".txt;";
+        return name + std::string(in_.Byte(), 'd');
+      }
       default:
         return std::string(in_.Text());
     }
@@ -292,7 +304,7 @@ class Script {
   }
 
   void Step() {
-    switch (in_.Pick(18)) {
+    switch (in_.Pick(19)) {
       case 0: {
         if (connections_.size() >= kMaxConnections) break;
         static const char* const kPeers[] = {"192.168.1.20", "192.168.1.21", "10.0.0.5", ""};
@@ -371,9 +383,28 @@ class Script {
       case 16:
         ChangeFiles();
         break;
-      default:
+      case 17:
         if (FakeConnection* c = Pick()) c->DrainSources();
         break;
+      default:
+        Crowd(1 + in_.Byte() % 8);
+        break;
+    }
+  }
+
+  // Users enough for user lists of several blocks: each on a connection of its own.
+  void Crowd(int count) {
+    static const char* const kPeers[] = {"192.168.2.1", "192.168.2.2", "192.168.2.3"};
+    for (int i = 0; i < count && connections_.size() < kMaxConnections; ++i) {
+      const int n = crowd_++;
+      auto c = std::make_shared<FakeConnection>(nextKey_++, kPeers[n % 3], scheduler_);
+      connections_.push_back(c);
+      checked_.push_back(0);
+      server_->OnAccepted(c);
+      const std::string text = "192.168.2.9(M" + std::to_string(n) + ")||user" + std::to_string(n) +
+                               "||av.gif||0.0||0||" + (n % 2 ? "2" : "4") + "||1:online" +
+                               std::string(kTerminator);
+      Receive(*c, server_->Codec().EncodeText(text));
     }
   }
 
@@ -397,6 +428,7 @@ class Script {
           "connection " + std::to_string(key) + " holds " + std::to_string(count) + " users");
     }
     ORV_FUZZ_CHECK(server_->Status().users == users.GetCount(), "status users");
+    ORV_FUZZ_CHECK(server_->Rows().size() == static_cast<std::size_t>(users.GetCount()), "rows");
 
     for (std::size_t i = 0; i < connections_.size(); ++i) {
       const auto& outputs = connections_[i]->outputs;
@@ -424,6 +456,7 @@ class Script {
   std::vector<std::shared_ptr<FakeConnection>> connections_;
   std::vector<std::size_t> checked_;
   std::int32_t nextKey_ = 100;
+  int crowd_ = 0;
   // Last: the engine goes before everything it was given.
   std::unique_ptr<ChatServer> server_;
 };

@@ -164,6 +164,15 @@ class Engine:
     def drain(self, conn):
         return self.op(17, bytes([conn]))
 
+    def crowd(self, count):
+        return self.op(18, bytes([count - 1]))
+
+    def board_file(self, conn, number, size):
+        """A type-16 packet for board/f<number>.txt of size bytes."""
+        return self.op(2, bytes([conn]), choose(IPS, "192.168.1.20"), choose(MACS, "CC"),
+                       choose(NAMES, "alice"), bytes([TYPES.index(16), len(BODIES[16]) + 1]),
+                       bytes([number, size, 0]))
+
 
 # Row commands, as RowCommand numbers them.
 KICK, BLOCK_IP, BLOCK_MAC, BLOCK_NAME, UNBLOCK_IP, UNBLOCK_MAC, UNBLOCK_NAME, SET_AFS = range(8)
@@ -250,6 +259,16 @@ def engine_seeds():
     garbage.raw(0, encode("1.2.3.4(AA)||x//end")).raw(0, encode("(AA)||n||a||s||f||5||b//end"))
     garbage.raw(0, encode("1.2.3.4()||n||a||s||f||5||b//end")).raw(0, b"plain//end")
     s.add("incomplete-headers", garbage.data)
+
+    crowd = Engine().connect(0, defer=True).crowd(8).crowd(5).send(0, "AA", "alice", 2, "1:x")
+    crowd.drain(0).advance(4).row(KICK, 3).peer_closed(2).crowd(3).send(0, "AA", "alice", 2, "1:x")
+    s.add("crowd-lists", crowd.data)
+
+    quota = Engine(0, 4).connect(0)
+    for number in range(6):
+        quota.board_file(0, number, 90)
+    quota.board_file(0, 1, 10).advance(5).board_file(0, 7, 99)
+    s.add("board-quota", quota.data)
 
     # Every scenario once more with the day's log and the trace lines on.
     for seed in sorted(s.folder.iterdir()):
