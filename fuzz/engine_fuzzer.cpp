@@ -336,13 +336,13 @@ class Script {
         break;
       case 7: {
         const auto command = static_cast<RowCommand>(in_.Pick(8));
-        const int row = static_cast<int>(in_.Byte() % 8) - 1;
+        const int row = static_cast<int>(in_.Byte() % 20) - 1;
         const int afs = static_cast<int>(in_.Byte()) - 20;
         server_->RunRowCommand(command, row, afs, RowMac(row));
         break;
       }
       case 8: {
-        const int row = static_cast<int>(in_.Byte() % 8) - 1;
+        const int row = static_cast<int>(in_.Byte() % 20) - 1;
         server_->UnblockRow(row, RowMac(row));
         break;
       }

@@ -300,6 +300,9 @@ def assembler_seeds():
     seed("limit-zero", 0, 0, 0, 17, encode("//end//end") + b"\x00" + encode("//end"))
     seed("long-garbage", 100, 0, 0, 19, b"g" * 200 + b"\x00" + packets)
     seed("limit-large", 1023, 1, 2, 23, b"//end" * 5)
+    for term in range(6):
+        seed("every-terminator-%d" % term, 12, term, 0, 29 + term,
+             b"ab\naa//end" + encode("//end") + b"\x00aba" + b"x" * 20 + b"aab//end\n")
 
 
 # ---------------------------------------------------------------------------------------
@@ -358,6 +361,8 @@ def profile_seeds():
     seed("semicolon-key", "LIST", ";a", "1", LIST_FILE)
     seed("blank-lines", "LIST", "new", "1", "[LIST]\r\na=1\r\n\r\n\r\n[X]\r\n")
     seed("strings", "STRINGS", "STR5", "Server stopped", "[STRINGS]\r\nSTR4=a\r\nSTR5=b\r\n")
+    seed("case-folding", "list", "\xa8", "1", "[LIST]\n\xb8=0\n")
+    seed("empty-section", " ", "k", "1", LIST_FILE)
 
 
 # ---------------------------------------------------------------------------------------
@@ -387,6 +392,12 @@ def lists_seeds():
     seed("afs-big", "", "", "CC", "", "CC", 2**31 - 1, 15, 1, "[LIST]\nCC=2147483648\n")
     seed("refused-key", "", "", "a=b", "", "a=b", 1, 1, 0, LIST_FILE)
     seed("two-lists", "1.1.1.1", "", "", "", "1.1.1.1", 1, 1, 0, "[LIST]\na=1\n[LIST]\n1.1.1.1=1\n")
+    for n, (ip, user, mac, peer) in enumerate([
+            ("10.0.0.5", "bob", "BB", "10.0.0.5"), (" 192.168.1.21 ", "", "", ""),
+            ("", "MALLORY", "", ""), ("", "", "aa", ""), ("", "", "", "192.168.1.21"),
+            ("x", "y", "z", "w"), ("192.168.1.21", "mallory", "AA", "10.0.0.5")]):
+        seed("probe-%d" % n, ip, user, mac, peer, ["z", "AA", " q "][n % 3], n * 13, n - 3,
+             n % 3, LIST_FILE + "[STRINGS]\r\nSTR%d=x\r\n" % n)
     seed("language-crlf", "", "", "", "", "k", 1, 1, 1,
          "\r\n".join(["[STRINGS]"] + ["STR%d = 'v%d %%d'" % (n, n) for n in range(0, 41, 2)]))
 
@@ -432,6 +443,9 @@ def settings_seeds():
     seed("alphabets-only-wire", 1 | 5 << 1 | 0x10, "k", "v", 20, "")
     seed("port", 0, "ServerPort", "v", 21, "<ServerPort>\n99999999999\n</ServerPort>\n")
     seed("floodstopper", 0, "FloodStopper", "v", 22, "<FloodStopper>\n0\n</FloodStopper>\n")
+    seed("nested-keys", 0, "A", "<B>\nx\n</B>", 24, "<A>\n<B>\nb\n</B>\n</A>\n")
+    seed("every-setting", 1, "ServerIP", "10.1.1.1", 25, SETTINGS + "<ServerLanguage>\nenglish\n"
+         "</ServerLanguage>\n<MaxUsersPerConnection>\n0\n</MaxUsersPerConnection>\n")
     seed("unknown-language", 0, "ServerLanguage", "v", 23,
          "<ServerLanguage>\n../lang\n</ServerLanguage>\n")
 
