@@ -10,7 +10,7 @@
 // Sanitizers watch the rest: user-list answers taken after the engine is gone, timers that
 // fire late, connections closed in the middle of a receive.
 //
-// Input: two bytes of settings (see WriteSettings), then steps: an operation byte and its
+// Input: two bytes of settings (see SettingsFile), then steps: an operation byte and its
 // arguments (see Step).
 #include <cstddef>
 #include <cstdint>

@@ -273,7 +273,8 @@ def engine_seeds():
     # Every scenario once more with the day's log and the trace lines on.
     for seed in sorted(s.folder.iterdir()):
         data = seed.read_bytes()
-        s.add(seed.name.rsplit("-", 1)[0] + "-logged", data[:1] + bytes([data[1] | 3]) + data[2:])
+        if data[1] & 3 != 3:
+            s.add(seed.name.rsplit("-", 1)[0] + "-logged", data[:1] + bytes([data[1] | 3]) + data[2:])
 
 
 # ---------------------------------------------------------------------------------------
