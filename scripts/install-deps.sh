@@ -17,6 +17,8 @@ packages=(
   qt6-base-dev-tools
   libgl-dev         # OpenGL headers Qt6Gui's CMake package asks for
   clang-format      # formatting check
+  clang-14          # the libFuzzer targets in fuzz/ (scripts/fuzz.sh)
+  libclang-rt-14-dev  # libFuzzer and the sanitizer runtimes of clang-14
   xvfb              # a display for the window tests and the screenshot script
   xauth
   # Running as a service

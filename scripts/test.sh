@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds and runs every test: once with the operator window built
-# in, once headless-only under AddressSanitizer and UndefinedBehaviorSanitizer.
+# in, once headless-only under AddressSanitizer and UndefinedBehaviorSanitizer; then runs
+# the fuzz targets for a short while each (scripts/fuzz.sh).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bash "$root/scripts/install-deps.sh"
@@ -27,3 +28,6 @@ cmake -S "$root" -B "$root/build/asan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DORV_B
 cmake --build "$root/build/asan" -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir "$root/build/asan" --output-on-failure -j "$jobs" --timeout 600
+
+echo "== fuzzing (the libFuzzer targets of fuzz/, built with clang, a bounded time each)"
+bash "$root/scripts/fuzz.sh"
