@@ -29,6 +29,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -487,6 +488,9 @@ class Client {
     fd_ = -1;
   }
 
+  // Socket-error notices received so far.
+  std::size_t Notices() const { return notices_; }
+
  private:
   void ReadOnce() {
     char buffer[65536];
@@ -497,7 +501,24 @@ class Client {
     }
     const auto now = Clock::now();
     raw_.append(buffer, static_cast<std::size_t>(count));
-    decoded_ += codec_.DecodeText(std::string_view(buffer, static_cast<std::size_t>(count)));
+    // The socket-error notice travels as it stands, neither substituted nor terminated, and
+    // only ever between packets: take it out before decoding, as a client must.
+    undecoded_.append(buffer, static_cast<std::size_t>(count));
+    constexpr std::string_view kNotice = "|SERVER: SOCKET ERROR OCCURRED";
+    for (std::size_t at; (at = undecoded_.find(kNotice)) != std::string::npos;) {
+      undecoded_.erase(at, kNotice.size());
+      ++notices_;
+    }
+    // A notice cut by the read waits for its rest.
+    std::size_t keep = 0;
+    for (std::size_t n = std::min(undecoded_.size(), kNotice.size() - 1); n > 0; --n) {
+      if (std::string_view(undecoded_).substr(undecoded_.size() - n) == kNotice.substr(0, n)) {
+        keep = n;
+        break;
+      }
+    }
+    decoded_ += codec_.DecodeText(std::string_view(undecoded_).substr(0, undecoded_.size() - keep));
+    undecoded_.erase(0, undecoded_.size() - keep);
     for (std::size_t end; (end = decoded_.find("//end")) != std::string::npos;) {
       Packet packet = ParsePacket(decoded_.substr(0, end + 5));
       packet.arrived = now;
@@ -512,7 +533,9 @@ class Client {
   bool closedByPeer_ = false;
   Clock::time_point connectedAt_;
   std::string raw_;
+  std::string undecoded_;
   std::string decoded_;
+  std::size_t notices_ = 0;
   std::vector<Packet> packets_;
 };
 
