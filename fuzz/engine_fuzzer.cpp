@@ -104,7 +104,8 @@ std::string SettingsFile(std::uint8_t a, std::uint8_t b, Limits& limits) {
   if (const char* v = kPacketSizes[a & 3]) file += Tag("MaxPacketSize", v);
   if (const char* v = kUsers[(a >> 2) & 3]) {
     file += Tag("MaxUsersPerConnection", v);
-    limits.maxUsersPerConnection = std::stoi(v);
+    // 0 is out of the setting's range: the server keeps its default then.
+    if (const int users = std::stoi(v); users >= 1) limits.maxUsersPerConnection = users;
   }
   if (const char* v = kIdle[(a >> 4) & 3]) file += Tag("IdleTimeout", v);
   if (const char* v = kPerAddress[(a >> 6) & 3]) file += Tag("MaxConnectionsPerAddress", v);

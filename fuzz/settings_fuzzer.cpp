@@ -91,30 +91,31 @@ void FuzzTaggedValues(const std::filesystem::path& dir, std::string_view key,
   }
 }
 
-// The leading digits of the trimmed value, or the field's largest value when they do not
-// fit; nothing when the value does not start with a digit.
-template <typename Field>
-std::optional<Field> LimitOf(const std::string& content, const char* key) {
-  std::string value = ReadTaggedValueFrom(content, key);
+// The trimmed value when it is a whole number from low to high (digits only, at most 18 of
+// them); nothing otherwise, and the setting keeps its default.
+std::optional<std::int64_t> LimitOf(const std::string& content, const char* key, std::int64_t low,
+                                    std::int64_t high) {
+  const std::string value = ReadTaggedValueFrom(content, key);
   const auto first = value.find_first_not_of(" \t\n\v\f\r");
-  if (first == std::string::npos || value[first] < '0' || value[first] > '9') return std::nullopt;
-  value = value.substr(first);
-  std::string digits = value.substr(0, value.find_first_not_of("0123456789"));
-  digits.erase(0, std::min(digits.find_first_not_of('0'), digits.size()));
-  if (digits.size() > 19) return std::numeric_limits<Field>::max();
-  const unsigned long long number = digits.empty() ? 0 : std::stoull(digits);
-  return number > static_cast<unsigned long long>(std::numeric_limits<Field>::max())
-             ? std::numeric_limits<Field>::max()
-             : static_cast<Field>(number);
+  if (first == std::string::npos) return std::nullopt;
+  const auto last = value.find_last_not_of(" \t\n\v\f\r");
+  const std::string digits = value.substr(first, last - first + 1);
+  if (digits.size() > 18 || digits.find_first_not_of("0123456789") != std::string::npos) {
+    return std::nullopt;
+  }
+  const std::int64_t number = std::stoll(digits);
+  if (number < low || number > high) return std::nullopt;
+  return number;
 }
 
 template <typename Field>
-void CheckLimit(const std::string& content, const char* key, Field field, Field fallback) {
-  const std::optional<Field> expected = LimitOf<Field>(content, key);
-  ORV_FUZZ_CHECK(field >= 0, key);
-  ORV_FUZZ_CHECK(field == expected.value_or(fallback),
-                 std::string(key) + " is " + std::to_string(field) + ", expected " +
-                     std::to_string(expected.value_or(fallback)));
+void CheckLimit(const std::string& content, const char* key, Field field, Field fallback,
+                std::int64_t low, std::int64_t high) {
+  const std::optional<std::int64_t> expected = LimitOf(content, key, low, high);
+  const std::int64_t want = expected.value_or(static_cast<std::int64_t>(fallback));
+  ORV_FUZZ_CHECK(
+      static_cast<std::int64_t>(field) == want,
+      std::string(key) + " is " + std::to_string(field) + ", expected " + std::to_string(want));
 }
 
 // Report lines that show their number, with a conversion where the server fills one in.
@@ -155,14 +156,19 @@ void FuzzLoadSettings(const std::filesystem::path& dir, const std::string& conte
                      title.compare(title.size() - named.size(), named.size(), named) == 0,
                  Shown(title));
   ORV_FUZZ_CHECK(!sink.all.empty(), "no report line");
-  CheckLimit(content, "MaxPacketSize", settings.MaxPacketSize, defaults.MaxPacketSize);
+  constexpr std::int64_t kInt32Max = std::numeric_limits<std::int32_t>::max();
+  CheckLimit(content, "MaxPacketSize", settings.MaxPacketSize, defaults.MaxPacketSize, 64,
+             kInt32Max);
   CheckLimit(content, "MaxUsersPerConnection", settings.MaxUsersPerConnection,
-             defaults.MaxUsersPerConnection);
-  CheckLimit(content, "BoardQuota", settings.BoardQuota, defaults.BoardQuota);
-  CheckLimit(content, "BoardFileLimit", settings.BoardFileLimit, defaults.BoardFileLimit);
-  CheckLimit(content, "IdleTimeout", settings.IdleTimeout, defaults.IdleTimeout);
+             defaults.MaxUsersPerConnection, 1, kInt32Max);
+  CheckLimit(content, "BoardQuota", settings.BoardQuota, defaults.BoardQuota, 0,
+             std::numeric_limits<std::int64_t>::max() / 10);
+  CheckLimit(content, "BoardFileLimit", settings.BoardFileLimit, defaults.BoardFileLimit, 0,
+             kInt32Max);
+  CheckLimit(content, "IdleTimeout", settings.IdleTimeout, defaults.IdleTimeout, 0, kInt32Max);
   CheckLimit(content, "MaxConnectionsPerAddress", settings.MaxConnectionsPerAddress,
-             defaults.MaxConnectionsPerAddress);
+             defaults.MaxConnectionsPerAddress, 0, kInt32Max);
+  CheckLimit(content, "LogKeepDays", settings.LogKeepDays, defaults.LogKeepDays, 0, 100000);
 }
 
 // A pair drawn from seed, spoilt as flags ask: one character doubled, one missing, a byte
