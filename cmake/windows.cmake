@@ -1,6 +1,6 @@
 # What a Windows build adds to every target: the Windows version the programs ask for,
 # a static runtime (the programs run from a folder without any DLL beside them), the
-# standalone Asio headers, and GoogleTest built from source for the tests.
+# standalone Asio and CLI11 headers, and GoogleTest built from source for the tests.
 
 # Windows 7 and later: Asio's IOCP back-end and the IP Helper calls need no more.
 target_compile_definitions(orv_options INTERFACE _WIN32_WINNT=0x0601 WINVER=0x0601
@@ -27,6 +27,18 @@ if(CMAKE_CROSSCOMPILING)
   file(CREATE_LINK ${ORV_ASIO_INCLUDE_DIR}/asio.hpp ${asio_shim}/asio.hpp SYMBOLIC)
   file(CREATE_LINK ${ORV_ASIO_INCLUDE_DIR}/asio ${asio_shim}/asio SYMBOLIC)
   target_include_directories(orv_options SYSTEM INTERFACE ${asio_shim})
+
+  # CLI11, header-only too (libcli11-dev), the same way; its own CMake package would hand
+  # the whole of /usr/include to the cross compiler.
+  set(ORV_CLI11_INCLUDE_DIR /usr/include CACHE PATH "Folder holding CLI/CLI.hpp")
+  if(NOT EXISTS ${ORV_CLI11_INCLUDE_DIR}/CLI/CLI.hpp)
+    message(FATAL_ERROR "CLI/CLI.hpp not found in ${ORV_CLI11_INCLUDE_DIR} (Debian: libcli11-dev)")
+  endif()
+  set(cli11_shim ${CMAKE_BINARY_DIR}/cli11-include)
+  file(MAKE_DIRECTORY ${cli11_shim})
+  file(CREATE_LINK ${ORV_CLI11_INCLUDE_DIR}/CLI ${cli11_shim}/CLI SYMBOLIC)
+  add_library(CLI11::CLI11 INTERFACE IMPORTED)
+  target_include_directories(CLI11::CLI11 SYSTEM INTERFACE ${cli11_shim})
 endif()
 
 # No prebuilt GoogleTest for the target: build it from the sources libgtest-dev ships.

@@ -18,9 +18,17 @@ packages=(
   qt6-base-dev-tools
   libgl-dev         # OpenGL headers Qt6Gui's CMake package asks for
   clang-format      # formatting check
+  clang-14          # the libFuzzer targets in fuzz/ (scripts/fuzz.sh)
+  libclang-rt-14-dev  # libFuzzer and the sanitizer runtimes of clang-14
   xvfb              # a display for the window tests and the screenshot script
   xauth
   g++-mingw-w64-x86-64-posix  # the Windows cross build (scripts/build-windows.sh)
+  # Running as a service
+  libcli11-dev      # command lines of every program (header-only)
+  help2man          # manual pages from each program's --help
+  dpkg-dev          # dpkg-shlibdeps: the package's dependencies, computed by cpack
+  file              # cpack's look at the binaries it packages
+  systemd           # systemd-analyze verify of the unit, systemd-sysusers in the package test
 )
 
 # The window's pictures (scripts/screenshot.sh): a screenshot taker, keys and clicks for the

@@ -1,17 +1,27 @@
 // What a front-end asks of the engine: the operator's commands. Every front-end (the
-// window, the headless console) goes through this; HostCommands hands each call over to
-// the engine thread, test fakes record them. No implementation touches engine state
-// outside the engine thread.
+// window, the headless console, the control socket) goes through this; HostCommands hands
+// each call over to the engine thread, test fakes record them. No implementation touches
+// engine state outside the engine thread.
 #pragma once
 
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "server/chat_server.h"
 #include "server/operator_view.h"
 
 namespace orv {
+
+// How a command ended, for a front-end that waits for the answer (the control socket).
+struct CommandOutcome {
+  bool ok = true;
+  // The console lines the command printed, or the engine's reason for refusing it
+  // (code-page texts).
+  std::vector<std::string> lines;
+};
+using OutcomeHandler = std::function<void(CommandOutcome)>;
 
 class EngineCommands {
  public:
@@ -34,6 +44,34 @@ class EngineCommands {
   // Sends the close message, lets the output drain and stops the engine. Blocks; a second
   // call does nothing.
   virtual void Shutdown() = 0;
+
+  // Calls show with the server's status, on the engine thread.
+  virtual void Status(std::function<void(const ServerStatus&)> show) { (void)show; }
+
+  // The commands above with their outcome: done runs once, on the engine thread. The
+  // defaults carry the command out and answer success without lines, for front-ends that
+  // never wait for an answer.
+  virtual void SendAnswered(std::string text, OutcomeHandler done) {
+    Send(std::move(text));
+    if (done) done({});
+  }
+  virtual void RefreshAnswered(OutcomeHandler done) {
+    Refresh();
+    if (done) done({});
+  }
+  virtual void RunRowCommandAnswered(RowCommand command, int row, int afsValue,
+                                     OutcomeHandler done) {
+    RunRowCommand(command, row, afsValue, {});
+    if (done) done({});
+  }
+  virtual void UnblockRowAnswered(int row, OutcomeHandler done) {
+    UnblockRow(row, {});
+    if (done) done({});
+  }
+  // Reads the settings again (as SIGHUP does); the outcome says whether they were taken.
+  virtual void Reload(OutcomeHandler done) {
+    if (done) done({false, {"reloading is not offered here"}});
+  }
 };
 
 }  // namespace orv

@@ -64,8 +64,10 @@ ConsoleCommand RowArgument(std::string_view name, std::string_view rest, Console
 
 std::string ConsoleHelpText() {
   return "Commands (rows are numbered from 0, as /users shows them):\n"
+         "  /status             version, address and port, users online, uptime\n"
          "  /users              list the connected users\n"
          "  /refresh            report the user count and refresh the list\n"
+         "  /reload             read the settings again (as SIGHUP does)\n"
          "  /kick ROW           disconnect the user with the kick message\n"
          "  /block ip ROW       block the user's IP address (also: mac, name)\n"
          "  /unblock ROW        lift the user's block\n"
@@ -99,7 +101,9 @@ ConsoleCommand ParseConsoleLine(std::string_view line) {
     return command;
   };
   if (name == "/users") return noArguments(Kind::kUsers);
+  if (name == "/status") return noArguments(Kind::kStatus);
   if (name == "/refresh") return noArguments(Kind::kRefresh);
+  if (name == "/reload") return noArguments(Kind::kReload);
   if (name == "/exit") return noArguments(Kind::kExit);
   if (name == "/help") return noArguments(Kind::kHelp);
   if (name == "/kick") {
@@ -226,8 +230,18 @@ void HeadlessConsole::HandleLine(std::string_view utf8Line) {
           WriteLine(out_, line);
       });
       return;
+    case Kind::kStatus:
+      engine_.Status([this](const ServerStatus& status) {
+        for (const std::string& line : FormatStatus(status))
+          WriteLine(out_, line);
+      });
+      return;
     case Kind::kRefresh:
       engine_.Refresh();
+      return;
+    case Kind::kReload:
+      // The engine reports on the console what it took.
+      engine_.Reload(nullptr);
       return;
     case Kind::kRow:
     case Kind::kUnblock: {

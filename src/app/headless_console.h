@@ -19,7 +19,19 @@ namespace orv {
 
 // One line typed by the operator, read.
 struct ConsoleCommand {
-  enum class Kind { kNothing, kSend, kUsers, kRefresh, kRow, kUnblock, kExit, kHelp, kError };
+  enum class Kind {
+    kNothing,
+    kSend,
+    kUsers,
+    kStatus,
+    kRefresh,
+    kReload,
+    kRow,
+    kUnblock,
+    kExit,
+    kHelp,
+    kError
+  };
   Kind kind = Kind::kNothing;
   std::string text;  // kSend: the code-page text to send; kError: what is wrong (UTF-8)
   RowCommand rowCommand = RowCommand::kKick;

@@ -71,6 +71,25 @@ std::vector<std::string> FormatUserRows(const std::vector<UserRow>& rows) {
   return lines;
 }
 
+std::vector<std::string> FormatStatus(const ServerStatus& status) {
+  const std::string address = (status.address.empty() ? std::string("0.0.0.0") : status.address) +
+                              ":" + std::to_string(status.port);
+  std::string listening =
+      status.listening ? "listening on " + address
+                       : "not listening on " + address +
+                             (status.notListeningReason.empty() ? std::string()
+                                                                : ": " + status.notListeningReason);
+  const std::int64_t seconds =
+      std::max<std::int64_t>(0, (status.takenAtMs - status.startedAtMs) / 1000);
+  char uptime[64];
+  std::snprintf(uptime, sizeof uptime, "%lld d %02lld:%02lld:%02lld",
+                static_cast<long long>(seconds / 86400),
+                static_cast<long long>(seconds / 3600 % 24),
+                static_cast<long long>(seconds / 60 % 60), static_cast<long long>(seconds % 60));
+  return {"version: " + TerminalText(status.version, false), TerminalText(listening, false),
+          "users online: " + std::to_string(status.users), std::string("uptime: ") + uptime};
+}
+
 void HeadlessView::ConsoleLineAppended(const std::string& line) {
   WriteLine(out_, TerminalText(line));
 }

@@ -23,6 +23,10 @@ void WriteLine(std::FILE* out, std::string_view utf8Text);
 // The user rows as a table for the operator, first row numbered 0.
 std::vector<std::string> FormatUserRows(const std::vector<UserRow>& rows);
 
+// The server's status for the operator: version, address and port, listening or why not,
+// users online, uptime.
+std::vector<std::string> FormatStatus(const ServerStatus& status);
+
 class HeadlessView final : public OperatorView {
  public:
   explicit HeadlessView(std::FILE* out) : out_(out) {}

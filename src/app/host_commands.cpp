@@ -35,4 +35,61 @@ void HostCommands::Shutdown() {
   if (host_) host_->Shutdown();
 }
 
+void HostCommands::Status(std::function<void(const ServerStatus&)> show) {
+  if (!host_ || !show) return;
+  host_->Post([show = std::move(show)](ChatServer& server) { show(server.Status()); });
+}
+
+namespace {
+
+// Runs command on the engine thread and answers with what it printed, or with its refusal.
+void PostAnswered(EngineHost* host, OutcomeHandler done,
+                  std::function<bool(ChatServer&, std::string*)> command) {
+  if (host == nullptr) return;
+  host->Post([done = std::move(done), command = std::move(command)](ChatServer& server) {
+    std::string refusal;
+    bool ok = false;
+    CommandOutcome outcome;
+    outcome.lines = server.CaptureConsole([&] { ok = command(server, &refusal); });
+    outcome.ok = ok;
+    if (!ok && !refusal.empty()) outcome.lines.push_back(refusal);
+    if (done) done(std::move(outcome));
+  });
+}
+
+}  // namespace
+
+void HostCommands::SendAnswered(std::string text, OutcomeHandler done) {
+  PostAnswered(host_, std::move(done), [text = std::move(text)](ChatServer& server, std::string*) {
+    server.OnSend(text);
+    return true;
+  });
+}
+
+void HostCommands::RefreshAnswered(OutcomeHandler done) {
+  PostAnswered(host_, std::move(done), [](ChatServer& server, std::string*) {
+    server.OnRefresh();
+    return true;
+  });
+}
+
+void HostCommands::RunRowCommandAnswered(RowCommand command, int row, int afsValue,
+                                         OutcomeHandler done) {
+  PostAnswered(host_, std::move(done),
+               [command, row, afsValue](ChatServer& server, std::string* refusal) {
+                 return server.RunRowCommand(command, row, afsValue, {}, refusal);
+               });
+}
+
+void HostCommands::UnblockRowAnswered(int row, OutcomeHandler done) {
+  PostAnswered(host_, std::move(done), [row](ChatServer& server, std::string* refusal) {
+    return server.UnblockRow(row, {}, refusal);
+  });
+}
+
+void HostCommands::Reload(OutcomeHandler done) {
+  PostAnswered(host_, std::move(done),
+               [](ChatServer& server, std::string*) { return server.Reload(); });
+}
+
 }  // namespace orv

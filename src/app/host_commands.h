@@ -21,6 +21,14 @@ class HostCommands final : public EngineCommands {
   void ListUsers(std::function<void(const std::vector<UserRow>&)> show) override;
   void Shutdown() override;
 
+  void Status(std::function<void(const ServerStatus&)> show) override;
+  void SendAnswered(std::string text, OutcomeHandler done) override;
+  void RefreshAnswered(OutcomeHandler done) override;
+  void RunRowCommandAnswered(RowCommand command, int row, int afsValue,
+                             OutcomeHandler done) override;
+  void UnblockRowAnswered(int row, OutcomeHandler done) override;
+  void Reload(OutcomeHandler done) override;
+
  private:
   EngineHost* host_;
 };

@@ -31,6 +31,11 @@ StdinRead ReadStdinChunk(std::string& out, std::chrono::milliseconds timeout);
 // false where ReadStdinChunk can only block (its thread cannot be joined at exit).
 bool StdinReadTimesOut();
 
+// Whether the display the environment names (WAYLAND_DISPLAY, DISPLAY) answers: the empty
+// text when one does (or when the system has no such notion), else why not, in words. A
+// window toolkit ends the program when it cannot open its display; this asks first.
+std::string DisplayProblem();
+
 // Hands heap memory that the allocator keeps free after a burst (a login storm) back to
 // the system, where the allocator would otherwise hold it (glibc); elsewhere nothing.
 void ReleaseFreeHeapMemory();

@@ -138,6 +138,11 @@ StdinRead ReadStdinChunk(std::string& out, std::chrono::milliseconds timeout) {
   return StdinRead::kData;
 }
 
+std::string DisplayProblem() {
+  // An interactive session always has its desktop; a service has none, and runs headless.
+  return {};
+}
+
 void ReleaseFreeHeapMemory() {
   // The Windows heap returns what it can by itself.
 }

@@ -4,7 +4,6 @@
 #include <cstdio>
 
 #include "console/code_page.h"
-#include "console/escape.h"
 
 namespace orv {
 
@@ -39,10 +38,6 @@ std::string ExitQuestionText(int users) {
       users == 1 ? "1 user is connected and will be disconnected."
                  : std::to_string(users) + " users are connected and will be disconnected.";
   return who + "\nStop the chat server?";
-}
-
-std::string SentMessageLine(const std::string& stamp, std::string_view codePageText) {
-  return "[" + stamp + "] To everyone: " + Cp1251ToUtf8(EscapeControlCharacters(codePageText));
 }
 
 std::string AfsCellText(const UserRow& row, int floodStopper) {

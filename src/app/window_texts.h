@@ -1,6 +1,5 @@
 // Texts and orderings the operator windows share, so that every window says the same: the
-// status bar, the Exit question, the line a sent message leaves in the console, the AFS
-// cell, and how addresses sort. Results are UTF-8.
+// status bar, the Exit question, the AFS cell, and how addresses sort. Results are UTF-8.
 #pragma once
 
 #include <cstdint>
@@ -19,9 +18,6 @@ std::string UsersOnlineText(int users);
 std::string UptimeText(std::int64_t milliseconds);
 // Asked before Exit stops a server with users online.
 std::string ExitQuestionText(int users);
-// The console's line for a message the operator sent (code-page bytes) at the time stamp
-// "HH:MM:SS"; control characters show as escapes.
-std::string SentMessageLine(const std::string& stamp, std::string_view codePageText);
 // The user's own AFS value, or the FloodStopper value in brackets when the user has none.
 std::string AfsCellText(const UserRow& row, int floodStopper);
 // Dotted IPv4 addresses sort by their numbers (10.0.0.9 before 10.0.0.10), anything else

@@ -1,5 +1,6 @@
 #include "console/language_table.h"
 
+#include "console/builtin_language.h"
 #include "files/cached_file.h"
 #include "files/profile_file.h"
 
@@ -35,6 +36,10 @@ bool LanguageTable::LoadLanguage(const std::string& name, const std::filesystem:
     strings_.push_back(std::move(value));
   }
   return true;
+}
+
+void LanguageTable::LoadBuiltIn() {
+  strings_.assign(kBuiltInEnglish.begin(), kBuiltInEnglish.end());
 }
 
 std::string LanguageTable::GetString(int n) const {

@@ -20,6 +20,9 @@ class LanguageTable {
   bool LoadLanguage(const std::string& name, const std::filesystem::path& workDir,
                     const LogWriter& log);
 
+  // Fills the table with the built-in English texts.
+  void LoadBuiltIn();
+
   // Language string n, or " " when n is outside the loaded table.
   std::string GetString(int n) const;
   std::string GetString(StringId id) const { return GetString(static_cast<int>(id)); }

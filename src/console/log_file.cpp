@@ -1,8 +1,11 @@
 #include "console/log_file.h"
 
+#include <chrono>
 #include <fstream>
+#include <optional>
 #include <system_error>
 #include <utility>
+#include <vector>
 
 namespace orv {
 
@@ -12,7 +15,58 @@ constexpr const char* kLogFolder = "logs";
 constexpr const char* kLogNamePattern = "%m-%d-%Y.log";
 constexpr const char* kStampPattern = "[%H:%M:%S] ";
 
+// The date a day log's name gives ("03-05-2024.log"); nothing for any other name.
+std::optional<std::chrono::sys_days> DayOfLogName(const std::string& name) {
+  if (name.size() != 14 || name[2] != '-' || name[5] != '-' || name.substr(10) != ".log") {
+    return std::nullopt;
+  }
+  auto number = [&name](std::size_t from, std::size_t count) {
+    int value = 0;
+    for (std::size_t i = from; i < from + count; ++i) {
+      if (name[i] < '0' || name[i] > '9') return -1;
+      value = value * 10 + (name[i] - '0');
+    }
+    return value;
+  };
+  const int month = number(0, 2);
+  const int day = number(3, 2);
+  const int year = number(6, 4);
+  if (month < 0 || day < 0 || year < 0) return std::nullopt;
+  const std::chrono::year_month_day date{std::chrono::year(year),
+                                         std::chrono::month(static_cast<unsigned>(month)),
+                                         std::chrono::day(static_cast<unsigned>(day))};
+  if (!date.ok()) return std::nullopt;
+  return std::chrono::sys_days(date);
+}
+
 }  // namespace
+
+int LogWriter::PruneOldLogs(int keepDays) const {
+  if (keepDays <= 0) return 0;
+  const std::optional<std::tm> now = clock_.LocalTime();
+  if (!now) return 0;
+  const std::chrono::year_month_day today{
+      std::chrono::year(now->tm_year + 1900),
+      std::chrono::month(static_cast<unsigned>(now->tm_mon + 1)),
+      std::chrono::day(static_cast<unsigned>(now->tm_mday))};
+  if (!today.ok()) return 0;
+  const std::chrono::sys_days oldestKept =
+      std::chrono::sys_days(today) - std::chrono::days(keepDays - 1);
+
+  std::vector<std::filesystem::path> old;
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it(workDir_ / kLogFolder, ec), end; !ec && it != end;
+       it.increment(ec)) {
+    if (!it->is_regular_file(ec)) continue;
+    const auto day = DayOfLogName(it->path().filename().string());
+    if (day && *day < oldestKept) old.push_back(it->path());
+  }
+  int removed = 0;
+  for (const auto& path : old) {
+    if (std::filesystem::remove(path, ec)) ++removed;
+  }
+  return removed;
+}
 
 LogWriter::LogWriter(std::filesystem::path workDir, const Clock& clock)
     : workDir_(std::move(workDir)), clock_(clock) {}

@@ -18,6 +18,11 @@ class LogWriter {
   // written loses the line silently.
   void AppendLog(const std::string& text, bool stamp) const;
 
+  // Removes the day logs (logs/MM-DD-YYYY.log) from before the last keepDays days, today
+  // counted as one; other files are left alone. keepDays of 0 or less keeps everything.
+  // Returns how many files were removed.
+  int PruneOldLogs(int keepDays) const;
+
   // Path of the day's log file right now (empty file name when the date is unknown).
   std::filesystem::path CurrentLogPath() const;
 

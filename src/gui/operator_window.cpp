@@ -12,7 +12,6 @@
 #include <QScreen>
 #include <QSettings>
 #include <QSplitter>
-#include <QTime>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <chrono>
@@ -312,12 +311,8 @@ void OperatorWindow::SendCommandLine() {
   // Characters the code page lacks become one byte each, so the length rule counts what
   // the clients would receive.
   const std::string bytes = ToCodePage(text.trimmed());
-  if (bytes.size() >= 2) {
-    engine_.Send(bytes);
-    // The operator sees what went out, as the clients will show it.
-    console_->AppendLine(QString::fromStdString(
-        SentMessageLine(QTime::currentTime().toString("HH:mm:ss").toStdString(), bytes)));
-  }
+  // The engine echoes what went out on the console (and in the log), in this window too.
+  if (bytes.size() >= 2) engine_.Send(bytes);
   commandLine_->clear();
 }
 

@@ -1,14 +1,20 @@
 // orvchatserver: reads the command line, checks the working folder, then runs the operator
-// window when there is a display (and the window was built), else the headless console.
+// window when there is a usable display (and the window was built), else the headless
+// console with its control socket.
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <future>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "app/console_setup.h"
+#include "app/control_protocol.h"
+#include "app/control_server.h"
 #include "app/engine_setup.h"
 #include "app/headless_console.h"
 #include "app/headless_view.h"
@@ -27,7 +33,12 @@
 
 namespace {
 
-// Set from the signal handler (engine thread) or /exit (stdin thread); main waits for it.
+// Exit statuses beside 0 and the usage error (2).
+constexpr int kExitUnusableSettings = 1;
+constexpr int kExitCannotListen = 3;
+
+// Set from the signal handler (engine thread), /exit (stdin thread) or the control
+// socket's stop (its thread); main waits for it.
 class ExitRequest {
  public:
   void Request() {
@@ -54,6 +65,25 @@ class ExitRequest {
   return (x11 != nullptr && *x11 != '\0') || (wayland != nullptr && *wayland != '\0');
 }
 
+// --check-config: every problem, then a summary line; 0 when the server would start.
+int CheckConfig(const orv::StartupCheck& check) {
+  int errors = 0;
+  int warnings = 0;
+  for (const orv::SettingsProblem& problem : check.problems) {
+    std::printf("%s: %s\n", problem.error ? "error" : "warning", problem.text.c_str());
+    ++(problem.error ? errors : warnings);
+  }
+  if (errors > 0) {
+    std::printf("%s: %d %s, %d %s; the server would not start\n", check.workDir.string().c_str(),
+                errors, errors == 1 ? "error" : "errors", warnings,
+                warnings == 1 ? "warning" : "warnings");
+    return kExitUnusableSettings;
+  }
+  std::printf("%s: the settings are usable (%d %s)\n", check.workDir.string().c_str(), warnings,
+              warnings == 1 ? "warning" : "warnings");
+  return 0;
+}
+
 int RunHeadless(const orv::AppOptions& options, const orv::WireCodec& codec) {
   ExitRequest exitRequest;
   orv::ConsoleSetup consoleSetup([&exitRequest] { exitRequest.Request(); });
@@ -62,12 +92,46 @@ int RunHeadless(const orv::AppOptions& options, const orv::WireCodec& codec) {
 
   host.SetSignalHandler([&exitRequest] { exitRequest.Request(); });
   host.Start();
-
   orv::HostCommands commands(&host);
+
+  // Without a listener the server serves nobody: a supervisor should hear of it.
+  auto status = std::make_shared<std::promise<orv::ServerStatus>>();
+  commands.Status([status](const orv::ServerStatus& now) { status->set_value(now); });
+  auto answer = status->get_future();
+  if (answer.wait_for(std::chrono::seconds(10)) == std::future_status::ready) {
+    const orv::ServerStatus started = answer.get();
+    if (!started.listening) {
+      std::fprintf(stderr, "orvchatserver: cannot listen on %s:%d: %s\n",
+                   started.address.empty() ? "0.0.0.0" : started.address.c_str(), started.port,
+                   started.notListeningReason.c_str());
+      host.Shutdown();
+      return kExitCannotListen;
+    }
+  }
+
+  orv::ControlServer control(commands, [&exitRequest] { exitRequest.Request(); });
+#if defined(_WIN32)
+  // orvchatctl is for the Linux service; the Windows build has no control socket.
+  const bool controlWanted = false;
+#else
+  const bool controlWanted = options.controlSocket != "none";
+#endif
+  if (controlWanted) {
+    const std::filesystem::path path = options.controlSocket.empty()
+                                           ? options.workDir / orv::kControlSocketName
+                                           : std::filesystem::path(options.controlSocket);
+    std::string error;
+    if (!control.Start(path, &error)) {
+      std::fprintf(stderr, "orvchatserver: %s; orvchatctl cannot reach this server\n",
+                   error.c_str());
+    }
+  }
+
   orv::HeadlessConsole console(commands, stdout, [&exitRequest] { exitRequest.Request(); });
   console.Start();
   exitRequest.Wait();
   console.Stop();
+  control.Stop();
   host.Shutdown();
   consoleSetup.Stopped();
   return 0;
@@ -85,13 +149,22 @@ int main(int argc, char** argv) {
   }
 
   const orv::StartupCheck check = orv::CheckStartup(parsed.options.workDir);
+  if (parsed.options.checkConfig) return CheckConfig(check);
   if (!check.codec) {
-    std::fprintf(stderr, "orvchatserver: %s\n", check.error.c_str());
+    std::string errors;
+    for (const orv::SettingsProblem& problem : check.problems) {
+      if (!problem.error) continue;
+      std::fprintf(stderr, "orvchatserver: %s\n", problem.text.c_str());
+      errors += (errors.empty() ? "" : "\n") + problem.text;
+    }
 #if defined(ORV_WITH_WIN32_WINDOW)
     // Started from Explorer, the console is gone before anyone could read it.
-    if (!parsed.options.headless) orv::ShowStartupError(check.error);
+    if (!parsed.options.headless) orv::ShowStartupError(errors);
 #endif
-    return 1;
+    return kExitUnusableSettings;
+  }
+  for (const orv::SettingsProblem& problem : check.problems) {
+    if (problem.atStart) std::fprintf(stderr, "orvchatserver: warning: %s\n", problem.text.c_str());
   }
   orv::AppOptions options = parsed.options;
   options.workDir = check.workDir;
@@ -99,7 +172,12 @@ int main(int argc, char** argv) {
 
   try {
 #if defined(ORV_WITH_GUI)
-    if (!options.headless && HasDisplay()) return orv::RunOperatorWindow(options, *check.codec);
+    if (!options.headless && HasDisplay()) {
+      const std::string problem = orv::DisplayProblem();
+      if (problem.empty()) return orv::RunOperatorWindow(options, *check.codec);
+      std::fprintf(stderr, "orvchatserver: no usable display (%s); running headless\n",
+                   problem.c_str());
+    }
 #endif
 #if defined(ORV_WITH_WIN32_WINDOW)
     if (!options.headless) return orv::RunWin32Window(options, *check.codec);

@@ -27,6 +27,8 @@ struct Settings : ConsoleSwitches {
   std::int32_t BoardFileLimit = 65536;     // bytes one board file may take
   std::int32_t IdleTimeout = 0;            // seconds without input before a close
   std::int32_t MaxConnectionsPerAddress = 0;
+
+  std::int32_t LogKeepDays = 0;  // days of logs kept (today's included); 0 keeps all
 };
 
 }  // namespace orv

@@ -1,7 +1,7 @@
 #include "moderation/settings_loader.h"
 
 #include <cstdint>
-#include <limits>
+#include <optional>
 #include <string_view>
 #include <type_traits>
 
@@ -9,37 +9,20 @@
 #include "console/version.h"
 #include "files/tagged_file.h"
 #include "moderation/mac_lookup.h"
-#include "protocol/text_fields.h"
+#include "moderation/settings_check.h"
 
 namespace orv {
 
 namespace {
 
-bool IsWhiteSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-std::string TrimWhiteSpace(const std::string& text) {
-  std::size_t first = 0;
-  std::size_t last = text.size();
-  while (first < last && IsWhiteSpace(text[first]))
-    ++first;
-  while (last > first && IsWhiteSpace(text[last - 1]))
-    --last;
-  return text.substr(first, last - first);
-}
-
-// Whether the standard decimal conversion of text (leading white space skipped, one sign
-// accepted) gives a non-zero number. Only zero-ness matters, so overflow cannot occur.
-bool ConvertsToNonZero(std::string_view text) {
-  std::size_t pos = 0;
-  while (pos < text.size() && IsWhiteSpace(text[pos]))
-    ++pos;
-  if (pos < text.size() && (text[pos] == '+' || text[pos] == '-')) ++pos;
-  for (; pos < text.size() && text[pos] >= '0' && text[pos] <= '9'; ++pos) {
-    if (text[pos] != '0') return true;
+// The value of a number setting when it is a whole number in the setting's range.
+std::optional<std::int64_t> NumberValue(const std::string& value, const char* key) {
+  for (const NumberSetting& number : NumberSettings()) {
+    if (std::string_view(number.key) == key) {
+      return ParseWholeNumber(TrimBlanks(value), number.low, number.high);
+    }
   }
-  return false;
+  return std::nullopt;
 }
 
 }  // namespace
@@ -77,17 +60,23 @@ void LoadSettings(SettingsLoadContext& context) {
     return language.GetString(label) + " " + value;
   };
 
-  // 1. Language first: every line below is in it.
+  // 1. Language first: every line below is in it. Blanks around any value are ignored.
   settings.ServerLanguage = "english";
   {
-    std::string value = TrimWhiteSpace(read("ServerLanguage"));
-    if (value.size() >= 2) settings.ServerLanguage = std::move(value);
+    std::string value = TrimBlanks(read("ServerLanguage"));
+    if (value.size() >= 2 && IsUsableLanguageName(value))
+      settings.ServerLanguage = std::move(value);
   }
-  context.language.LoadLanguage(settings.ServerLanguage, context.workDir, context.log);
+  if (!context.language.LoadLanguage(settings.ServerLanguage, context.workDir, context.log)) {
+    // A console of bare time stamps helps nobody: the built-in texts stand in.
+    context.language.LoadBuiltIn();
+    print("The language file language/lang_" + settings.ServerLanguage +
+          ".cfg cannot be read; the built-in English texts are used");
+  }
 
   // 2. Name, always reported.
   {
-    std::string value = TrimWhiteSpace(read("ServerName"));
+    std::string value = TrimBlanks(read("ServerName"));
     settings.ServerName = value.size() >= 2 ? std::move(value) : std::string("DIVIV");
   }
   print(labelled(StringId::kServerNameLabel, settings.ServerName));
@@ -97,10 +86,10 @@ void LoadSettings(SettingsLoadContext& context) {
     context.setTitle(std::string(kProductName) + " (" + settings.ServerName + ")");
   }
 
-  // 4. Address, taken as read.
+  // 4. Address: a dotted IPv4 address, or nothing for every local address.
   {
-    std::string value = read("ServerIP");
-    if (value.size() >= 2) {
+    std::string value = TrimBlanks(read("ServerIP"));
+    if (IsIpv4Address(value)) {
       settings.ServerIP = std::move(value);
       print(labelled(StringId::kServerIpLabel, settings.ServerIP));
     }
@@ -113,66 +102,46 @@ void LoadSettings(SettingsLoadContext& context) {
     settings.serverMac = MakeServerMac(settings.ServerIP, lookedUp);
   }
 
-  // 6. Port: leading digits; the report shows the text as read.
+  // 6. Port: a whole number from 1 to 65535.
   {
-    const std::string value = read("ServerPort");
-    if (value.size() >= 2) {
-      settings.ServerPort = ParseLeadingNumber(value);
+    const std::string value = TrimBlanks(read("ServerPort"));
+    if (const auto port = ParseWholeNumber(value, 1, 65535)) {
+      settings.ServerPort = static_cast<std::int32_t>(*port);
       print(labelled(StringId::kServerPortLabel, value));
     }
   }
 
   // 7. Console lines to the log.
-  {
-    const std::string value = read("ServerAllowLog");
-    if (!value.empty()) {
-      settings.ServerAllowLog = ConvertsToNonZero(value);
-      print(labelled(StringId::kLogFileLabel,
-                     language.GetString(settings.ServerAllowLog ? StringId::kOn : StringId::kOff)));
-    }
+  if (const auto value = NumberValue(read("ServerAllowLog"), "ServerAllowLog")) {
+    settings.ServerAllowLog = *value != 0;
+    print(labelled(StringId::kLogFileLabel,
+                   language.GetString(settings.ServerAllowLog ? StringId::kOn : StringId::kOff)));
   }
 
   // 8. Trace lines to the log.
   settings.DebugLog = false;
-  {
-    const std::string value = read("DebugLog");
-    if (!value.empty() && ParseLeadingNumber(value) >= 1) {
-      settings.DebugLog = true;
-      print(labelled(StringId::kDebugLogLabel, language.GetString(StringId::kOn)));
-    }
+  if (const auto value = NumberValue(read("DebugLog"), "DebugLog"); value && *value >= 1) {
+    settings.DebugLog = true;
+    print(labelled(StringId::kDebugLogLabel, language.GetString(StringId::kOn)));
   }
 
   // 9. Console length.
   settings.MaxLineMessage = 300;
-  {
-    const std::string value = read("MaxLineMessage");
-    if (!value.empty()) settings.MaxLineMessage = ParseLeadingNumber(value);
+  if (const auto value = NumberValue(read("MaxLineMessage"), "MaxLineMessage")) {
+    settings.MaxLineMessage = static_cast<std::int32_t>(*value);
   }
   print(FormatWithInt(language.GetString(StringId::kConsoleLimit), settings.MaxLineMessage));
 
   // 10. The default AFS value.
   settings.FloodStopper = 15;
-  {
-    const std::string value = read("FloodStopper");
-    if (!value.empty()) settings.FloodStopper = ParseLeadingNumber(value);
+  if (const auto value = NumberValue(read("FloodStopper"), "FloodStopper")) {
+    settings.FloodStopper = static_cast<std::int32_t>(*value);
   }
-  // 11. Limits: taken when the value is a number, never reported (they rarely change).
+  // 11. Limits and upkeep: taken when the value is a number in range, never reported (they
+  // rarely change).
   auto limit = [&read](const char* key, auto& field) {
     using Field = std::remove_reference_t<decltype(field)>;
-    const std::string value = TrimWhiteSpace(read(key));
-    if (value.empty() || value.front() < '0' || value.front() > '9') return;
-    // Leading digits; a number too large for the field stands for its largest value.
-    Field number = 0;
-    for (const char c : value) {
-      if (c < '0' || c > '9') break;
-      const int digit = c - '0';
-      if (number > (std::numeric_limits<Field>::max() - digit) / 10) {
-        number = std::numeric_limits<Field>::max();
-        break;
-      }
-      number = static_cast<Field>(number * 10 + digit);
-    }
-    field = number;
+    if (const auto value = NumberValue(read(key), key)) field = static_cast<Field>(*value);
   };
   limit("MaxPacketSize", settings.MaxPacketSize);
   limit("MaxUsersPerConnection", settings.MaxUsersPerConnection);
@@ -180,6 +149,7 @@ void LoadSettings(SettingsLoadContext& context) {
   limit("BoardFileLimit", settings.BoardFileLimit);
   limit("IdleTimeout", settings.IdleTimeout);
   limit("MaxConnectionsPerAddress", settings.MaxConnectionsPerAddress);
+  limit("LogKeepDays", settings.LogKeepDays);
 
   if (settings.FloodStopper >= 1) {
     print(labelled(

@@ -24,6 +24,9 @@ constexpr std::size_t kKeptQueueCapacity = 64;
 // Queued bytes from which Send writes at once rather than at the end of the turn.
 constexpr std::size_t kEagerFlushBytes = 16 * 1024;
 
+// How far output queued behind a hold may grow past the write limit.
+constexpr std::size_t kHeldLimitFactor = 8;
+
 // What a source is asked for at a time: enough for a few writes, little to keep.
 constexpr std::size_t kSourcePieceBytes = 16 * 1024;
 
@@ -108,7 +111,7 @@ void AsioConnection::OnReadable(const std::error_code& waitError) {
 void AsioConnection::Send(SharedBytes bytes) {
   if (state_ != State::kOpen || !bytes || bytes->empty()) return;
   queuedBytes_ += bytes->size();
-  if (queuedBytes_ > writeLimit_) {
+  if (OverLimit()) {
     Overflow();
     return;
   }
@@ -188,7 +191,17 @@ void AsioConnection::HoldOutput(std::chrono::milliseconds duration) {
   Item item;
   item.holdMs = static_cast<std::int32_t>(ms);
   queue_.push_back(std::move(item));
+  ++holdsAhead_;
   RequestFlush();
+}
+
+bool AsioConnection::OverLimit() const {
+  if (queuedBytes_ <= writeLimit_) return false;
+  // What waits behind a hold of ours is no slow reader's backlog: the reader cannot have it
+  // yet. It is bounded all the same, for a client that keeps asking for answers (each one
+  // holds its output anew) while it reads nothing.
+  if (holding_ || holdsAhead_ > 0) return queuedBytes_ > kHeldLimitFactor * writeLimit_;
+  return true;
 }
 
 void AsioConnection::Close() {
@@ -203,6 +216,7 @@ void AsioConnection::Close() {
   queue_.erase(std::remove_if(queue_.begin() + static_cast<std::ptrdiff_t>(head_), queue_.end(),
                               [](const Item& item) { return !item.bytes; }),
                queue_.end());
+  holdsAhead_ = 0;
   closeDeadline_ = std::make_unique<asio::steady_timer>(socket_.get_executor());
   closeDeadline_->expires_after(kCloseFlushLimit);
   closeDeadline_->async_wait([self = shared_from_this()](const std::error_code& error) {
@@ -235,6 +249,7 @@ void AsioConnection::Flush() {
       }
       const std::chrono::milliseconds hold(queue_[head_].holdMs);
       ++head_;
+      if (holdsAhead_ > 0) --holdsAhead_;
       // Holds count only while the connection is open.
       if (state_ != State::kOpen) continue;
       StartHold(hold);
@@ -267,7 +282,12 @@ void AsioConnection::Flush() {
     }
     Consume(written);
     if (error || written < total) {
-      // The socket is full: the rest waits for room.
+      // The socket is full: the rest waits for room, unless it is more than a reader may
+      // leave waiting (what piled up behind a hold counts once the hold is over).
+      if (state_ == State::kOpen && OverLimit()) {
+        Overflow();
+        return;
+      }
       WaitWritable();
       return;
     }
@@ -333,6 +353,7 @@ void AsioConnection::ClearQueue() {
   head_ = 0;
   offset_ = 0;
   queuedBytes_ = 0;
+  holdsAhead_ = 0;
 }
 
 void AsioConnection::OnWriteFailed() {

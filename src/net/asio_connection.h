@@ -101,6 +101,8 @@ class AsioConnection final : public Connection,
   void ClearQueue();
   bool QueueEmpty() const { return head_ == queue_.size(); }
   void OnWriteFailed();
+  // Whether what is queued is more than the reader may leave waiting.
+  bool OverLimit() const;
   void Overflow();
   // Posts OnOverflow or OnPeerClosed; withdrawn if the engine closes the connection first.
   void PostEndEvent(bool overflow);
@@ -125,6 +127,7 @@ class AsioConnection final : public Connection,
   std::size_t head_ = 0;
   std::size_t offset_ = 0;
   std::size_t queuedBytes_ = 0;
+  std::size_t holdsAhead_ = 0;  // holds queued and not yet reached
 
   State state_ = State::kOpen;
   // What the connection waits for, whatever its state.

@@ -91,8 +91,18 @@ void EngineHost::Impl::Run() {
 
 void EngineHost::Impl::ArmSignals() {
   if (!signals) return;
-  signals->async_wait([this](const std::error_code& error, int) {
+  signals->async_wait([this](const std::error_code& error, int number) {
     if (error) return;
+#if defined(SIGHUP)
+    if (number == SIGHUP) {
+      // Reloading is the engine's own business; no front-end needs to take part.
+      if (server) server->Reload();
+      ArmSignals();
+      return;
+    }
+#else
+    (void)number;
+#endif
     if (signalHandler) signalHandler();
     ArmSignals();
   });
@@ -158,6 +168,9 @@ void EngineHost::Start() {
   Impl& impl = *impl_;
   // Signals become loop events; the real signal handler only wakes the loop.
   impl.signals.emplace(impl.io, SIGINT, SIGTERM);
+#if defined(SIGHUP)
+  impl.signals->add(SIGHUP);
+#endif
   impl.ArmSignals();
 
   std::promise<void> ready;

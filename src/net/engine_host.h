@@ -45,7 +45,8 @@ class EngineHost {
   // Entry point 2: true on the engine thread.
   bool IsEngineThread() const;
 
-  // Called on the engine thread when SIGINT or SIGTERM arrives (set before Start).
+  // Called on the engine thread when SIGINT or SIGTERM arrives (set before Start). SIGHUP,
+  // where the system has it, reloads the settings (ChatServer::Reload) by itself.
   void SetSignalHandler(std::function<void()> handler);
 
   // Runs ShutdownServer on the engine thread, lets queued output drain (at most about two

@@ -22,8 +22,10 @@ class PacketAssembler {
 
   // Hands every complete packet in data, in order, to onPacket (bytes up to and including
   // wireTerminator, valid during the call), which returns false to stop at once: the
-  // assembler may then be gone, and Feed touches nothing more. limit bounds the bytes kept
-  // between calls.
+  // assembler may then be gone, and Feed touches nothing more. A packet may hold up to limit
+  // bytes before its terminator; bytes that can no longer end within that are an overflow,
+  // however the stream was cut into receives. At most limit + terminator size - 1 bytes are
+  // kept between calls (the last of them may be the start of the terminator).
   template <typename OnPacket>
   Result Feed(std::string_view data, std::string_view wireTerminator, std::size_t limit,
               OnPacket&& onPacket);
@@ -48,6 +50,8 @@ PacketAssembler::Result PacketAssembler::Feed(std::string_view data,
                                               std::string_view wireTerminator, std::size_t limit,
                                               OnPacket&& onPacket) {
   const std::size_t termSize = wireTerminator.size();
+  // Unfinished bytes past this cannot become a packet within the limit.
+  const std::size_t keepLimit = limit + (termSize > 0 ? termSize - 1 : 0);
   while (!data.empty()) {
     const std::size_t zero = data.find('\0');
     const std::string_view chunk = data.substr(0, zero);
@@ -60,11 +64,13 @@ PacketAssembler::Result PacketAssembler::Feed(std::string_view data,
         data.remove_prefix(end + termSize);
         continue;
       }
+      // Checked before a zero byte drops them too, as it would be had they come in a
+      // receive of their own.
+      if (chunk.size() > keepLimit) return Overflow();
       if (zero != std::string_view::npos) {
         data.remove_prefix(zero + 1);
         continue;
       }
-      if (chunk.size() > limit) return Overflow();
       pending_.assign(chunk);
       return Result::kOk;
     }
@@ -88,7 +94,7 @@ PacketAssembler::Result PacketAssembler::Feed(std::string_view data,
       data.remove_prefix(used);
       continue;
     }
-    if (pending_.size() > limit) return Overflow();
+    if (pending_.size() > keepLimit) return Overflow();
     if (zero == std::string_view::npos) return Result::kOk;
     pending_.clear();
     data.remove_prefix(zero + 1);

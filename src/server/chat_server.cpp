@@ -6,7 +6,9 @@
 #include "console/escape.h"
 #include "console/safe_format.h"
 #include "console/version.h"
+#include "moderation/alphabet_settings.h"
 #include "moderation/mac_lookup.h"
+#include "moderation/settings_check.h"
 #include "moderation/settings_loader.h"
 
 namespace orv {
@@ -15,13 +17,19 @@ namespace {
 
 constexpr const char* kDashes = "--------------------------";
 constexpr std::chrono::milliseconds kListRefreshPeriod{3000};
+constexpr std::chrono::hours kLogPrunePeriod{1};
+
+std::string AddressText(const std::string& ip, std::int32_t port) {
+  return (ip.empty() ? std::string("0.0.0.0") : ip) + ":" + std::to_string(port);
+}
 
 }  // namespace
 
 ChatServer::ChatServer(ServerEnvironment env)
     : env_(std::move(env)),
       log_(env_.workDir, *env_.clock),
-      console_(settings_, log_, *env_.clock, *env_.view),
+      tee_(*env_.view),
+      console_(settings_, log_, *env_.clock, tee_),
       packets_(settings_),
       blockList_(env_.workDir),
       afsList_(env_.workDir),
@@ -58,15 +66,10 @@ void ChatServer::StartServer() {
       env_.lookupMac};
   LoadSettings(context);
   board_.SetLimits(settings_.BoardQuota, settings_.BoardFileLimit);
-
-  ViewTexts texts;
-  for (int n = 0; n < kStringCount; ++n)
-    texts.strings.push_back(language_.GetString(n));
-  texts.floodStopper = settings_.FloodStopper;
-  texts.serverName = settings_.ServerName;
-  env_.view->TextsLoaded(texts);
+  AnnounceTexts();
   env_.view->TooltipChanged(std::string(kProductName) + " (" + settings_.ServerName + ") / " +
                             settings_.versionText);
+  PruneLogs();
 
   PrintText(kDashes, false, true);
   PrintText("\r", false, true);
@@ -87,7 +90,119 @@ void ChatServer::StartServer() {
   }
   ArmListRefreshTimer();
   ArmIdleCheck();
+  ArmLogPruning();
   env_.view->StatusChanged(Status());
+}
+
+void ChatServer::AnnounceTexts() {
+  ViewTexts texts;
+  for (int n = 0; n < kStringCount; ++n)
+    texts.strings.push_back(language_.GetString(n));
+  texts.floodStopper = settings_.FloodStopper;
+  texts.serverName = settings_.ServerName;
+  env_.view->TextsLoaded(texts);
+}
+
+bool ChatServer::Reload() {
+  AssertEngineThread();
+  if (shutDown_) return false;
+  const std::filesystem::path file = env_.workDir / kSettingsFileName;
+  std::vector<SettingsProblem> problems = CheckSettingsFile(file);
+  std::string alphabetError;
+  const std::optional<WireCodec> codec = CodecFromSettings(file, &alphabetError);
+  if (!codec) problems.push_back({true, alphabetError});
+  int errors = 0;
+  for (const SettingsProblem& problem : problems) {
+    if (!problem.error) continue;
+    ++errors;
+    PrintText(problem.text, true, true);
+  }
+  if (errors > 0) {
+    PrintText("Settings not reloaded: " + std::to_string(errors) +
+                  (errors == 1 ? " problem" : " problems") + " in " + file.string() +
+                  "; the server goes on with the settings it has",
+              true, true);
+    return false;
+  }
+
+  PrintText("Reloading the settings from " + file.string(), true, true);
+  Settings fresh;
+  fresh.versionText = settings_.versionText;
+  SettingsLoadContext context{env_.workDir, fresh, language_, log_, console_,
+                              [this](const std::string& title) { env_.view->TitleChanged(title); },
+                              // The address stays as it is, and with it the MAC.
+                              [](const std::string& ip) { return ip; }};
+  LoadSettings(context);
+  const std::string newAddress = AddressText(fresh.ServerIP, fresh.ServerPort);
+  const std::string oldAddress = AddressText(settings_.ServerIP, settings_.ServerPort);
+  fresh.ServerIP = settings_.ServerIP;
+  fresh.ServerPort = settings_.ServerPort;
+  fresh.serverMac = settings_.serverMac;
+  const bool idleTimeoutStarts = fresh.IdleTimeout > 0 && settings_.IdleTimeout <= 0;
+  settings_ = fresh;
+  if (idleTimeoutStarts && env_.scheduler != nullptr) {
+    // Nobody was timed while no timeout was set: every connection starts afresh now.
+    const auto now = env_.scheduler->SteadyNow();
+    for (const auto& connection : connections_.InOrder()) {
+      if (ConnectionList::Entry* entry = connections_.FindEntry(connection->Key())) {
+        entry->lastInput = now;
+      }
+    }
+  }
+
+  board_.SetLimits(settings_.BoardQuota, settings_.BoardFileLimit);
+  AnnounceTexts();
+  env_.view->TooltipChanged(TooltipText());
+  ArmIdleCheck();
+  PruneLogs();
+  ArmLogPruning();
+  if (newAddress != oldAddress) {
+    PrintText("The settings now say " + newAddress + "; the server keeps listening on " +
+                  oldAddress + " until it is restarted",
+              true, true);
+  }
+  if (codec->PlainAlphabet() != env_.codec.PlainAlphabet() ||
+      codec->WireAlphabet() != env_.codec.WireAlphabet()) {
+    PrintText(
+        "The alphabets in the settings changed; the server keeps those it has until it "
+        "is restarted",
+        true, true);
+  }
+  PrintText("Settings reloaded", true, true);
+  return true;
+}
+
+std::vector<std::string> ChatServer::CaptureConsole(const std::function<void()>& action) {
+  AssertEngineThread();
+  std::vector<std::string> lines;
+  std::vector<std::string>* outer = tee_.capture;
+  tee_.capture = &lines;
+  action();
+  tee_.capture = outer;
+  if (outer != nullptr) outer->insert(outer->end(), lines.begin(), lines.end());
+  return lines;
+}
+
+void ChatServer::PruneLogs() {
+  const int removed = log_.PruneOldLogs(settings_.LogKeepDays);
+  if (removed > 0) {
+    PrintText("Removed " + std::to_string(removed) + (removed == 1 ? " day log" : " day logs") +
+                  " older than " + std::to_string(settings_.LogKeepDays) +
+                  " days from logs/ (LogKeepDays)",
+              true, true);
+  }
+}
+
+void ChatServer::ArmLogPruning() {
+  if (logPruningArmed_ || settings_.LogKeepDays <= 0 || env_.scheduler == nullptr || shutDown_) {
+    return;
+  }
+  logPruningArmed_ = true;
+  Later(kLogPrunePeriod, [this] {
+    logPruningArmed_ = false;
+    PruneLogs();
+    ArmLogPruning();
+  });
 }
 
 ServerStatus ChatServer::Status() const {
@@ -100,6 +215,7 @@ ServerStatus ChatServer::Status() const {
   status.notListeningReason = listenError_;
   status.users = users_.GetCount();
   status.startedAtMs = startedAtMs_;
+  status.takenAtMs = env_.scheduler != nullptr ? env_.scheduler->SteadyNow().count() : 0;
   return status;
 }
 
@@ -290,7 +406,10 @@ void ChatServer::OnSend(const std::string& text) {
   while (last > first && isSpace(static_cast<unsigned char>(text[last - 1])))
     --last;
   if (last - first < 2) return;
-  BroadcastAsServer(std::string_view(text).substr(first, last - first));
+  const std::string_view message = std::string_view(text).substr(first, last - first);
+  // The operator's own words belong in the record of what happened, like everything else.
+  PrintText("Operator message: " + EscapeControlCharacters(message), true, true);
+  BroadcastAsServer(message);
 }
 
 void ChatServer::BroadcastAsServer(std::string_view text) {
@@ -320,6 +439,8 @@ void ChatServer::ShutdownServer() {
     listTimerArmed_ = false;
   }
   users_ = UserTable();
+  // On the console too: whoever watches (a terminal, the journal) sees the run end.
+  PrintText(language_.GetString(StringId::kServerStopped), true, false);
   log_.AppendLog(language_.GetString(StringId::kServerStopped), true);
   log_.AppendLog("\r\n\r\n", false);
 }

@@ -86,15 +86,24 @@ class ChatServer final : public ConnectionEvents {
   void OnRefresh();
   // Carries out a context-menu command on row; when the menu would not offer it for that
   // row (row out of range, block on a blocked user, AFS out of 0..100), or when the row no
-  // longer holds expectedMac (the list changed since the operator looked), the view hears
-  // why and nothing happens. An empty expectedMac is not checked. Returns whether it was
-  // carried out.
+  // longer holds expectedMac (the list changed since the operator looked), nothing happens
+  // and the reason goes to refusal when given, else to the view. An empty expectedMac is
+  // not checked. Returns whether it was carried out.
   bool RunRowCommand(RowCommand command, int row, int afsValue = 0,
-                     std::string_view expectedMac = {});
+                     std::string_view expectedMac = {}, std::string* refusal = nullptr);
   // The unblock the menu offers for the row's block state.
-  bool UnblockRow(int row, std::string_view expectedMac = {});
+  bool UnblockRow(int row, std::string_view expectedMac = {}, std::string* refusal = nullptr);
+  // Reads the settings file again and takes what can change while the server runs: the
+  // language, the name, the log switches, the console length, the default AFS value, the
+  // limits. A file with errors changes nothing; a changed address or port is reported as
+  // waiting for a restart. Messages, the command file and the lists are read at each use
+  // anyway. Returns whether the settings were taken.
+  bool Reload();
   // Close message to everybody, final log lines. A second call does nothing.
   void ShutdownServer();
+
+  // The console lines action prints (code-page texts), besides showing them as always.
+  std::vector<std::string> CaptureConsole(const std::function<void()>& action);
 
   // Read access for front-ends and tests.
   const Settings& GetSettings() const { return settings_; }
@@ -151,7 +160,9 @@ class ChatServer final : public ConnectionEvents {
   void SendUserList(std::string_view mac, Connection* connection);
 
   // Operator commands (operator_commands.cpp).
-  bool CheckRow(RowCommand command, int row, int afsValue, std::string_view expectedMac);
+  // Why the command cannot run on row; empty when it can.
+  std::string CheckRow(RowCommand command, int row, int afsValue, std::string_view expectedMac);
+  void Refuse(const std::string& reason, std::string* refusal);
   void KickUser(int row);
   void ChangeBlock(int row, BlockState kind, bool block);
   void SetAfs(int row, std::int32_t value);
@@ -163,6 +174,14 @@ class ChatServer final : public ConnectionEvents {
               const std::string& line);
   void CloseIdleConnections();
   void ArmIdleCheck();
+  // The user names (or MACs) of the connection's records, as " (name, name)"; empty when it
+  // has none.
+  std::string UsersOf(ConnectionKey key) const;
+  // Removes the day logs older than LogKeepDays, now and once a day.
+  void PruneLogs();
+  void ArmLogPruning();
+  // Texts for the view after the settings were (re)loaded.
+  void AnnounceTexts();
 
   void SendAfsValues();
   std::string BuildServerProfile();
@@ -174,11 +193,27 @@ class ChatServer final : public ConnectionEvents {
   // Runs task later on the engine thread unless this server is gone by then.
   Scheduler::TimerId Later(std::chrono::milliseconds delay, std::function<void()> task);
 
+  // Console lines go to the view, and to a capture while one runs.
+  class ConsoleTee final : public ConsoleSink {
+   public:
+    explicit ConsoleTee(ConsoleSink& view) : view_(view) {}
+    void ConsoleLineAppended(const std::string& line) override {
+      if (capture != nullptr) capture->push_back(line);
+      view_.ConsoleLineAppended(line);
+    }
+    void ConsoleCleared() override { view_.ConsoleCleared(); }
+    std::vector<std::string>* capture = nullptr;
+
+   private:
+    ConsoleSink& view_;
+  };
+
   ServerEnvironment env_;
   const std::thread::id engineThread_ = std::this_thread::get_id();
   Settings settings_;
   LogWriter log_;
   LanguageTable language_;
+  ConsoleTee tee_;
   Console console_;
   UserTable users_;
   ServerPackets packets_;
@@ -198,6 +233,8 @@ class ChatServer final : public ConnectionEvents {
   std::string listenError_;
   std::int64_t startedAtMs_ = 0;
   bool acceptFailureSaid_ = false;
+  bool idleCheckArmed_ = false;
+  bool logPruningArmed_ = false;
   bool commandFileMissingSaid_ = false;
   bool shutDown_ = false;
   Scheduler::TimerId listTimer_ = 0;

@@ -80,8 +80,9 @@ void ChatServer::OnReceived(Connection& connection, std::string_view data) {
   });
   FlushRelay();
   if (result == PacketAssembler::Result::kOverflow) {
-    PrintText("Connection from " + connection.PeerAddress() + " closed: it sent more than " +
-                  std::to_string(limit) + " bytes without ending a packet (MaxPacketSize)",
+    PrintText("Connection from " + connection.PeerAddress() + UsersOf(key) +
+                  " closed: it sent more than " + std::to_string(limit) +
+                  " bytes without ending a packet (MaxPacketSize)",
               true, true);
     CloseConnection(key, connection.PeerAddress());
   }
@@ -109,7 +110,7 @@ void ChatServer::OnPeerClosed(Connection& connection) {
 void ChatServer::OnOverflow(Connection& connection) {
   AssertEngineThread();
   if (shutDown_ || connections_.Find(connection.Key()) == nullptr) return;
-  PrintText("Connection from " + connection.PeerAddress() +
+  PrintText("Connection from " + connection.PeerAddress() + UsersOf(connection.Key()) +
                 " closed: it does not read what the server sends",
             true, true);
   CloseConnection(connection.Key(), connection.PeerAddress());
@@ -168,7 +169,7 @@ void ChatServer::CloseConnection(ConnectionKey key, const std::string& address) 
     return;
   }
   Trace("::: close proccess");
-  PrintText(Format(StringId::kConnectionClosed, address), true, true);
+  PrintText(Format(StringId::kConnectionClosed, address) + UsersOf(key), true, true);
   users_.RemoveByConnectionKey(key);
   PrintText(FormatCount(StringId::kUsersConnected, users_.GetCount()), true, true);
   PrintText(kDashes, false, true);
@@ -200,14 +201,30 @@ void ChatServer::Notice(ConnectionKey key, std::string_view kind, const std::str
 }
 
 void ChatServer::ArmIdleCheck() {
-  if (settings_.IdleTimeout <= 0 || env_.scheduler == nullptr || shutDown_) return;
+  if (idleCheckArmed_ || settings_.IdleTimeout <= 0 || env_.scheduler == nullptr || shutDown_) {
+    return;
+  }
+  idleCheckArmed_ = true;
   // A few looks per timeout period keep the error small without costing anything.
   const auto period = std::chrono::milliseconds(
       std::max<std::int64_t>(1000, std::int64_t{settings_.IdleTimeout} * 1000 / 4));
   Later(period, [this] {
-    CloseIdleConnections();
+    idleCheckArmed_ = false;
+    // A reload may have turned the timeout off meanwhile.
+    if (settings_.IdleTimeout > 0) CloseIdleConnections();
     ArmIdleCheck();
   });
+}
+
+std::string ChatServer::UsersOf(ConnectionKey key) const {
+  std::string names;
+  for (int i = 0; i < users_.GetCount(); ++i) {
+    const UserRecord& record = *users_.At(i);
+    if (record.connection != key) continue;
+    names += names.empty() ? " (" : ", ";
+    names += EscapeControlCharacters(record.name.empty() ? record.mac : record.name);
+  }
+  return names.empty() ? names : names + ")";
 }
 
 void ChatServer::CloseIdleConnections() {
@@ -222,7 +239,7 @@ void ChatServer::CloseIdleConnections() {
     }
   }
   for (const auto& [key, address] : idle) {
-    PrintText("Connection from " + address + " closed: nothing received for " +
+    PrintText("Connection from " + address + UsersOf(key) + " closed: nothing received for " +
                   std::to_string(settings_.IdleTimeout) + " s (IdleTimeout)",
               true, true);
     CloseConnection(key, address);

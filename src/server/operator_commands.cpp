@@ -71,7 +71,8 @@ std::string RowText(int row) {
 
 }  // namespace
 
-bool ChatServer::CheckRow(RowCommand command, int row, int afsValue, std::string_view expectedMac) {
+std::string ChatServer::CheckRow(RowCommand command, int row, int afsValue,
+                                 std::string_view expectedMac) {
   std::string reason;
   const int count = users_.GetCount();
   bool block = false;
@@ -95,15 +96,24 @@ bool ChatServer::CheckRow(RowCommand command, int row, int afsValue, std::string
     reason = RowText(row) + " is not blocked by " +
              (kind == BlockState::kName ? std::string("name") : KindOf(kind).traceName) + ".";
   }
-  if (reason.empty()) return true;
-  env_.view->CommandRefused(reason);
-  return false;
+  return reason;
+}
+
+void ChatServer::Refuse(const std::string& reason, std::string* refusal) {
+  if (refusal != nullptr) {
+    *refusal = reason;
+  } else {
+    env_.view->CommandRefused(reason);
+  }
 }
 
 bool ChatServer::RunRowCommand(RowCommand command, int row, int afsValue,
-                               std::string_view expectedMac) {
+                               std::string_view expectedMac, std::string* refusal) {
   AssertEngineThread();
-  if (!CheckRow(command, row, afsValue, expectedMac)) return false;
+  if (std::string reason = CheckRow(command, row, afsValue, expectedMac); !reason.empty()) {
+    Refuse(reason, refusal);
+    return false;
+  }
   bool block = false;
   if (const BlockState kind = BlockOf(command, &block); kind != BlockState::kNone) {
     ChangeBlock(row, kind, block);
@@ -115,28 +125,28 @@ bool ChatServer::RunRowCommand(RowCommand command, int row, int afsValue,
   return true;
 }
 
-bool ChatServer::UnblockRow(int row, std::string_view expectedMac) {
+bool ChatServer::UnblockRow(int row, std::string_view expectedMac, std::string* refusal) {
   AssertEngineThread();
   switch (users_.GetBlockStateAt(row)) {
     case BlockState::kIp:
-      return RunRowCommand(RowCommand::kUnblockIp, row, 0, expectedMac);
+      return RunRowCommand(RowCommand::kUnblockIp, row, 0, expectedMac, refusal);
     case BlockState::kMac:
-      return RunRowCommand(RowCommand::kUnblockMac, row, 0, expectedMac);
+      return RunRowCommand(RowCommand::kUnblockMac, row, 0, expectedMac, refusal);
     case BlockState::kName:
-      return RunRowCommand(RowCommand::kUnblockName, row, 0, expectedMac);
+      return RunRowCommand(RowCommand::kUnblockName, row, 0, expectedMac, refusal);
     case BlockState::kNone:
       break;
   }
-  if (!CheckRow(RowCommand::kKick, row, 0, expectedMac)) return false;
-  env_.view->CommandRefused(RowText(row) + " is not blocked.");
+  std::string reason = CheckRow(RowCommand::kKick, row, 0, expectedMac);
+  Refuse(reason.empty() ? RowText(row) + " is not blocked." : reason, refusal);
   return false;
 }
 
 void ChatServer::KickUser(int row) {
   Trace("::: kick proccess");
   const std::string ip = RowField(users_, row, Field::kReportedIp);
-  PrintText(Format(StringId::kKicked, ip), true, true);
   const ConnectionKey key = users_.GetConnectionAt(row);
+  PrintText(Format(StringId::kKicked, ip) + UsersOf(key), true, true);
   Connection* connection = connections_.Find(key);
   const std::string message = ReadMessageKey("ServerKickMessage");
   if (message.size() > 1 && connection != nullptr) {

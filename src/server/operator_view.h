@@ -45,8 +45,10 @@ struct ServerStatus {
   bool listening = false;          // false before the start and when listening failed
   std::string notListeningReason;  // why not, in the system's words, when it failed
   int users = 0;
-  // Steady time (milliseconds) of the start, for the uptime.
+  // Steady time (milliseconds) of the start, and of the moment the status was taken: the
+  // difference is the uptime.
   std::int64_t startedAtMs = 0;
+  std::int64_t takenAtMs = 0;
 };
 
 class OperatorView : public ConsoleSink {

@@ -437,13 +437,8 @@ void OperatorWindow::SendCommandLine() {
   const std::wstring text = WindowText(commandLine_);
   if (text.empty()) return;
   const std::string bytes = CodePageFromWide(Trimmed(text));
-  if (bytes.size() >= 2) {
-    engine_.Send(bytes);
-    // The operator sees what went out; the line is the window's own, not the log's.
-    AppendConsoleLine(CodePageFromWide(
-        WideFromUtf8(SentMessageLine(FormatLocalTime(SystemClock(), "%H:%M:%S"), bytes))));
-    FlushConsole();
-  }
+  // The engine echoes what went out on the console (and in the log), in this window too.
+  if (bytes.size() >= 2) engine_.Send(bytes);
   SetWindowTextW(commandLine_, L"");
 }
 

@@ -53,11 +53,6 @@ TEST(WindowTexts, ExitQuestionCountsWhoWouldBeDisconnected) {
             "12 users are connected and will be disconnected.\nStop the chat server?");
 }
 
-TEST(WindowTexts, SentMessageShowsAsTheClientsGetItWithControlsEscaped) {
-  EXPECT_EQ(SentMessageLine("12:34:56", "hello \xCF\xF0\xE8\n"),
-            "[12:34:56] To everyone: hello \xD0\x9F\xD1\x80\xD0\xB8\\n");
-}
-
 TEST(WindowTexts, AfsCellShowsTheValueInForceBracketedWhenNotTheUsersOwn) {
   UserRow row;
   row.afs = 20;

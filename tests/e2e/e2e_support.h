@@ -10,6 +10,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -28,6 +29,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -49,6 +51,18 @@ inline std::string ReadFile(const fs::path& path) {
 inline void WriteFile(const fs::path& path, const std::string& content) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << content;
+}
+
+// Whether file comes to contain text within limit (the server writes its files after it
+// prints the console line that tells of the change).
+inline bool WaitForFileText(const fs::path& file, const std::string& text,
+                            milliseconds limit = milliseconds(3000)) {
+  const auto deadline = Clock::now() + limit;
+  while (ReadFile(file).find(text) == std::string::npos) {
+    if (Clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(milliseconds(10));
+  }
+  return true;
 }
 
 // Replaces the value of key's tag block (one value line), keeping the file's line ends;
@@ -129,10 +143,11 @@ class WorkFolder {
   std::uint16_t port_ = 0;
 };
 
-// The server binary with stdin and stdout on pipes; stdout is collected line by line.
+// The server binary with stdin and stdout on pipes; stdout is collected line by line. A
+// descriptor limit above 0 becomes the child's RLIMIT_NOFILE (soft and hard) before the exec.
 class ServerProcess {
  public:
-  ServerProcess(const std::vector<std::string>& args) {
+  explicit ServerProcess(const std::vector<std::string>& args, int descriptorLimit = 0) {
     // A server that ended early must fail a test, not end the test program.
     ::signal(SIGPIPE, SIG_IGN);
     // Everything the child needs is built before the fork: it may only exec.
@@ -143,11 +158,14 @@ class ServerProcess {
     for (auto& arg : copies)
       argv.push_back(arg.data());
     argv.push_back(nullptr);
+    const rlimit descriptors{static_cast<rlim_t>(descriptorLimit),
+                             static_cast<rlim_t>(descriptorLimit)};
     int input[2];
     int output[2];
     if (::pipe2(input, O_CLOEXEC) != 0 || ::pipe2(output, O_CLOEXEC) != 0) return;
     pid_ = ::fork();
     if (pid_ == 0) {
+      if (descriptorLimit > 0 && ::setrlimit(RLIMIT_NOFILE, &descriptors) != 0) ::_exit(126);
       ::dup2(input[0], STDIN_FILENO);
       ::dup2(output[1], STDOUT_FILENO);
       ::dup2(output[1], STDERR_FILENO);
@@ -178,6 +196,7 @@ class ServerProcess {
   ServerProcess& operator=(const ServerProcess&) = delete;
 
   bool Started() const { return pid_ > 0; }
+  pid_t Pid() const { return pid_; }
 
   void Type(const std::string& line) {
     const std::string text = line + "\n";
@@ -246,6 +265,40 @@ class ServerProcess {
       return reached || ended_;
     });
     return reached;
+  }
+
+  // How many output lines (from line `from` on) contain text.
+  std::size_t CountLines(const std::string& text, std::size_t from = 0) {
+    std::lock_guard lock(mutex_);
+    return static_cast<std::size_t>(std::count_if(
+        lines_.begin() + static_cast<std::ptrdiff_t>(std::min(from, lines_.size())), lines_.end(),
+        [&text](const std::string& l) { return l.find(text) != std::string::npos; }));
+  }
+
+  // The rows of a fresh /users listing, once it is complete. Two listings are asked for: the
+  // engine answers in order, so the first ends where the second's header is. Row commands
+  // typed afterwards refer to the second, which shows the same users unless they changed.
+  std::vector<std::string> ListUsers(milliseconds limit = milliseconds(5000)) {
+    const std::size_t mark = LineCount();
+    Type("/users");
+    Type("/users");
+    auto isHeader = [](const std::string& l) { return l.rfind("row ", 0) == 0 || l == "no users"; };
+    std::unique_lock lock(mutex_);
+    std::vector<std::string> rows;
+    changed_.wait_for(lock, limit, [&] {
+      rows.clear();
+      int headers = 0;
+      for (std::size_t i = mark; i < lines_.size() && headers < 2; ++i) {
+        const std::string& line = lines_[i];
+        if (isHeader(line)) {
+          ++headers;
+        } else if (headers == 1 && !line.empty() && line[0] >= '0' && line[0] <= '9') {
+          rows.push_back(line);
+        }
+      }
+      return headers == 2 || ended_;
+    });
+    return rows;
   }
 
   std::vector<std::string> Lines() {
@@ -338,9 +391,9 @@ inline Packet ParsePacket(const std::string& decoded) {
 
 // The plain text of a client packet: ip(mac)||name||avatar||subject||flag||type||body//end.
 inline std::string MakePacket(const std::string& mac, const std::string& name, int type,
-                              const std::string& body) {
-  return "10.0.0.7(" + mac + ")||" + name + "||none||0.0||0||" + std::to_string(type) + "||" +
-         body + "//end";
+                              const std::string& body, const std::string& ip = "10.0.0.7") {
+  return ip + "(" + mac + ")||" + name + "||none||0.0||0||" + std::to_string(type) + "||" + body +
+         "//end";
 }
 
 class Client {
@@ -348,7 +401,8 @@ class Client {
   explicit Client(std::uint16_t port, int receiveBuffer = 0,
                   const WireCodec& codec = WireCodec::BuiltIn())
       : codec_(codec) {
-    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    // Not inherited by a server started later in the same test.
+    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (receiveBuffer > 0) {
       ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
     }
@@ -367,6 +421,7 @@ class Client {
 
   bool Connected() const { return connected_; }
   Clock::time_point ConnectedAt() const { return connectedAt_; }
+  bool ClosedByPeer() const { return closedByPeer_; }
 
   bool SendRaw(const std::string& bytes) {
     std::size_t done = 0;
@@ -433,6 +488,9 @@ class Client {
     fd_ = -1;
   }
 
+  // Socket-error notices received so far.
+  std::size_t Notices() const { return notices_; }
+
  private:
   void ReadOnce() {
     char buffer[65536];
@@ -443,7 +501,24 @@ class Client {
     }
     const auto now = Clock::now();
     raw_.append(buffer, static_cast<std::size_t>(count));
-    decoded_ += codec_.DecodeText(std::string_view(buffer, static_cast<std::size_t>(count)));
+    // The socket-error notice travels as it stands, neither substituted nor terminated, and
+    // only ever between packets: take it out before decoding, as a client must.
+    undecoded_.append(buffer, static_cast<std::size_t>(count));
+    constexpr std::string_view kNotice = "|SERVER: SOCKET ERROR OCCURRED";
+    for (std::size_t at; (at = undecoded_.find(kNotice)) != std::string::npos;) {
+      undecoded_.erase(at, kNotice.size());
+      ++notices_;
+    }
+    // A notice cut by the read waits for its rest.
+    std::size_t keep = 0;
+    for (std::size_t n = std::min(undecoded_.size(), kNotice.size() - 1); n > 0; --n) {
+      if (std::string_view(undecoded_).substr(undecoded_.size() - n) == kNotice.substr(0, n)) {
+        keep = n;
+        break;
+      }
+    }
+    decoded_ += codec_.DecodeText(std::string_view(undecoded_).substr(0, undecoded_.size() - keep));
+    undecoded_.erase(0, undecoded_.size() - keep);
     for (std::size_t end; (end = decoded_.find("//end")) != std::string::npos;) {
       Packet packet = ParsePacket(decoded_.substr(0, end + 5));
       packet.arrived = now;
@@ -458,21 +533,51 @@ class Client {
   bool closedByPeer_ = false;
   Clock::time_point connectedAt_;
   std::string raw_;
+  std::string undecoded_;
   std::string decoded_;
+  std::size_t notices_ = 0;
   std::vector<Packet> packets_;
 };
+
+// Reads whatever has arrived for any of the clients, for limit (many clients at once, each of
+// which must keep draining its socket).
+template <typename Clients>
+void PumpAll(Clients& clients, milliseconds limit) {
+  const auto deadline = Clock::now() + limit;
+  do {
+    for (auto& client : clients)
+      client->PumpOnce(milliseconds(0));
+    std::this_thread::sleep_for(milliseconds(2));
+  } while (Clock::now() < deadline);
+}
 
 // A headless server on a fresh working folder, ready for clients.
 struct RunningServer {
   explicit RunningServer(std::vector<std::string> extraArgs = {},
-                         const std::function<void(WorkFolder&)>& prepare = nullptr) {
+                         const std::function<void(WorkFolder&)>& prepare = nullptr,
+                         int descriptorLimit = 0) {
     if (prepare) prepare(folder);
-    std::vector<std::string> args = {"--headless", "-C", folder.Dir().string()};
-    args.insert(args.end(), extraArgs.begin(), extraArgs.end());
-    process.emplace(args);
-    ready = process->WaitForLine("Waiting for connections", milliseconds(10000)).has_value();
+    Start(std::move(extraArgs), descriptorLimit);
   }
   std::uint16_t Port() const { return folder.Port(); }
+
+  // Runs the binary (again) on the same folder; a previous run must have ended.
+  void Start(std::vector<std::string> extraArgs = {}, int descriptorLimit = 0) {
+    std::vector<std::string> args = {"--headless", "-C", folder.Dir().string()};
+    args.insert(args.end(), extraArgs.begin(), extraArgs.end());
+    process.reset();
+    process.emplace(args, descriptorLimit);
+    ready = process->WaitForLine("Waiting for connections", milliseconds(10000)).has_value();
+  }
+
+  // Everything the server wrote to its logs so far (one file per day).
+  std::string Log() const {
+    std::string all;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(folder.Dir() / "logs", ec))
+      all += ReadFile(entry.path());
+    return all;
+  }
 
   WorkFolder folder;
   std::optional<ServerProcess> process;

@@ -130,11 +130,13 @@ TEST_F(LoadSettingsTest, ShortOrOddValuesKeepTheirDefaults) {
   Settle({{"ServerLanguage", "x"},
           {"ServerName", " Z "},
           {"ServerIP", "1"},
-          {"ServerPort", "8"},
-          {"ServerAllowLog", " 1"},
-          {"DebugLog", " 1"},
-          {"MaxLineMessage", "0"},
-          {"FloodStopper", "0"}});
+          {"ServerPort", "0"},
+          {"ServerAllowLog", "-3"},
+          {"DebugLog", "yes"},
+          {"MaxLineMessage", "42lines"},
+          {"FloodStopper", "abc"},
+          {"IdleTimeout", "-5"},
+          {"MaxPacketSize", "10"}});
   Load();
   EXPECT_EQ(settings_.ServerLanguage, "english");
   EXPECT_EQ(settings_.ServerName, "DIVIV");
@@ -144,34 +146,57 @@ TEST_F(LoadSettingsTest, ShortOrOddValuesKeepTheirDefaults) {
   EXPECT_EQ(settings_.ServerPort, 0);
   EXPECT_TRUE(settings_.ServerAllowLog);
   EXPECT_FALSE(settings_.DebugLog);
-  EXPECT_EQ(settings_.MaxLineMessage, 0);
-  EXPECT_EQ(settings_.FloodStopper, 0);
-  EXPECT_EQ(sink_.all, (std::vector<std::string>{"Server name: DIVIV", "Console log: on",
-                                                 "Console keeps 0 lines", "Flood stopper: off"}));
+  EXPECT_EQ(settings_.MaxLineMessage, 300);
+  EXPECT_EQ(settings_.FloodStopper, 15);
+  EXPECT_EQ(settings_.IdleTimeout, 0);
+  EXPECT_EQ(settings_.MaxPacketSize, 65536);
+  // The start refuses such a file before the loader sees it; here the loader only keeps its
+  // defaults and reports nothing it did not take.
+  EXPECT_EQ(sink_.all, (std::vector<std::string>{"Server name: DIVIV", "Console keeps 300 lines",
+                                                 "Flood stopper: 15 seconds"}));
 }
 
-TEST_F(LoadSettingsTest, NumbersTakeLeadingDigitsOnly) {
+TEST_F(LoadSettingsTest, BlanksAroundValuesAreIgnored) {
   Settle({{"ServerLanguage", "test"},
-          {"ServerIP", "10.0.0.1"},
-          {"ServerPort", " 80"},
-          {"ServerAllowLog", "-3"},
-          {"DebugLog", "-1"},
-          {"MaxLineMessage", "42lines"},
-          {"FloodStopper", "abc"}});
+          {"ServerIP", " 10.0.0.1\t"},
+          {"ServerPort", " 19404 "},
+          {"ServerAllowLog", " 0"},
+          {"DebugLog", " 1 "},
+          {"MaxLineMessage", "\t42 "},
+          {"FloodStopper", " 0"},
+          {"LogKeepDays", " 30 "},
+          {"BoardQuota", " 5000000000 "}});
   Load();
   EXPECT_EQ(settings_.ServerLanguage, "test");
-  EXPECT_EQ(settings_.ServerPort, 0);
-  EXPECT_TRUE(settings_.ServerAllowLog);  // -3 is non-zero
-  EXPECT_FALSE(settings_.DebugLog);
+  EXPECT_EQ(settings_.ServerIP, "10.0.0.1");
+  EXPECT_EQ(settings_.ServerPort, 19404);
+  EXPECT_FALSE(settings_.ServerAllowLog);
+  EXPECT_TRUE(settings_.DebugLog);
   EXPECT_EQ(settings_.MaxLineMessage, 42);
   EXPECT_EQ(settings_.FloodStopper, 0);
+  EXPECT_EQ(settings_.LogKeepDays, 30);
+  EXPECT_EQ(settings_.BoardQuota, 5000000000);
   // Nothing found for the address: its digits twice over.
   EXPECT_EQ(settings_.serverMac, "1000110001");
   // The test language has few strings; missing ones read as their key names.
-  ASSERT_EQ(sink_.all.size(), 6u);
+  ASSERT_EQ(sink_.all.size(), 7u);
   EXPECT_EQ(sink_.all[0], "Test name: DIVIV");
-  EXPECT_EQ(sink_.all[2], "STR10  80");
-  EXPECT_EQ(sink_.all[4], "42 test lines");
+  EXPECT_EQ(sink_.all[2], "STR10 19404");
+  EXPECT_EQ(sink_.all[5], "42 test lines");
+}
+
+TEST_F(LoadSettingsTest, AMissingLanguageFileFallsBackToTheBuiltInEnglishTexts) {
+  Settle({{"ServerLanguage", "german"}, {"ServerName", "Lobby"}, {"ServerPort", "6000"}});
+  Load();
+  EXPECT_EQ(settings_.ServerLanguage, "german");
+  ASSERT_EQ(language_.Size(), kStringCount);
+  EXPECT_EQ(language_.GetString(StringId::kServerStarted), "Server started");
+  ASSERT_GE(sink_.all.size(), 2u);
+  EXPECT_EQ(sink_.all[0],
+            "The language file language/lang_german.cfg cannot be read; the built-in English "
+            "texts are used");
+  EXPECT_EQ(sink_.all[1], "Server name: Lobby");
+  EXPECT_EQ(sink_.all[2], "Server port: 6000");
 }
 
 TEST_F(LoadSettingsTest, LinesBeforeTheLogSwitchAreStillLogged) {

@@ -222,6 +222,34 @@ TEST(AsioConnectionTest, OutputFromASourceIsMadeAsTheReaderTakesItWhateverTheLim
   EXPECT_EQ(made, 0);
 }
 
+TEST(AsioConnectionTest, OutputWaitingBehindAHoldIsNoSlowReadersBacklog) {
+  constexpr std::size_t kLimit = 16 * 1024;
+  Loopback server(kLimit);
+  asio::io_context clientIo;
+  auto client = server.Connect(clientIo);
+  auto connection = server.events.accepted[0];
+
+  // Three times the limit piles up while the connection is held; the reader takes it all
+  // once the hold is over.
+  connection->HoldOutput(milliseconds(300));
+  for (int i = 0; i < 48; ++i)
+    connection->Send(Bytes(std::string(1024, static_cast<char>('a' + i % 26))));
+  const std::string got = ReadAtLeast(server.io, client, 48 * 1024, milliseconds(3000));
+  EXPECT_EQ(got.size(), 48u * 1024);
+  EXPECT_EQ(server.events.by[connection->Key()].overflows, 0);
+
+  // A client held again and again while it reads nothing is still bounded.
+  for (int round = 0; round < 40 && server.events.by[connection->Key()].overflows == 0; ++round) {
+    connection->HoldOutput(milliseconds(1000));
+    for (int i = 0; i < 16; ++i)
+      connection->Send(Bytes(std::string(1024, 'h')));
+    server.io.restart();
+    server.io.run_for(milliseconds(1));
+  }
+  EXPECT_TRUE(
+      RunUntil(server.io, [&] { return server.events.by[connection->Key()].overflows == 1; }));
+}
+
 TEST(AsioConnectionTest, WriteToAVanishedPeerIsReportedAsOnePeerClose) {
   Loopback server;
   asio::io_context clientIo;

@@ -118,7 +118,7 @@ TEST_F(EngineTest, AConnectionThatNeverEndsAPacketIsClosed) {
   Receive(a, std::string(600, 'x'));
   EXPECT_TRUE(a->closed);
   EXPECT_TRUE(
-      view_.HasLine("Connection from 192.168.1.20 closed: it sent more than 1000 bytes "
+      view_.HasLine("Connection from 192.168.1.20 (alice) closed: it sent more than 1000 bytes "
                     "without ending a packet (MaxPacketSize)"));
   EXPECT_EQ(server_->Users().Find("AA"), nullptr);
   EXPECT_FALSE(b->closed);
@@ -139,7 +139,8 @@ TEST_F(EngineTest, ClosingRemovesEveryRecordOfTheConnection) {
   EXPECT_TRUE(a->closed);
   EXPECT_EQ(server_->Users().GetCount(), 1);
   EXPECT_EQ(server_->Users().At(0)->mac, "BB");
-  EXPECT_THAT(view_.Unstamped(), ::testing::IsSupersetOf({"S37 192.168.1.20", "S38 1"}));
+  EXPECT_THAT(view_.Unstamped(),
+              ::testing::IsSupersetOf({"S37 192.168.1.20 (alice, alice-again)", "S38 1"}));
   // The list follows once the events waiting with the close are handled.
   Settle();
   ASSERT_EQ(view_.rows.size(), 1u);
@@ -220,7 +221,8 @@ TEST_F(EngineTest, OverflowingConsumerIsClosedWithAConsoleLine) {
   EXPECT_TRUE(slow->closed);
   EXPECT_FALSE(other->closed);
   EXPECT_TRUE(
-      view_.HasLine("Connection from 192.168.1.9 closed: it does not read what the server sends"));
+      view_.HasLine("Connection from 192.168.1.9 (alice) closed: it does not read what the server "
+                    "sends"));
 }
 
 TEST_F(EngineTest, PacketsWithAnIncompleteHeaderMakeNoRecordAndGoNowhere) {

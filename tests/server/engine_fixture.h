@@ -1,6 +1,5 @@
-// Fakes and a fixture for in-process engine tests: fake connections that record what they
-// are sent, a manual scheduler, a fixed clock, a recording view, and a temporary working
-// folder with settings, command and language files.
+// A fixture for in-process engine tests: the fakes of support/engine_fakes.h, a fixed clock
+// and a temporary working folder with settings, command and language files.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -16,148 +15,10 @@
 
 #include "protocol/text_fields.h"
 #include "server/chat_server.h"
+#include "support/engine_fakes.h"
 #include "support/fixed_clock.h"
 
 namespace orv::testing {
-
-struct Output {
-  enum Kind { kSend, kHold, kClose } kind;
-  std::string bytes;    // encoded, as sent
-  std::int64_t at = 0;  // manual-clock time of the call, ms
-};
-
-class FakeScheduler final : public Scheduler {
- public:
-  TimerId RunAfter(std::chrono::milliseconds delay, std::function<void()> task) override {
-    const TimerId id = ++next_;
-    tasks_[id] = {now_ + delay.count(), std::move(task)};
-    return id;
-  }
-  void Cancel(TimerId id) override { tasks_.erase(id); }
-  // Moves the clock forward, running every task that falls due, in time order.
-  void Advance(std::int64_t ms) {
-    const std::int64_t target = now_ + ms;
-    for (;;) {
-      auto due = tasks_.end();
-      for (auto it = tasks_.begin(); it != tasks_.end(); ++it) {
-        if (it->second.at <= target && (due == tasks_.end() || it->second.at < due->second.at)) {
-          due = it;
-        }
-      }
-      if (due == tasks_.end()) break;
-      now_ = due->second.at;
-      auto task = std::move(due->second.task);
-      tasks_.erase(due);
-      task();
-    }
-    now_ = target;
-  }
-  std::int64_t Now() const { return now_; }
-  std::chrono::milliseconds SteadyNow() const override { return std::chrono::milliseconds(now_); }
-  std::size_t Pending() const { return tasks_.size(); }
-
- private:
-  struct Task {
-    std::int64_t at;
-    std::function<void()> task;
-  };
-  std::map<TimerId, Task> tasks_;
-  TimerId next_ = 0;
-  std::int64_t now_ = 0;
-};
-
-class FakeConnection final : public Connection {
- public:
-  FakeConnection(std::int32_t key, std::string peer, const FakeScheduler& clock)
-      : key_(key), peer_(std::move(peer)), clock_(clock) {}
-  ConnectionKey Key() const override { return ConnectionKey{key_}; }
-  const std::string& PeerAddress() const override { return peer_; }
-  void Send(SharedBytes bytes) override {
-    if (!closed) outputs.push_back({Output::kSend, *bytes, clock_.Now()});
-  }
-  // Takes the whole of what the source makes at once, one send per piece.
-  void SendFrom(std::unique_ptr<OutputSource> source) override {
-    for (bool more = true; more;) {
-      std::string piece;
-      more = source->Next(piece);
-      if (!piece.empty() && !closed) outputs.push_back({Output::kSend, piece, clock_.Now()});
-    }
-  }
-  void HoldOutput(std::chrono::milliseconds duration) override {
-    outputs.push_back({Output::kHold, std::to_string(duration.count()), clock_.Now()});
-  }
-  void Close() override {
-    closed = true;
-    outputs.push_back({Output::kClose, {}, clock_.Now()});
-  }
-  // The encoded bytes of every Send, in order.
-  std::vector<std::string> Sent() const {
-    std::vector<std::string> sent;
-    for (const auto& o : outputs) {
-      if (o.kind == Output::kSend) sent.push_back(o.bytes);
-    }
-    return sent;
-  }
-
-  std::vector<Output> outputs;
-  bool closed = false;
-
- private:
-  std::int32_t key_;
-  std::string peer_;
-  const FakeScheduler& clock_;
-};
-
-class FakeNetwork final : public Network {
- public:
-  bool Listen(const std::string& address, std::int32_t port, ConnectionEvents&,
-              std::string* error) override {
-    listenedAddress = address;
-    listenedPort = port;
-    if (fail && error) *error = "cannot listen on " + address;
-    return !fail;
-  }
-  bool fail = false;
-  std::string listenedAddress;
-  std::int32_t listenedPort = -1;
-};
-
-class RecordingView final : public OperatorView {
- public:
-  void ConsoleLineAppended(const std::string& line) override { console.push_back(line); }
-  void ConsoleCleared() override { console.clear(); }
-  void UserRowsReplaced(const std::vector<UserRow>& newRows) override {
-    rows = newRows;
-    ++rowUpdates;
-  }
-  void TooltipChanged(const std::string& text) override { tooltip = text; }
-  void TitleChanged(const std::string& text) override { title = text; }
-  void TextsLoaded(const ViewTexts& loaded) override { texts = loaded; }
-  void CommandRefused(const std::string& reason) override { refusals.push_back(reason); }
-  void StatusChanged(const ServerStatus& changed) override { status = changed; }
-  // Console lines without their "[HH:MM:SS] " stamp.
-  std::vector<std::string> Unstamped() const {
-    std::vector<std::string> lines;
-    for (const auto& l : console)
-      lines.push_back(l.rfind("[13:05:09] ", 0) == 0 ? l.substr(11) : l);
-    return lines;
-  }
-  bool HasLine(const std::string& text) const {
-    for (const auto& l : Unstamped()) {
-      if (l == text) return true;
-    }
-    return false;
-  }
-
-  std::vector<std::string> console;
-  std::vector<UserRow> rows;
-  int rowUpdates = 0;
-  std::string tooltip;
-  std::string title;
-  ViewTexts texts;
-  std::vector<std::string> refusals;
-  ServerStatus status;
-};
 
 // A decoded packet as the tests read it.
 struct Seen {

@@ -14,7 +14,7 @@ TEST_F(EngineTest, KickSendsTheNoticeAndClosesHalfASecondLater) {
   ASSERT_TRUE(server_->RunRowCommand(RowCommand::kKick, 0));
   ASSERT_EQ(a->Sent().size(), 1u);
   EXPECT_EQ(Decode(a->Sent()[0]).body, "1:Kicked");
-  EXPECT_TRUE(view_.HasLine("S36 10.0.0.1"));
+  EXPECT_TRUE(view_.HasLine("S36 10.0.0.1 (alice)"));
   EXPECT_FALSE(a->closed);
 
   // Meanwhile its input is not acted on and it gets nothing more.
@@ -28,7 +28,7 @@ TEST_F(EngineTest, KickSendsTheNoticeAndClosesHalfASecondLater) {
   scheduler_.Advance(1);
   EXPECT_TRUE(a->closed);
   EXPECT_EQ(server_->Users().GetCount(), 1);
-  EXPECT_TRUE(view_.HasLine("S37 10.0.0.1"));
+  EXPECT_TRUE(view_.HasLine("S37 10.0.0.1 (alice)"));
   // Kicking does not block: the same user may come back at once.
   auto again = Login("AA", "alice", "10.0.0.1");
   EXPECT_EQ(server_->Users().Find("AA")->blockState, BlockState::kNone);

@@ -93,11 +93,32 @@ TEST_F(RelayTest, ClientPrintsWhatComesBackAndSaysWhatWentWrong) {
       << broken.output;
 
   const Result refused = RunCommand(kTools + "/orvchat-client --wait 0.1 127.0.0.1:1");
-  EXPECT_EQ(refused.status, 2);
+  EXPECT_EQ(refused.status, 5);
   EXPECT_NE(refused.output.find("cannot connect to 127.0.0.1:1"), std::string::npos);
 
-  const Result usage = RunCommand(kTools + "/orvchat-client --status x 127.0.0.1:1");
-  EXPECT_EQ(usage.status, 1);
+  // Usage errors: a short reason, the usage line and a pointer to --help, status 2.
+  for (const std::string& bad :
+       {std::string("--status x 127.0.0.1:1"), std::string("--frob"), std::string("--name"),
+        std::string("--encode 127.0.0.1:1"), std::string("")}) {
+    const Result usage = RunCommand(kTools + "/orvchat-client " + bad);
+    EXPECT_EQ(usage.status, 2) << bad << usage.output;
+    EXPECT_NE(usage.output.find("see --help"), std::string::npos) << usage.output;
+  }
+  // Values with "=" and short forms.
+  const Result shortForms = RunCommand(Client("-n ann --mac=AA01 -s hi --wait=0.3"));
+  EXPECT_EQ(shortForms.status, 0) << shortForms.output;
+  EXPECT_NE(shortForms.output.find("5 ann: hi"), std::string::npos) << shortForms.output;
+}
+
+TEST(CommandLines, HelpAndVersionEverywhere) {
+  for (const char* program : {"/orvchat-client", "/orvchat-bench"}) {
+    const Result help = RunCommand(kTools + program + " --help");
+    EXPECT_EQ(help.status, 0) << program;
+    EXPECT_NE(help.output.find("Exit status:"), std::string::npos) << help.output;
+    const Result version = RunCommand(kTools + program + " --version");
+    EXPECT_EQ(version.status, 0) << program;
+    EXPECT_EQ(version.output.rfind(std::string(program + 1) + " 1.", 0), 0u) << version.output;
+  }
 }
 
 TEST_F(RelayTest, CodecFilterRoundTrips) {
@@ -126,8 +147,16 @@ TEST_F(RelayTest, BenchCountsEveryDeliveryOnce) {
   EXPECT_NE(login.output.find("\"all_lists_complete_s\":"), std::string::npos) << login.output;
 
   const Result refused = RunCommand(kTools + "/orvchat-bench --port 1 --duration 0.1");
-  EXPECT_EQ(refused.status, 2);
+  EXPECT_EQ(refused.status, 5);
   EXPECT_NE(refused.output.find("Connection refused"), std::string::npos) << refused.output;
+
+  for (const std::string& bad :
+       {std::string("--duration 0.1"), std::string("--port 0"), std::string("--port=1 --senders 0"),
+        std::string("--port 1 --window x")}) {
+    const Result usage = RunCommand(kTools + "/orvchat-bench " + bad);
+    EXPECT_EQ(usage.status, 2) << bad << usage.output;
+    EXPECT_NE(usage.output.find("see --help"), std::string::npos) << usage.output;
+  }
 }
 
 }  // namespace

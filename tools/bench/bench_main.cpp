@@ -21,7 +21,10 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <variant>
 
+#include "app/cli_convention.h"
+#include "console/version.h"
 #include "load_generator.h"
 #include "process_stats.h"
 #include "settings_codec.h"
@@ -29,34 +32,16 @@
 namespace orv::bench {
 namespace {
 
-enum ExitCode : int { kOk = 0, kUsage = 1, kConnectFailed = 2, kSetupFailed = 3, kFaults = 4 };
+enum ExitCode : int {
+  kOk = 0,
+  kCannotRun = 1,  // the settings file or the open-file limit
+  kUsage = orv::kUsageErrorStatus,
+  kSetupFailed = 3,
+  kFaults = 4,
+  kConnectFailed = 5,
+};
 
-constexpr std::string_view kUsageText =
-    "usage: orvchat-bench --port PORT [options]            (load run)\n"
-    "       orvchat-bench --port PORT --login N [options]  (login storm)\n"
-    "Always on 127.0.0.1. A login storm reports when every client knew all N names, from\n"
-    "its list answer (type 37) and the relayed announcements (type 2) together.\n"
-    "  --receivers R        listening clients (default 100)\n"
-    "  --senders S          sending clients, which listen too (default 1)\n"
-    "  --size BYTES         bytes per chat packet, header and //end included (default 100)\n"
-    "  --duration SECONDS   length of the measured window (default 5)\n"
-    "  --window W           closed loop: packets in flight per sender (default 4; capped so\n"
-    "                       a sender never has 4096 bytes unread at the server)\n"
-    "  --rate P             fixed rate instead: packets per second per sender\n"
-    "  --threads T          generator threads, 1 or 2 (default 1)\n"
-    "  --login N            login storm of N clients instead of a load run\n"
-    "  --connect-window C   clients connecting and announcing at once (default 200 for\n"
-    "                       load runs, 0 = all at once for login storms)\n"
-    "  --server-pid PID     report this process's CPU time and memory\n"
-    "  --label TEXT         name of the target in the output (default server)\n"
-    "  --settings FILE      the server's settings file, for its alphabets\n"
-    "  --setup-timeout S    give up when the clients are not all announced by then (120)\n"
-    "  --drain S            after the window, wait this long for packets in flight (5)\n"
-    "  --settle S           load: wait this long after set-up before the window, so that\n"
-    "                       delayed server packets (a list refresh) are over (0);\n"
-    "                       login: wait this long before reading the server's memory (1)\n"
-    "Exit status: 0 ok, 1 bad usage, 2 cannot connect, 3 set-up failed, 4 packets were\n"
-    "lost, duplicated or malformed or connections closed (the JSON line is still printed).\n";
+constexpr const char* kUsageLine = "orvchat-bench --port PORT [--login N] [OPTIONS]";
 
 struct Options {
   int port = -1;
@@ -77,95 +62,76 @@ struct Options {
   double settle = -1;
 };
 
-std::optional<Options> ParseOptions(int argc, char** argv) {
+// Parses the command line; how the program ends instead when it should end at once.
+std::variant<Options, orv::CommandLineEnd> ParseOptions(int argc, char** argv) {
   Options options;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--help" || arg == "-h") {
-      std::cout << kUsageText;
-      std::exit(kOk);
-    }
-    if (i + 1 >= argc) {
-      std::cerr << "orvchat-bench: "
-                << (arg.starts_with("--") ? arg + " needs a value" : "unexpected " + arg) << "\n";
-      return std::nullopt;
-    }
-    const std::string text = argv[++i];
-    double number = 0;
-    bool numeric = false;
-    try {
-      std::size_t used = 0;
-      number = std::stod(text, &used);
-      numeric = used == text.size() && std::isfinite(number) && number >= 0;
-    } catch (const std::exception&) {
-    }
-    const auto whole = [&](int& out, int low, int high) {
-      if (!numeric || number != std::floor(number) || number < low || number > high) {
-        std::cerr << "orvchat-bench: " << arg << " needs a whole number from " << low << " to "
-                  << high << ", not \"" << text << "\"\n";
-        return false;
-      }
-      out = static_cast<int>(number);
-      return true;
-    };
-    const auto seconds = [&](double& out) {
-      if (!numeric || number > 86400) {
-        std::cerr << "orvchat-bench: " << arg << " needs seconds, not \"" << text << "\"\n";
-        return false;
-      }
-      out = number;
-      return true;
-    };
-    bool ok = true;
-    int pid = 0;
-    if (arg == "--port") {
-      ok = whole(options.port, 1, 65535);
-    } else if (arg == "--receivers") {
-      ok = whole(options.receivers, 0, 100000);
-    } else if (arg == "--senders") {
-      ok = whole(options.senders, 0, 10000);
-    } else if (arg == "--size") {
-      ok = whole(options.size, 1, 4095);
-    } else if (arg == "--duration") {
-      ok = seconds(options.duration);
-    } else if (arg == "--window") {
-      ok = whole(options.window, 1, 4095);
-    } else if (arg == "--rate") {
-      ok = numeric;
-      options.rate = number;
-      if (!ok) std::cerr << "orvchat-bench: --rate needs a number, not \"" << text << "\"\n";
-    } else if (arg == "--threads") {
-      ok = whole(options.threads, 1, 2);
-    } else if (arg == "--login") {
-      ok = whole(options.login, 1, 100000);
-    } else if (arg == "--connect-window") {
-      ok = whole(options.connectWindow, 0, 100000);
-    } else if (arg == "--server-pid") {
-      ok = whole(pid, 1, 1 << 30);
-      options.serverPid = pid;
-    } else if (arg == "--label") {
-      options.label = text;
-    } else if (arg == "--settings") {
-      options.settings = text;
-    } else if (arg == "--setup-timeout") {
-      ok = seconds(options.setupTimeout);
-    } else if (arg == "--drain") {
-      ok = seconds(options.drain);
-    } else if (arg == "--settle") {
-      ok = seconds(options.settle);
-    } else {
-      std::cerr << "orvchat-bench: unknown option " << arg << "\n" << kUsageText;
-      return std::nullopt;
-    }
-    if (!ok) return std::nullopt;
-  }
-  if (options.port < 0) {
-    std::cerr << "orvchat-bench: --port is required\n" << kUsageText;
-    return std::nullopt;
+  CLI::App app(
+      "A load generator for the chat server (or any relay), always on 127.0.0.1; one JSON line "
+      "per run. A load run has R receivers and S senders announce themselves, then the senders "
+      "send stamped chat packets for a while. A login storm (--login N) reports when every "
+      "client knew all N names, from its list answer (type 37) and the relayed announcements "
+      "(type 2) together.",
+      "orvchat-bench");
+  const auto seconds = CLI::Range(0.0, 86400.0);
+  app.add_option("-p,--port", options.port, "the server's port on 127.0.0.1")
+      ->required()
+      ->check(CLI::Range(1, 65535));
+  app.add_option("-r,--receivers", options.receivers, "listening clients (default 100)")
+      ->check(CLI::Range(0, 100000));
+  app.add_option("-s,--senders", options.senders, "sending clients, which listen too (default 1)")
+      ->check(CLI::Range(0, 10000));
+  app.add_option("--size", options.size,
+                 "bytes per chat packet, header and //end included (default 100)")
+      ->type_name("BYTES")
+      ->check(CLI::Range(1, 4095));
+  app.add_option("-d,--duration", options.duration,
+                 "length of the measured window in seconds (default 5)")
+      ->check(seconds);
+  app.add_option("--window", options.window,
+                 "closed loop: packets in flight per sender (default 4; capped so a sender never "
+                 "has 4096 bytes unread at the server)")
+      ->check(CLI::Range(1, 4095));
+  app.add_option("--rate", options.rate, "fixed rate instead: packets per second per sender")
+      ->check(CLI::Range(0.0, 1e9));
+  app.add_option("--threads", options.threads, "generator threads, 1 or 2 (default 1)")
+      ->check(CLI::Range(1, 2));
+  app.add_option("-l,--login", options.login, "login storm of N clients instead of a load run")
+      ->type_name("N")
+      ->check(CLI::Range(1, 100000));
+  app.add_option("--connect-window", options.connectWindow,
+                 "clients connecting and announcing at once (default 200 for load runs, 0 = "
+                 "all at once for login storms)")
+      ->check(CLI::Range(0, 100000));
+  app.add_option("--server-pid", options.serverPid, "report this process's CPU time and memory")
+      ->type_name("PID")
+      ->check(CLI::Range(1L, 1L << 30));
+  app.add_option("--label", options.label, "name of the target in the output (default server)");
+  app.add_option("--settings", options.settings, "the server's settings file, for its alphabets")
+      ->type_name("FILE");
+  app.add_option("--setup-timeout", options.setupTimeout,
+                 "give up when the clients are not all announced by then (120)")
+      ->check(seconds);
+  app.add_option("--drain", options.drain,
+                 "after the window, wait this long for packets in flight (5)")
+      ->check(seconds);
+  app.add_option("--settle", options.settle,
+                 "load: wait this long after set-up before the window, so that delayed server "
+                 "packets (a list refresh) are over (0); login: wait this long before reading "
+                 "the server's memory (1)")
+      ->check(seconds);
+  app.footer(
+      "Exit status: 0 ok, 1 cannot run here (settings file, open-file limit), 2 bad usage, 3 "
+      "set-up failed, 4 packets were lost, duplicated or malformed or connections closed (the "
+      "JSON line is still printed), 5 cannot connect.");
+  if (auto end = orv::ParseCommandLine(app, argc, argv, orv::ProgramVersion(), kUsageLine)) {
+    return *end;
   }
   if (options.login == 0 && options.senders == 0) {
-    std::cerr << "orvchat-bench: a load run needs at least one sender\n";
-    return std::nullopt;
+    return orv::CommandLineEnd{kUsage,
+                               {},
+                               std::string("orvchat-bench: a load run needs at least one "
+                                           "sender\nUsage: ") +
+                                   kUsageLine + "; see --help\n"};
   }
   if (options.connectWindow < 0) options.connectWindow = options.login > 0 ? 0 : 200;
   if (options.settle < 0) options.settle = options.login > 0 ? 1 : 0;
@@ -305,7 +271,7 @@ int RunLoad(const Options& options, const WireCodec& codec) {
               << " bytes (header and stamp)\n";
     return kUsage;
   }
-  if (!RaiseFileLimit(generator.ClientCount())) return kUsage;
+  if (!RaiseFileLimit(generator.ClientCount())) return kCannotRun;
 
   const std::int64_t setupStart = NowNs();
   generator.Start(setupStart);
@@ -393,7 +359,7 @@ int RunLogin(const Options& options, const WireCodec& codec) {
   config.codec = &codec;
   config.runTag = RunTag();
   LoadGenerator generator(config);
-  if (!RaiseFileLimit(generator.ClientCount())) return kUsage;
+  if (!RaiseFileLimit(generator.ClientCount())) return kCannotRun;
 
   const auto serverBefore = Sample(options);
   const double ownBefore = OwnCpuSeconds();
@@ -458,15 +424,20 @@ int RunLogin(const Options& options, const WireCodec& codec) {
 
 int main(int argc, char** argv) {
   using namespace orv::bench;
-  const auto options = ParseOptions(argc, argv);
-  if (!options) return kUsage;
+  auto parsed = ParseOptions(argc, argv);
+  if (const auto* end = std::get_if<orv::CommandLineEnd>(&parsed)) {
+    std::cout << end->out;
+    std::cerr << end->err;
+    return end->status;
+  }
+  const Options* options = std::get_if<Options>(&parsed);
   std::optional<orv::WireCodec> codec = orv::WireCodec::BuiltIn();
   if (!options->settings.empty()) {
     std::string error;
     codec = orv::client::CodecFromSettings(options->settings, nullptr, &error);
     if (!codec) {
       std::cerr << "orvchat-bench: " << error << "\n";
-      return kUsage;
+      return kCannotRun;
     }
   }
   return options->login > 0 ? RunLogin(*options, *codec) : RunLoad(*options, *codec);

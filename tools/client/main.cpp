@@ -13,11 +13,14 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <variant>
 #include <vector>
 
+#include "app/cli_convention.h"
 #include "client_commands.h"
 #include "client_packets.h"
 #include "console/code_page.h"
+#include "console/version.h"
 #include "protocol/text_fields.h"
 #include "protocol/wire_codec.h"
 #include "protocol/wire_constants.h"
@@ -29,42 +32,15 @@ namespace {
 // Exit codes scripts can tell apart.
 enum ExitCode : int {
   kOk = 0,
-  kUsage = 1,
-  kConnectFailed = 2,
+  kBadSettings = 1,  // the settings file (or the output) could not be used
+  kUsage = orv::kUsageErrorStatus,
   kClosedByServer = 3,
   kMalformed = 4,
+  kConnectFailed = 5,
 };
 
-constexpr std::string_view kUsageText =
-    "usage: orvchat-client [options] HOST:PORT\n"
-    "       orvchat-client --encode|--decode [--utf8] [--lines] [--settings FILE] < in > out\n"
-    "\n"
-    "Who the client is:\n"
-    "  --name NAME          user name (default tester)\n"
-    "  --mac TEXT           MAC text, the server's key for this user (default made up)\n"
-    "  --ip TEXT            IP text written in the header (default the local address)\n"
-    "  --avatar TEXT        avatar text (default 1.gif)\n"
-    "  --status N           status number of the announcement (default 0)\n"
-    "  --status-text TEXT   status text of the announcement (default empty)\n"
-    "  --subject TEXT       subject field of the packets (default 0.0)\n"
-    "  --no-announce        do not send the type-2 announcement after connecting\n"
-    "Server:\n"
-    "  --settings FILE      read ServerPlainAlphabet, ServerWireAlphabet and ServerName\n"
-    "                       from this settings file (default: the built-in alphabets)\n"
-    "  --server-name NAME   the server's name for /profile (default: learnt from the\n"
-    "                       first type-6 or type-37 packet)\n"
-    "Output:\n"
-    "  --raw                print each packet's decoded text as it is\n"
-    "Scripts (one packet per line on stdout, then exit):\n"
-    "  --send LINE          send LINE as if typed (chat text or a /command); repeatable\n"
-    "  --wait SECONDS       wait this long after the last send (default 1)\n"
-    "  --gap MS             pause between sends, so each is a receive of its own (default 100)\n"
-    "Codec (stdin to stdout):\n"
-    "  --encode / --decode  substitute or reverse the substitution\n"
-    "  --utf8               the plain side is UTF-8 (converted from/to Windows-1251)\n"
-    "  --lines              with --decode: a line break after every //end\n"
-    "Exit status: 0 ok, 1 bad usage or settings, 2 cannot connect, 3 connection closed by\n"
-    "the server, 4 (scripts) a malformed packet arrived.\n";
+constexpr const char* kUsageLine =
+    "orvchat-client [OPTIONS] HOST:PORT  or  orvchat-client --encode|--decode [OPTIONS]";
 
 struct Options {
   enum class Mode { kChat, kEncode, kDecode };
@@ -86,112 +62,113 @@ struct Options {
   bool lines = false;
 };
 
-std::optional<double> ReadNumber(const std::string& text) {
-  try {
-    std::size_t used = 0;
-    const double value = std::stod(text, &used);
-    if (used != text.size() || value < 0 || value > 1e6) return std::nullopt;
-    return value;
-  } catch (const std::exception&) {
-    return std::nullopt;
-  }
-}
-
-// Parses the command line; on a mistake prints it and returns nothing.
-std::optional<Options> ParseOptions(int argc, char** argv) {
+// Parses the command line; how the program ends instead when it should end at once.
+std::variant<Options, orv::CommandLineEnd> ParseOptions(int argc, char** argv) {
   Options options;
-  options.state.who.name = "tester";
-  options.state.who.avatar = "1.gif";
+  std::string name = "tester";
+  std::string mac;
+  std::string ip;
+  std::string avatar = "1.gif";
+  std::string statusText;
+  std::string subject;
+  std::string serverName;
+  bool noAnnounce = false;
+  bool encode = false;
+  bool decode = false;
   std::vector<std::string> positional;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    auto value = [&](std::string& out) {
-      if (i + 1 >= argc) {
-        std::cerr << "orvchat-client: " << arg << " needs a value\n";
-        return false;
-      }
-      out = argv[++i];
-      return true;
-    };
-    std::string text;
-    if (arg == "--help" || arg == "-h") {
-      std::cout << kUsageText;
-      std::exit(kOk);
-    } else if (arg == "--name") {
-      if (!value(text)) return std::nullopt;
-      options.state.who.name = Utf8ToCp1251(text);
-    } else if (arg == "--mac") {
-      if (!value(text)) return std::nullopt;
-      options.state.who.mac = Utf8ToCp1251(text);
-      options.macGiven = true;
-    } else if (arg == "--ip") {
-      if (!value(text)) return std::nullopt;
-      options.state.who.ip = Utf8ToCp1251(text);
-      options.ipGiven = true;
-    } else if (arg == "--avatar") {
-      if (!value(text)) return std::nullopt;
-      options.state.who.avatar = Utf8ToCp1251(text);
-    } else if (arg == "--status") {
-      if (!value(text)) return std::nullopt;
-      const auto number = ReadNumber(text);
-      if (!number || *number != static_cast<int>(*number)) {
-        std::cerr << "orvchat-client: --status needs a whole number, not \"" << text << "\"\n";
-        return std::nullopt;
-      }
-      options.state.statusCode = static_cast<int>(*number);
-    } else if (arg == "--status-text") {
-      if (!value(text)) return std::nullopt;
-      options.state.statusText = Utf8ToCp1251(text);
-    } else if (arg == "--subject") {
-      if (!value(text)) return std::nullopt;
-      options.state.subject = Utf8ToCp1251(text);
-    } else if (arg == "--no-announce") {
-      options.announce = false;
-    } else if (arg == "--settings") {
-      if (!value(options.settingsFile)) return std::nullopt;
-    } else if (arg == "--server-name") {
-      if (!value(text)) return std::nullopt;
-      options.state.serverName = Utf8ToCp1251(text);
-      options.serverNameGiven = true;
-    } else if (arg == "--raw") {
-      options.raw = true;
-    } else if (arg == "--send") {
-      if (!value(text)) return std::nullopt;
-      options.sends.push_back(Utf8ToCp1251(text));
-      options.batch = true;
-    } else if (arg == "--wait" || arg == "--gap") {
-      if (!value(text)) return std::nullopt;
-      const auto number = ReadNumber(text);
-      if (!number) {
-        std::cerr << "orvchat-client: " << arg << " needs a number, not \"" << text << "\"\n";
-        return std::nullopt;
-      }
-      if (arg == "--wait") {
-        options.waitSeconds = *number;
-        options.batch = true;
-      } else {
-        options.gapMs = static_cast<int>(*number);
-      }
-    } else if (arg == "--encode") {
-      options.mode = Options::Mode::kEncode;
-    } else if (arg == "--decode") {
-      options.mode = Options::Mode::kDecode;
-    } else if (arg == "--utf8") {
-      options.utf8 = true;
-    } else if (arg == "--lines") {
-      options.lines = true;
-    } else if (arg.starts_with("-") && arg.size() > 1) {
-      std::cerr << "orvchat-client: unknown option " << arg << "\n" << kUsageText;
-      return std::nullopt;
-    } else {
-      positional.push_back(arg);
-    }
+
+  CLI::App app(
+      "A terminal chat client for the ORV chat server: connects, announces itself and shows "
+      "what arrives (one packet a line in scripts), or substitutes text as the wire does.",
+      "orvchat-client");
+  const char* who = "Who the client is";
+  app.add_option("-n,--name", name, "user name (default tester)")->group(who);
+  app.add_option("-m,--mac", mac, "MAC text, the server's key for this user (default made up)")
+      ->group(who);
+  app.add_option("--ip", ip, "IP text written in the header (default the local address)")
+      ->group(who);
+  app.add_option("--avatar", avatar, "avatar text (default 1.gif)")->group(who);
+  app.add_option("--status", options.state.statusCode,
+                 "status number of the announcement (default 0)")
+      ->type_name("N")
+      ->group(who);
+  app.add_option("--status-text", statusText, "status text of the announcement (default empty)")
+      ->group(who);
+  app.add_option("--subject", subject, "subject field of the packets (default 0.0)")->group(who);
+  app.add_flag("--no-announce", noAnnounce, "do not send the type-2 announcement after connecting")
+      ->group(who);
+  const char* server = "Server";
+  app.add_option("--settings", options.settingsFile,
+                 "read ServerPlainAlphabet, ServerWireAlphabet and ServerName from this settings "
+                 "file (default: the built-in alphabets)")
+      ->type_name("FILE")
+      ->group(server);
+  app.add_option("--server-name", serverName,
+                 "the server's name for /profile (default: learnt from the first type-6 or "
+                 "type-37 packet)")
+      ->group(server);
+  app.add_flag("--raw", options.raw, "print each packet's decoded text as it is")->group("Output");
+  const char* scripts = "Scripts (one packet per line on stdout, then exit)";
+  app.add_option("-s,--send", options.sends,
+                 "send LINE as if typed (chat text or a /command); repeatable")
+      ->type_name("LINE")
+      ->group(scripts);
+  app.add_option("-w,--wait", options.waitSeconds, "wait this long after the last send (default 1)")
+      ->type_name("SECONDS")
+      ->check(CLI::Range(0.0, 1e6))
+      ->group(scripts);
+  app.add_option("--gap", options.gapMs,
+                 "pause between sends, so each is a receive of its own (default 100)")
+      ->type_name("MS")
+      ->check(CLI::Range(0, 1000000))
+      ->group(scripts);
+  const char* codec = "Codec (stdin to stdout)";
+  app.add_flag("--encode", encode, "substitute the input")->group(codec);
+  app.add_flag("--decode", decode, "reverse the substitution")->group(codec);
+  app.add_flag("--utf8", options.utf8, "the plain side is UTF-8 (converted from/to Windows-1251)")
+      ->group(codec);
+  app.add_flag("--lines", options.lines, "with --decode: a line break after every //end")
+      ->group(codec);
+  app.add_option("server", positional, "the server as HOST:PORT (or HOST PORT)")
+      ->type_name("HOST:PORT");
+  app.footer(
+      "Exit status: 0 ok, 1 the settings file cannot be used, 2 bad usage, 3 connection closed "
+      "by the server, 4 (scripts) a malformed packet arrived, 5 cannot connect.");
+
+  if (auto end = orv::ParseCommandLine(app, argc, argv, orv::ProgramVersion(), kUsageLine)) {
+    return *end;
   }
+  auto usage = [](const std::string& why) {
+    return orv::CommandLineEnd{
+        kUsage, {}, "orvchat-client: " + why + "\nUsage: " + kUsageLine + "; see --help\n"};
+  };
+  if (encode && decode) return usage("--encode and --decode exclude each other");
+  options.mode = encode   ? Options::Mode::kEncode
+                 : decode ? Options::Mode::kDecode
+                          : Options::Mode::kChat;
+  options.state.who.name = Utf8ToCp1251(name);
+  options.state.who.avatar = Utf8ToCp1251(avatar);
+  options.state.statusText = Utf8ToCp1251(statusText);
+  if (app.count("--subject") > 0) options.state.subject = Utf8ToCp1251(subject);
+  if (app.count("--mac") > 0) {
+    options.state.who.mac = Utf8ToCp1251(mac);
+    options.macGiven = true;
+  }
+  if (app.count("--ip") > 0) {
+    options.state.who.ip = Utf8ToCp1251(ip);
+    options.ipGiven = true;
+  }
+  if (app.count("--server-name") > 0) {
+    options.state.serverName = Utf8ToCp1251(serverName);
+    options.serverNameGiven = true;
+  }
+  options.announce = !noAnnounce;
+  for (std::string& line : options.sends)
+    line = Utf8ToCp1251(line);
+  options.batch = !options.sends.empty() || app.count("--wait") > 0;
+
   if (options.mode != Options::Mode::kChat) {
-    if (!positional.empty()) {
-      std::cerr << "orvchat-client: the codec reads stdin and takes no address\n";
-      return std::nullopt;
-    }
+    if (!positional.empty()) return usage("the codec reads stdin and takes no address");
     return options;
   }
   if (positional.size() == 2) {
@@ -201,13 +178,9 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
     const std::size_t colon = positional[0].rfind(':');
     options.host = positional[0].substr(0, colon);
     options.port = positional[0].substr(colon + 1);
-  } else {
-    std::cerr << "orvchat-client: give the server as HOST:PORT\n" << kUsageText;
-    return std::nullopt;
   }
   if (options.host.empty() || options.port.empty()) {
-    std::cerr << "orvchat-client: give the server as HOST:PORT\n";
-    return std::nullopt;
+    return usage("give the server as HOST:PORT");
   }
   return options;
 }
@@ -251,7 +224,7 @@ int RunCodec(const Options& options, const WireCodec& codec) {
   }
   std::cout.write(output.data(), static_cast<std::streamsize>(output.size()));
   std::cout.flush();
-  return std::cout ? kOk : kUsage;
+  return std::cout ? kOk : kBadSettings;
 }
 
 std::string MadeUpMac() {
@@ -327,7 +300,7 @@ class Session {
         break;
       case Action::Kind::kError:
         std::cerr << Cp1251ToUtf8(action.message) << std::endl;
-        if (options_.batch) exitCode_ = kUsage;
+        if (options_.batch) exitCode_ = kUsage;  // a scripted line the client cannot send
         break;
       case Action::Kind::kQuit:
         Leave(kOk);
@@ -533,10 +506,15 @@ int RunChat(Options& options, const WireCodec& codec) {
 
 int main(int argc, char** argv) {
   using namespace orv::client;
-  auto options = ParseOptions(argc, argv);
-  if (!options) return kUsage;
+  auto parsed = ParseOptions(argc, argv);
+  if (const auto* end = std::get_if<orv::CommandLineEnd>(&parsed)) {
+    std::cout << end->out;
+    std::cerr << end->err;
+    return end->status;
+  }
+  auto options = std::get_if<Options>(&parsed);
   auto codec = LoadCodec(*options);
-  if (!codec) return kUsage;
+  if (!codec) return kBadSettings;
   int code = kOk;
   if (options->mode != Options::Mode::kChat) {
     code = RunCodec(*options, *codec);

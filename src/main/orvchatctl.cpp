@@ -1,0 +1,101 @@
+// orvchatctl: sends one operator command to a running headless server through its control
+// socket and prints the answer. The commands and their texts are the headless console's.
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/cli_convention.h"
+#include "app/control_client.h"
+#include "app/control_protocol.h"
+#include "console/version.h"
+
+#ifndef ORV_SERVICE_WORKDIR
+#define ORV_SERVICE_WORKDIR "/var/lib/orvchat"
+#endif
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The socket to use: the one given, the working folder's, the current folder's, or the
+// installed service's.
+fs::path ChooseSocket(const std::string& socket, const std::string& workDir) {
+  if (!socket.empty()) return socket;
+  if (!workDir.empty()) return fs::path(workDir) / orv::kControlSocketName;
+  std::error_code ec;
+  const fs::path here = fs::path(".") / orv::kControlSocketName;
+  if (fs::exists(fs::symlink_status(here, ec))) return here;
+  return fs::path(ORV_SERVICE_WORKDIR) / orv::kControlSocketName;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string socket;
+  std::string workDir;
+  double timeoutSeconds = 10;
+  std::string command;
+
+  CLI::App app(
+      "Sends one operator command to a running orvchatserver (started headless, as "
+      "the service is) and prints its answer.",
+      "orvchatctl");
+  app.add_option("-s,--socket", socket, "the server's control socket")->type_name("PATH");
+  app.add_option("-C,--workdir", workDir,
+                 std::string("the server's working folder: its ") + orv::kControlSocketName +
+                     " (default: the current folder's when there is one, else the "
+                     "service's, " ORV_SERVICE_WORKDIR ")")
+      ->type_name("DIR");
+  app.add_option("-t,--timeout", timeoutSeconds, "seconds to wait for the answer (default 10)")
+      ->type_name("SECONDS")
+      ->check(CLI::Range(0.1, 3600.0));
+  app.add_option("command", command, "the command (see below)")->required()->type_name("COMMAND");
+  // Everything after the command is its arguments, dashes and all ("send -- hi" is not
+  // needed).
+  app.prefix_command();
+  app.footer(
+      "Commands (rows are numbered from 0, as 'users' shows them now):\n"
+      "  status                 version, address and port, listening or why not, users "
+      "online, uptime\n"
+      "  users                  the connected users\n"
+      "  kick ROW               disconnect the user with the kick message\n"
+      "  block ip|mac|name ROW  block the user's IP address, MAC or name\n"
+      "  unblock ROW            lift the user's block\n"
+      "  afs ROW VALUE          set the user's AFS value (0 to 100)\n"
+      "  send TEXT...           send TEXT to every client as a server message\n"
+      "  refresh                report the user count and refresh the list\n"
+      "  reload                 read the settings again (as SIGHUP does)\n"
+      "  stop                   send the close message and stop the server\n"
+      "Exit status: 0 done, 1 the server refused (and said why), 2 usage error, 3 no server\n"
+      "answers on the socket (or it may not be used), 4 no whole answer in time.");
+
+  if (auto end = orv::ParseCommandLine(app, argc, argv, orv::ProgramVersion(),
+                                       "orvchatctl [OPTIONS] COMMAND [ARGS...]")) {
+    std::fputs(end->out.c_str(), stdout);
+    std::fputs(end->err.c_str(), stderr);
+    return end->status;
+  }
+  std::string error;
+  const auto request = orv::ControlRequestFor(command, app.remaining(), &error);
+  if (!request) {
+    std::fprintf(stderr,
+                 "orvchatctl: %s\nUsage: orvchatctl [OPTIONS] COMMAND [ARGS...]; see --help\n",
+                 error.c_str());
+    return orv::kControlUsage;
+  }
+
+  const fs::path path = ChooseSocket(socket, workDir);
+  const orv::ControlReply reply = orv::AskServer(
+      path, *request, std::chrono::milliseconds(static_cast<long long>(timeoutSeconds * 1000.0)));
+  if (reply.status != orv::kControlOk) {
+    std::fprintf(stderr, "orvchatctl: %s\n", reply.why.c_str());
+    return reply.status;
+  }
+  for (const auto& line : reply.answer.lines) {
+    std::FILE* out = line.toStdout ? stdout : stderr;
+    std::fprintf(out, "%s%s\n", line.toStdout ? "" : "orvchatctl: ", line.text.c_str());
+  }
+  return reply.answer.status;
+}

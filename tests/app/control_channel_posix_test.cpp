@@ -1,0 +1,216 @@
+// The control channel: request lines for orvchatctl's words, the answer's wire form, the
+// commands carried out through the engine's commands, and the socket itself.
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <thread>
+
+#include "app/control_client.h"
+#include "app/control_protocol.h"
+#include "app/control_server.h"
+#include "fake_commands.h"
+#include "support/temp_folder.h"
+
+namespace orv {
+namespace {
+
+using testing::FakeCommands;
+using testing::TempFolder;
+using namespace std::chrono_literals;
+
+TEST(ControlRequest, WordsBecomeHeadlessConsoleLines) {
+  std::string error;
+  auto request = [&error](const std::string& word, std::vector<std::string> args = {}) {
+    return ControlRequestFor(word, args, &error).value_or("<none>");
+  };
+  EXPECT_EQ(request("status"), "/status");
+  EXPECT_EQ(request("users"), "/users");
+  EXPECT_EQ(request("kick", {"3"}), "/kick 3");
+  EXPECT_EQ(request("block", {"mac", "0"}), "/block mac 0");
+  EXPECT_EQ(request("unblock", {"1"}), "/unblock 1");
+  EXPECT_EQ(request("afs", {"0", "20"}), "/afs 0 20");
+  EXPECT_EQ(request("refresh"), "/refresh");
+  EXPECT_EQ(request("reload"), "/reload");
+  EXPECT_EQ(request("stop"), "/exit");
+  // Texts: words joined, one line, a leading slash kept as a slash.
+  EXPECT_EQ(request("send", {"hello", "all"}), "hello all");
+  EXPECT_EQ(request("send", {"/me", "waves"}), "//me waves");
+  EXPECT_EQ(request("send", {"two\nlines"}), "two lines");
+  EXPECT_EQ(request("exit"), "<none>");
+  EXPECT_EQ(error, "unknown command 'exit'");
+}
+
+TEST(ControlAnswer, RoundTripsAndAnIncompleteAnswerIsNoAnswer) {
+  ControlAnswer answer;
+  answer.status = kControlRefused;
+  answer.Out("first");
+  answer.Err("second\nthird");
+  answer.Out("");
+  const std::string wire = EncodeControlAnswer(answer);
+  EXPECT_EQ(wire, "out first\nerr second\nerr third\nout \nend 1\n");
+  const auto decoded = DecodeControlAnswer(wire);
+  ASSERT_TRUE(decoded);
+  EXPECT_EQ(decoded->status, kControlRefused);
+  ASSERT_EQ(decoded->lines.size(), 4u);
+  EXPECT_FALSE(decoded->lines[2].toStdout);
+  EXPECT_EQ(decoded->lines[2].text, "third");
+  EXPECT_FALSE(DecodeControlAnswer("out first\n"));
+  EXPECT_FALSE(DecodeControlAnswer("out first\nend 0"));
+  EXPECT_FALSE(DecodeControlAnswer("something\nend 0\n"));
+  EXPECT_FALSE(DecodeControlAnswer(""));
+}
+
+// Runs one request line against engine and returns the answer.
+ControlAnswer Execute(FakeCommands& engine, const std::string& line, bool* stopped = nullptr) {
+  ControlAnswer result;
+  bool answered = false;
+  ExecuteControlRequest(
+      engine, line,
+      [&](ControlAnswer answer) {
+        EXPECT_FALSE(answered) << "answered twice";
+        answered = true;
+        result = std::move(answer);
+      },
+      [&] {
+        EXPECT_TRUE(answered) << "stopped before the answer";
+        if (stopped) *stopped = true;
+      });
+  EXPECT_TRUE(answered) << line;
+  return result;
+}
+
+std::vector<std::string> Texts(const ControlAnswer& answer) {
+  std::vector<std::string> texts;
+  for (const auto& line : answer.lines)
+    texts.push_back(line.text);
+  return texts;
+}
+
+TEST(ControlRequest, CarriedOutThroughTheEngineCommands) {
+  FakeCommands engine;
+  engine.status = {"1.3.1.0 beta", "127.0.0.1", 9010, true, "", 2, 1000, 3'723'000 + 1000};
+  EXPECT_EQ(Texts(Execute(engine, "/status")),
+            (std::vector<std::string>{"version: 1.3.1.0 beta", "listening on 127.0.0.1:9010",
+                                      "users online: 2", "uptime: 0 d 01:02:03"}));
+  engine.status.listening = false;
+  engine.status.address.clear();
+  engine.status.notListeningReason = "Address already in use";
+  EXPECT_EQ(Texts(Execute(engine, "/status"))[1],
+            "not listening on 0.0.0.0:9010: Address already in use");
+
+  EXPECT_EQ(Texts(Execute(engine, "/users")), std::vector<std::string>{"no users"});
+  engine.rows.push_back({"AA01", "ann", "10.0.0.7", "127.0.0.1", "", BlockState::kNone, -1});
+  const ControlAnswer users = Execute(engine, "/users");
+  ASSERT_EQ(users.lines.size(), 2u);
+  EXPECT_NE(users.lines[1].text.find("ann"), std::string::npos);
+
+  ControlAnswer kick = Execute(engine, "/kick 0");
+  EXPECT_EQ(kick.status, kControlOk);
+  EXPECT_EQ(Texts(kick), std::vector<std::string>{"[10:00:00] Kicked user at 10.0.0.7 (ann)"});
+  ControlAnswer refused = Execute(engine, "/block ip 4");
+  EXPECT_EQ(refused.status, kControlRefused);
+  ASSERT_EQ(refused.lines.size(), 1u);
+  EXPECT_FALSE(refused.lines[0].toStdout);
+  EXPECT_EQ(refused.lines[0].text, "There is no row 4.");
+  EXPECT_EQ(engine.rowCommands.back(), std::make_pair(RowCommand::kBlockIp, 4));
+
+  EXPECT_EQ(Execute(engine, "hello all").status, kControlOk);
+  EXPECT_EQ(engine.sent.back(), "hello all");
+  const ControlAnswer tooShort = Execute(engine, "x");
+  EXPECT_EQ(tooShort.status, kControlRefused);
+  EXPECT_EQ(Texts(tooShort),
+            std::vector<std::string>{"Nothing was sent: a message needs at least 2 characters."});
+
+  EXPECT_EQ(Execute(engine, "/reload").status, kControlOk);
+  engine.reloadWorks = false;
+  EXPECT_EQ(Execute(engine, "/reload").status, kControlRefused);
+  EXPECT_EQ(engine.reloads, 2);
+
+  // Mistakes are usage errors with the console's own words.
+  const ControlAnswer mistake = Execute(engine, "/afs 0 101");
+  EXPECT_EQ(mistake.status, kControlUsage);
+  EXPECT_NE(mistake.lines[0].text.find("0 to 100"), std::string::npos);
+  EXPECT_EQ(Execute(engine, "").status, kControlUsage);
+  EXPECT_EQ(Execute(engine, "/status now").status, kControlUsage);
+
+  bool stopped = false;
+  const ControlAnswer stop = Execute(engine, "/exit", &stopped);
+  EXPECT_TRUE(stopped);
+  EXPECT_EQ(Texts(stop), std::vector<std::string>{"The server is stopping."});
+}
+
+TEST(ControlSocket, AnswersOverTheSocketAndTellsWhenNoServerRuns) {
+  TempFolder dir;
+  const auto path = dir / "ctl.sock";
+  FakeCommands engine;
+  engine.status.version = "9.9";
+
+  // Nothing there yet.
+  ControlReply none = AskServer(path, "/status", 2s);
+  EXPECT_EQ(none.status, kControlNoServer);
+  EXPECT_EQ(none.why, "no server is running there: " + path.string() + " does not exist");
+
+  std::atomic<int> stops{0};
+  {
+    ControlServer server(engine, [&stops] { ++stops; });
+    std::string error;
+    ASSERT_TRUE(server.Start(path, &error)) << error;
+    using std::filesystem::perms;
+    EXPECT_EQ(std::filesystem::status(path).permissions() & perms::all,
+              perms::owner_read | perms::owner_write | perms::group_read | perms::group_write);
+
+    const ControlReply status = AskServer(path, "/status", 5s);
+    ASSERT_EQ(status.status, kControlOk) << status.why;
+    EXPECT_EQ(status.answer.status, kControlOk);
+    ASSERT_FALSE(status.answer.lines.empty());
+    EXPECT_EQ(status.answer.lines[0].text, "version: 9.9");
+
+    // A second server does not take over a socket that answers.
+    ControlServer second(engine, nullptr);
+    EXPECT_FALSE(second.Start(path, &error));
+    EXPECT_EQ(error, "another server answers on the control socket " + path.string() +
+                         "; give this one another path with --control");
+
+    const ControlReply stop = AskServer(path, "/exit", 5s);
+    EXPECT_EQ(stop.status, kControlOk);
+    for (int i = 0; i < 100 && stops == 0; ++i)
+      std::this_thread::sleep_for(10ms);
+    EXPECT_EQ(stops, 1);
+    server.Stop();
+    EXPECT_FALSE(std::filesystem::exists(path));
+  }
+
+  // A socket file left behind answers nobody, and is replaced by the next server.
+  {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ::close(fd);
+    ASSERT_TRUE(std::filesystem::is_socket(path));
+    const ControlReply stale = AskServer(path, "/status", 2s);
+    EXPECT_EQ(stale.status, kControlNoServer);
+    EXPECT_EQ(stale.why, "no server is running there: nothing answers on " + path.string());
+    ControlServer server(engine, nullptr);
+    std::string error;
+    ASSERT_TRUE(server.Start(path, &error)) << error;
+    EXPECT_EQ(AskServer(path, "/users", 5s).status, kControlOk);
+  }
+  // Something else in the way is left alone.
+  testing::WriteFile(path, "not a socket");
+  ControlServer blocked(engine, nullptr);
+  std::string error;
+  EXPECT_FALSE(blocked.Start(path, &error));
+  EXPECT_NE(error.find("is not a socket"), std::string::npos) << error;
+  EXPECT_EQ(AskServer(path, "/status", 2s).status, kControlNoServer);
+}
+
+}  // namespace
+}  // namespace orv

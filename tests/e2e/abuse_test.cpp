@@ -1,0 +1,236 @@
+// Clients that try to pass for somebody else: another user's MAC, a new reported IP after a
+// block, the server's own address and name. And operator commands for a row whose user left.
+#include <gtest/gtest.h>
+
+#include "e2e_support.h"
+
+namespace orv::e2e {
+namespace {
+
+fs::path BlockListFile(const RunningServer& server) {
+  return server.folder.Dir() / "data" / "blocklist.cfg";
+}
+
+// The row number of the listed user with this MAC, or -1.
+int RowOf(const std::vector<std::string>& rows, const std::string& mac) {
+  for (const std::string& row : rows) {
+    if (row.find(" " + mac + " ") != std::string::npos) return std::atoi(row.c_str());
+  }
+  return -1;
+}
+
+bool HasPacketFrom(const Client& client, const std::string& name) {
+  return std::any_of(client.Packets().begin(), client.Packets().end(),
+                     [&name](const Packet& p) { return p.name == name; });
+}
+
+TEST(AbuseTest, AMacInUseIsNotTakenOverAndStaysWithItsConnection) {
+  RunningServer server;
+  ASSERT_TRUE(server.ready) << server.process->Transcript();
+  ServerProcess& console = *server.process;
+  Client alice(server.Port());
+  Client bob(server.Port());
+  ASSERT_TRUE(alice.WaitForType(6) && bob.WaitForType(6));
+  ASSERT_TRUE(alice.Send(MakePacket("AA01", "alice", 2, "1:online")));
+  ASSERT_TRUE(bob.WaitForType(2));
+
+  std::size_t mark = console.LineCount();
+  {
+    Client intruder(server.Port());
+    ASSERT_TRUE(intruder.WaitForType(6));
+    bob.Clear();
+    ASSERT_TRUE(intruder.Send(MakePacket("AA01", "mallory", 2, "1:it is me now") +
+                              MakePacket("AA01", "mallory", 5, "hello from alice")));
+    EXPECT_TRUE(console.WaitForLine("refused: MAC AA01 belongs to the connection from 127.0.0.1",
+                                    milliseconds(5000), mark))
+        << console.Transcript();
+    bob.Pump(milliseconds(300));
+    EXPECT_FALSE(HasPacketFrom(bob, "mallory"));
+    const auto rows = console.ListUsers();
+    ASSERT_EQ(rows.size(), 1u) << console.Transcript();
+    EXPECT_NE(rows[0].find("alice"), std::string::npos) << rows[0];
+    EXPECT_EQ(rows[0].find("mallory"), std::string::npos) << rows[0];
+    mark = console.LineCount();
+  }
+  // The intruder's leaving takes nobody's user with it.
+  ASSERT_TRUE(console.WaitForLine("Connection closed", milliseconds(5000), mark));
+  EXPECT_TRUE(console.WaitForLine("Users connected: 1", milliseconds(3000), mark))
+      << console.Transcript();
+  const auto rows = console.ListUsers();
+  ASSERT_EQ(rows.size(), 1u) << console.Transcript();
+  EXPECT_NE(rows[0].find("AA01"), std::string::npos) << rows[0];
+
+  // Alice's record still leads to alice: the refresh sends her AFS value to her.
+  alice.Clear();
+  console.Type("/refresh");
+  auto afs = alice.WaitForType(45);
+  ASSERT_TRUE(afs) << console.Transcript();
+  EXPECT_EQ(afs->body, "1:15");
+  ASSERT_TRUE(alice.Send(MakePacket("AA01", "alice", 5, "still me")));
+  auto said = bob.WaitFor([](const Packet& p) { return p.body == "still me"; });
+  ASSERT_TRUE(said);
+  EXPECT_EQ(said->name, "alice");
+}
+
+TEST(AbuseTest, ABlockByIpHoldsWhateverAddressTheClientReportsNext) {
+  RunningServer server;
+  ASSERT_TRUE(server.ready) << server.process->Transcript();
+  ServerProcess& console = *server.process;
+  Client bob(server.Port());  // only listens: it shares the blocked connection's address
+  ASSERT_TRUE(bob.WaitForType(6));
+  std::size_t mark = 0;
+  {
+    Client mallory(server.Port());
+    ASSERT_TRUE(mallory.Send(MakePacket("MM01", "mallory", 2, "1:hi")));
+    ASSERT_TRUE(mallory.WaitForType(37));
+    const int row = RowOf(console.ListUsers(), "MM01");
+    ASSERT_GE(row, 0) << console.Transcript();
+    mark = console.LineCount();
+    console.Type("/block ip " + std::to_string(row));
+    ASSERT_TRUE(console.WaitForLine("Blocked by IP: 10.0.0.7", milliseconds(3000), mark))
+        << console.Transcript();
+    mark = console.LineCount();
+  }
+  ASSERT_TRUE(console.WaitForLine("Users connected: 0", milliseconds(5000), mark));
+  EXPECT_TRUE(WaitForFileText(BlockListFile(server), "10.0.0.7=1"));
+  EXPECT_TRUE(WaitForFileText(BlockListFile(server), "127.0.0.1=1"))
+      << ReadFile(BlockListFile(server));
+
+  // Back with another reported IP, MAC and name: refused all the same.
+  Client again(server.Port());
+  ASSERT_TRUE(again.WaitForType(6));
+  again.Pump(milliseconds(550));
+  again.Clear();
+  bob.Clear();
+  mark = console.LineCount();
+  ASSERT_TRUE(again.Send(MakePacket("MM02", "mallory2", 2, "1:new me", "10.99.0.1")));
+  auto refusal = again.WaitForType(6);
+  ASSERT_TRUE(refusal) << console.Transcript();
+  EXPECT_EQ(refusal->subject, "MM02");
+  EXPECT_NE(refusal->body.find("blocked"), std::string::npos) << *refusal;
+  EXPECT_FALSE(again.WaitForType(37, milliseconds(100)));
+  EXPECT_TRUE(console.WaitForLine("Refused a user whose IP is blocked: 127.0.0.1",
+                                  milliseconds(3000), mark))
+      << console.Transcript();
+  again.Pump(milliseconds(550));
+  again.Clear();
+  ASSERT_TRUE(again.Send(MakePacket("MM02", "mallory2", 5, "let me in", "10.99.0.1")));
+  EXPECT_TRUE(again.WaitForType(6));
+  bob.Pump(milliseconds(300));
+  EXPECT_FALSE(HasPacketFrom(bob, "mallory2"));
+}
+
+TEST(AbuseTest, BlockedClientsClaimingTheServersAddressAndNameDoNotSilenceTheServer) {
+  RunningServer server;
+  ASSERT_TRUE(server.ready) << server.process->Transcript();
+  {
+    ServerProcess& console = *server.process;
+    Client bob(server.Port());
+    ASSERT_TRUE(bob.WaitForType(6));
+    {
+      Client byName(server.Port());
+      Client byIp(server.Port());
+      ASSERT_TRUE(byName.Send(MakePacket("FA01", "OrvServer", 2, "1:I am the server")));
+      ASSERT_TRUE(byIp.Send(MakePacket("FA02", "imposter", 2, "1:me too", "127.0.0.1")));
+      ASSERT_TRUE(byName.WaitForType(37) && byIp.WaitForType(37));
+      const auto rows = console.ListUsers();
+      const int nameRow = RowOf(rows, "FA01");
+      const int ipRow = RowOf(rows, "FA02");
+      ASSERT_TRUE(nameRow >= 0 && ipRow >= 0) << console.Transcript();
+      const std::size_t mark = console.LineCount();
+      console.Type("/block name " + std::to_string(nameRow));
+      console.Type("/block ip " + std::to_string(ipRow));
+      ASSERT_TRUE(console.WaitForLine("Blocked by name: OrvServer", milliseconds(3000), mark));
+      ASSERT_TRUE(console.WaitForLine("Blocked by IP: 127.0.0.1", milliseconds(3000), mark))
+          << console.Transcript();
+    }
+    ASSERT_TRUE(WaitForFileText(BlockListFile(server), "OrvServer=1"));
+    ASSERT_TRUE(WaitForFileText(BlockListFile(server), "127.0.0.1=1"))
+        << ReadFile(BlockListFile(server));
+
+    bob.Clear();
+    console.Type("the operator speaks");
+    auto said = bob.WaitForType(6);
+    ASSERT_TRUE(said) << console.Transcript();
+    EXPECT_EQ(said->body, "1:the operator speaks");
+    EXPECT_EQ(said->name, "OrvServer");
+    EXPECT_EQ(said->text.rfind("127.0.0.1(", 0), 0u) << *said;
+    bob.Clear();
+    console.Type("/exit");
+    auto goodbye = bob.WaitForType(6);
+    ASSERT_TRUE(goodbye);
+    EXPECT_NE(goodbye->body.find("shutting down"), std::string::npos) << *goodbye;
+    EXPECT_EQ(console.WaitExit(milliseconds(5000)), 0) << console.Transcript();
+  }
+
+  // The block list outlives the run: the next run on the same folder speaks all the same.
+  server.Start();
+  ASSERT_TRUE(server.ready) << server.process->Transcript();
+  Client carol(server.Port());
+  auto welcome = carol.WaitForType(6);
+  ASSERT_TRUE(welcome);
+  EXPECT_EQ(welcome->body.rfind("1:Welcome", 0), 0u) << *welcome;
+  carol.Clear();
+  server.process->Type("after the restart");
+  auto said = carol.WaitForType(6);
+  ASSERT_TRUE(said) << server.process->Transcript();
+  EXPECT_EQ(said->body, "1:after the restart");
+  carol.Clear();
+  server.process->Type("/exit");
+  auto goodbye = carol.WaitForType(6);
+  ASSERT_TRUE(goodbye);
+  EXPECT_NE(goodbye->body.find("shutting down"), std::string::npos) << *goodbye;
+  EXPECT_EQ(server.process->WaitExit(milliseconds(5000)), 0);
+}
+
+TEST(AbuseTest, ACommandForARowWhoseUserLeftHitsNobody) {
+  RunningServer server;
+  ASSERT_TRUE(server.ready) << server.process->Transcript();
+  ServerProcess& console = *server.process;
+  auto alice = std::make_unique<Client>(server.Port());
+  Client bob(server.Port());
+  ASSERT_TRUE(alice->Send(MakePacket("AA01", "alice", 2, "1:online")));
+  ASSERT_TRUE(alice->WaitForType(37));
+  ASSERT_TRUE(bob.Send(MakePacket("BB02", "bob", 2, "1:online")));
+  ASSERT_TRUE(bob.WaitForType(37));
+  const auto rows = console.ListUsers();
+  ASSERT_EQ(RowOf(rows, "AA01"), 0) << console.Transcript();
+  ASSERT_EQ(RowOf(rows, "BB02"), 1) << console.Transcript();
+
+  // Alice leaves: bob moves up to row 0, and row 1 is gone.
+  std::size_t mark = console.LineCount();
+  alice.reset();
+  ASSERT_TRUE(console.WaitForLine("Users connected: 1", milliseconds(5000), mark));
+  bob.Pump(milliseconds(600));
+  bob.Clear();
+  mark = console.LineCount();
+  console.Type("/kick 0");
+  console.Type("/block mac 0");
+  console.Type("/afs 0 50");
+  console.Type("/kick 1");
+  EXPECT_TRUE(console.WaitForLines("Row 0 no longer holds the user with MAC AA01; look at the list",
+                                   3, milliseconds(3000)))
+      << console.Transcript();
+  EXPECT_TRUE(
+      console.WaitForLine("There is no row 1 (the list has 1 row).", milliseconds(3000), mark))
+      << console.Transcript();
+  EXPECT_FALSE(bob.WaitClosed(milliseconds(700)));
+  // No kick message, no AFS value of 50 (the list refresh may send bob the usual one).
+  for (const Packet& packet : bob.Packets()) {
+    EXPECT_NE(packet.type, 6) << packet;
+    EXPECT_NE(packet.body, "1:50") << packet;
+  }
+  EXPECT_EQ(console.CountLines("Kicked user", mark), 0u);
+  EXPECT_EQ(ReadFile(BlockListFile(server)).find("BB02"), std::string::npos);
+
+  // With a fresh listing the same command reaches bob.
+  ASSERT_EQ(RowOf(console.ListUsers(), "BB02"), 0);
+  console.Type("/kick 0");
+  auto kick = bob.WaitForType(6);
+  ASSERT_TRUE(kick);
+  EXPECT_NE(kick->body.find("disconnected"), std::string::npos) << *kick;
+  EXPECT_TRUE(bob.WaitClosed(milliseconds(3000)));
+}
+
+}  // namespace
+}  // namespace orv::e2e

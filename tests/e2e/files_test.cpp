@@ -1,0 +1,181 @@
+// What clients can make the server write: console and log lines that carry their texts,
+// board files, and the answers read from the command file.
+#include <gtest/gtest.h>
+
+#include "e2e_support.h"
+
+namespace orv::e2e {
+namespace {
+
+// Files in board/ and the space the quota charges for them (at least 4096 bytes each,
+// whole 4096-byte blocks).
+std::pair<int, std::uintmax_t> BoardUse(const RunningServer& server) {
+  int files = 0;
+  std::uintmax_t charged = 0;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(server.folder.Dir() / "board", ec)) {
+    ++files;
+    charged += std::max<std::uintmax_t>(4096, (entry.file_size() + 4095) / 4096 * 4096);
+  }
+  return {files, charged};
+}
+
+bool AnyLineStartsWith(const std::string& text, const std::string& start) {
+  return text.rfind(start, 0) == 0 || text.find("\n" + start) != std::string::npos ||
+         text.find("\r" + start) != std::string::npos;
+}
+
+TEST(FilesTest, LineBreaksInNamesShowAsEscapesAndStartNoLineOfTheirOwn) {
+  RunningServer server;
+  ASSERT_TRUE(server.ready) << server.process->Transcript();
+  ServerProcess& console = *server.process;
+  const std::string name = "eve\r\nFORGED name line";
+  const std::string ip = "10.6.6.6\r\nFORGED address line";
+  const std::string shownName = "eve\\r\\nFORGED name line";
+  Client eve(server.Port());
+  ASSERT_TRUE(eve.Send(MakePacket("EV01", name, 16, "note\r\nFORGED board line;content", ip)));
+  EXPECT_TRUE(console.WaitForLine(
+      "Board file 'note\\r\\nFORGED board line' from 127.0.0.1 refused: its name would leave",
+      milliseconds(3000)))
+      << console.Transcript();
+  ASSERT_TRUE(eve.Send(MakePacket("EV01", name, 2, "1:hi", ip)));
+  ASSERT_TRUE(eve.WaitForType(37));
+  const auto rows = console.ListUsers();
+  ASSERT_EQ(rows.size(), 1u) << console.Transcript();
+  EXPECT_NE(rows[0].find(shownName), std::string::npos) << rows[0];
+
+  console.Type("/afs 0 30");
+  EXPECT_TRUE(console.WaitForLine("ADMIN: Set AFS=30 to '" + shownName +
+                                  " (10.6.6.6\\r\\nFORGED address line)'"))
+      << console.Transcript();
+  // A name that is not one line cannot go into the block list: the block holds for the
+  // connection only, and the file gets no line of the client's making.
+  console.Type("/block name 0");
+  EXPECT_TRUE(console.WaitForLine("Blocked by name: " + shownName)) << console.Transcript();
+  EXPECT_TRUE(console.WaitForLine("could not be written; the block holds only while the user"))
+      << console.Transcript();
+  EXPECT_FALSE(
+      AnyLineStartsWith(ReadFile(server.folder.Dir() / "data" / "blocklist.cfg"), "FORGED"));
+  eve.Pump(milliseconds(550));
+  eve.Clear();
+  ASSERT_TRUE(eve.Send(MakePacket("EV01", name, 5, "still here", ip)));
+  auto refusal = eve.WaitForType(6);
+  ASSERT_TRUE(refusal);
+  EXPECT_NE(refusal->body.find("blocked"), std::string::npos) << *refusal;
+  console.Type("/kick 0");
+  EXPECT_TRUE(console.WaitForLine("Kicked user at 10.6.6.6\\r\\nFORGED address line"))
+      << console.Transcript();
+  EXPECT_TRUE(eve.WaitClosed(milliseconds(3000)));
+  console.Type("/exit");
+  ASSERT_EQ(console.WaitExit(milliseconds(5000)), 0) << console.Transcript();
+
+  const std::string log = server.Log();
+  EXPECT_NE(log.find("Blocked by name: " + shownName + "\r\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("note\\r\\nFORGED board line"), std::string::npos) << log;
+  EXPECT_FALSE(AnyLineStartsWith(log, "FORGED")) << log;
+  for (const std::string& line : console.Lines())
+    EXPECT_NE(line.rfind("FORGED", 0), 0u) << line;
+  EXPECT_EQ(BoardUse(server).first, 0);
+}
+
+TEST(FilesTest, ABoardFloodStopsAtTheQuotaWithOneConsoleLine) {
+  RunningServer server({}, [](WorkFolder& folder) {
+    folder.Set("BoardQuota", "65536");
+    folder.Set("BoardFileLimit", "8192");
+  });
+  ASSERT_TRUE(server.ready) << server.process->Transcript();
+  ServerProcess& console = *server.process;
+  Client flooder(server.Port());
+  auto flood = [&flooder](int first, const std::string& marker) {
+    std::string burst;
+    for (int i = first; i < first + 40; ++i)
+      burst += MakePacket("FL01", "flood", 16, "f" + std::to_string(i) + ".txt;tiny file");
+    burst += MakePacket("FL01", "flood", 5, marker);
+    flooder.Clear();
+    return flooder.Send(burst) &&
+           flooder.WaitFor([&marker](const Packet& p) { return p.body == marker; },
+                           milliseconds(10000));
+  };
+
+  // Small files are charged 4096 bytes each: 16 of them fill 64 KiB.
+  ASSERT_TRUE(flood(0, "first burst done"));
+  auto [files, charged] = BoardUse(server);
+  EXPECT_EQ(files, 16);
+  EXPECT_LE(charged, 65536u);
+  EXPECT_TRUE(fs::exists(server.folder.Dir() / "board" / "f15.txt"));
+  EXPECT_FALSE(fs::exists(server.folder.Dir() / "board" / "f16.txt"));
+  ASSERT_TRUE(console.WaitForLine(
+      "Board file 'f16.txt' from 127.0.0.1 refused: board/ would grow past 65536 bytes "
+      "(BoardQuota)"))
+      << console.Transcript();
+
+  // The client keeps trying: nothing more on disk, and no more lines for a minute.
+  ASSERT_TRUE(flood(100, "second burst done"));
+  std::tie(files, charged) = BoardUse(server);
+  EXPECT_EQ(files, 16);
+  EXPECT_LE(charged, 65536u);
+  // Rewriting a file within the blocks it has already is no growth.
+  ASSERT_TRUE(flooder.Send(MakePacket("FL01", "flood", 16, "f3.txt;rewritten")));
+  ASSERT_TRUE(flooder.Send(MakePacket("FL01", "flood", 5, "rewrite done")));
+  ASSERT_TRUE(flooder.WaitFor([](const Packet& p) { return p.body == "rewrite done"; }));
+  EXPECT_EQ(ReadFile(server.folder.Dir() / "board" / "f3.txt"), "rewritten");
+
+  // Each other connection is told of once: too large a file, too long a name.
+  Client big(server.Port());
+  ASSERT_TRUE(big.Send(MakePacket("BG01", "big", 16, "big.txt;" + std::string(9000, 'b'))));
+  EXPECT_TRUE(console.WaitForLine(
+      "Board file 'big.txt' from 127.0.0.1 refused: it is larger than 8192 bytes (BoardFileLimit)"))
+      << console.Transcript();
+  Client longName(server.Port());
+  ASSERT_TRUE(longName.Send(MakePacket("LN01", "long", 16, std::string(300, 'n') + ";x")));
+  EXPECT_TRUE(console.WaitForLine("refused: its name is longer than 255 bytes"))
+      << console.Transcript();
+  EXPECT_EQ(console.CountLines("(BoardQuota)"), 1u) << console.Transcript();
+  EXPECT_EQ(console.CountLines("more refused board files"), 0u) << console.Transcript();
+  EXPECT_EQ(BoardUse(server).first, 16);
+}
+
+TEST(FilesTest, AMissingCommandFileGivesEmptyAnswersAndOneConsoleLine) {
+  const fs::path original = fs::path(ORV_SOURCE_DIR) / "workdir" / "orvchatserver_command.cfg";
+  RunningServer server(
+      {}, [](WorkFolder& folder) { fs::remove(folder.Dir() / "orvchatserver_command.cfg"); });
+  ASSERT_TRUE(server.ready) << server.process->Transcript();
+  ServerProcess& console = *server.process;
+  Client alice(server.Port());
+  Client bob(server.Port());
+  ASSERT_TRUE(alice.WaitForType(6) && bob.WaitForType(6));
+  alice.Pump(milliseconds(550));
+
+  // A command, a profile request, and another command: no answer to the commands, a profile
+  // with empty texts.
+  for (const char* command : {"help", "rules"}) {
+    alice.Clear();
+    const std::string text = "OrvServer: " + std::string(command);
+    ASSERT_TRUE(alice.Send(MakePacket("AA01", "alice", 5, text)));
+    ASSERT_TRUE(alice.WaitFor([&text](const Packet& p) { return p.body == text; }));
+    EXPECT_FALSE(alice.WaitForType(6, milliseconds(100))) << alice.Packets().front();
+  }
+  ASSERT_TRUE(alice.Send(MakePacket("AA01", "alice", 14, "OrvServer")));
+  auto profile = alice.WaitForType(15);
+  ASSERT_TRUE(profile);
+  EXPECT_NE(profile->body.find("|NAME|OrvServer|/NAME|"), std::string::npos) << *profile;
+  ASSERT_TRUE(bob.WaitForType(14));
+  for (const Client* client : {&alice, &bob}) {
+    for (const Packet& packet : client->Packets())
+      EXPECT_EQ(packet.text.find("READFALSE"), std::string::npos) << packet;
+  }
+  EXPECT_TRUE(console.WaitForLine("The command file")) << console.Transcript();
+  EXPECT_EQ(console.CountLines("cannot be read"), 1u) << console.Transcript();
+
+  // Put back, the file answers again.
+  fs::copy_file(original, server.folder.Dir() / "orvchatserver_command.cfg");
+  alice.Pump(milliseconds(550));
+  alice.Clear();
+  ASSERT_TRUE(alice.Send(MakePacket("AA01", "alice", 5, "OrvServer: help")));
+  auto answer = alice.WaitForType(6);
+  ASSERT_TRUE(answer);
+  EXPECT_EQ(answer->body.rfind("1:Commands:", 0), 0u) << *answer;
+}
+
+}  // namespace
+}  // namespace orv::e2e

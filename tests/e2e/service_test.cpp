@@ -1,0 +1,305 @@
+// The server as a service: settings checked before the start, --check-config, SIGHUP,
+// a failed listen, a display that is not there, and orvchatctl against the real binary.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "e2e_support.h"
+
+namespace orv::e2e {
+namespace {
+
+struct Outcome {
+  std::optional<int> status;
+  std::string out;  // stdout and stderr together
+};
+
+// Runs the server binary to its end.
+Outcome RunServer(const std::vector<std::string>& args) {
+  ServerProcess process(args);
+  auto status = process.WaitExit(milliseconds(15000));
+  process.CloseStdin();
+  return {status, process.Transcript()};
+}
+
+std::string Quote(const std::string& text) {
+  std::string quoted = "'";
+  for (const char c : text) {
+    if (c == '\'') {
+      quoted += "'\\''";
+    } else {
+      quoted += c;
+    }
+  }
+  return quoted + "'";
+}
+
+// orvchatctl with args, bounded in time; its exit status and output.
+Outcome Ctl(const std::vector<std::string>& args) {
+  std::string command = std::string("timeout 30 ") + ORV_CTL_BINARY;
+  for (const auto& arg : args)
+    command += " " + Quote(arg);
+  Outcome run;
+  FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
+  if (pipe == nullptr) return run;
+  char buffer[4096];
+  while (std::fgets(buffer, sizeof buffer, pipe) != nullptr)
+    run.out += buffer;
+  const int status = ::pclose(pipe);
+  if (WIFEXITED(status)) run.status = WEXITSTATUS(status);
+  return run;
+}
+
+TEST(ServiceTest, EachBadSettingRefusesTheStartNamingKeyValueAndFile) {
+  struct Case {
+    std::string key, value;
+  };
+  for (const Case& c : std::vector<Case>{{"ServerPort", "abc"},
+                                         {"ServerPort", "70000"},
+                                         {"ServerPort", "19 404"},
+                                         {"ServerIP", "192.168.1"},
+                                         {"ServerIP", "localhost"},
+                                         {"DebugLog", "yes"},
+                                         {"FloodStopper", "-1"},
+                                         {"IdleTimeout", "5m"},
+                                         {"MaxPacketSize", "lots"}}) {
+    WorkFolder folder;
+    folder.Set(c.key, c.value);
+    const Outcome run = RunServer({"--headless", "-C", folder.Dir().string()});
+    EXPECT_EQ(run.status, 1) << c.key << run.out;
+    EXPECT_NE(run.out.find(c.key + " \"" + c.value + "\" in " + folder.Settings().string()),
+              std::string::npos)
+        << run.out;
+    EXPECT_EQ(run.out.find("Waiting for connections"), std::string::npos) << run.out;
+  }
+
+  // No port at all, an empty file, a file of comments only.
+  WorkFolder folder;
+  const std::string settings = ReadFile(folder.Settings());
+  const auto open = settings.find("<ServerPort>");
+  const auto close = settings.find("</ServerPort>");
+  ASSERT_NE(close, std::string::npos);
+  WriteFile(folder.Settings(), settings.substr(0, open) + settings.substr(close + 14));
+  Outcome run = RunServer({"--headless", "-C", folder.Dir().string()});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.out.find("ServerPort is missing in " + folder.Settings().string()),
+            std::string::npos)
+      << run.out;
+  for (const std::string& empty : {std::string(), std::string("only a comment\n")}) {
+    WriteFile(folder.Settings(), empty);
+    run = RunServer({"--headless", "-C", folder.Dir().string()});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(
+        run.out.find("The settings file " + folder.Settings().string() + " holds no settings"),
+        std::string::npos)
+        << run.out;
+  }
+}
+
+TEST(ServiceTest, BlanksAroundTheValuesAndAMissingLanguageFileStillStart) {
+  RunningServer server({}, [](WorkFolder& folder) {
+    folder.Set("ServerPort", " " + std::to_string(folder.Port()) + " ");
+    folder.Set("ServerIP", "127.0.0.1 ");
+    folder.Set("ServerLanguage", "german");
+  });
+  ASSERT_TRUE(server.ready) << server.process->Transcript();
+  EXPECT_TRUE(server.process->WaitForLine(
+      "The language file language/lang_german.cfg cannot be read; the built-in English texts "
+      "are used"));
+  Client client(server.Port());
+  EXPECT_TRUE(client.WaitForType(6));
+}
+
+TEST(ServiceTest, CheckConfigListsEveryProblemAndEndsWithZeroOrOne) {
+  WorkFolder good;
+  Outcome run = RunServer({"--check-config", "-C", good.Dir().string()});
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_NE(run.out.find(good.Dir().string() + ": the settings are usable (0 warnings)"),
+            std::string::npos)
+      << run.out;
+
+  WorkFolder broken;
+  broken.Set("ServerPort", "abc");
+  broken.Set("ServerIP", "10.0.0");
+  broken.Set("ServerLanguage", "german");
+  broken.Set("ServerPrt", "9010");
+  fs::remove(broken.Dir() / "orvchatserver_command.cfg");
+  run = RunServer({"--check-config", "-C", broken.Dir().string()});
+  EXPECT_EQ(run.status, 1) << run.out;
+  for (const std::string& expected :
+       {std::string("warning: Unknown setting ServerPrt"), std::string("error: ServerPort \"abc\""),
+        std::string("error: ServerIP \"10.0.0\""),
+        std::string("warning: The language file " +
+                    (broken.Dir() / "language" / "lang_german.cfg").string()),
+        std::string("warning: The command file"),
+        std::string(broken.Dir().string() +
+                    ": 2 errors, 3 warnings; the server would not start")}) {
+    EXPECT_NE(run.out.find(expected), std::string::npos) << expected << "\n" << run.out;
+  }
+  // Checking starts nothing.
+  EXPECT_EQ(run.out.find("Waiting for connections"), std::string::npos);
+}
+
+TEST(ServiceTest, SighupReloadsTheSettingsANewClientSees) {
+  RunningServer server;
+  ASSERT_TRUE(server.ready) << server.process->Transcript();
+  {
+    Client before(server.Port());
+    auto welcome = before.WaitForType(6);
+    ASSERT_TRUE(welcome);
+    EXPECT_EQ(welcome->name, "OrvServer");
+  }
+  server.folder.Set("ServerName", "Renamed");
+  server.folder.Set("ServerWelcomeMessage", "Hello after the reload");
+  server.folder.Set("ServerPort", std::to_string(FreePort()));
+  const std::size_t mark = server.process->LineCount();
+  server.process->Signal(SIGHUP);
+  ASSERT_TRUE(server.process->WaitForLine("Settings reloaded", milliseconds(5000), mark))
+      << server.process->Transcript();
+  EXPECT_TRUE(server.process->WaitForLine("until it is restarted", milliseconds(1000), mark));
+
+  // Still on the old port, with the new name.
+  Client after(server.Port());
+  auto welcome = after.WaitForType(6);
+  ASSERT_TRUE(welcome) << server.process->Transcript();
+  EXPECT_EQ(welcome->name, "Renamed");
+  EXPECT_EQ(welcome->body, "1:Hello after the reload");
+
+  // A reload of a broken file keeps what runs.
+  server.folder.Set("ServerPort", "oops");
+  server.process->Signal(SIGHUP);
+  EXPECT_TRUE(server.process->WaitForLine("Settings not reloaded", milliseconds(5000), mark));
+  Client later(server.Port());
+  EXPECT_TRUE(later.WaitForType(6));
+}
+
+TEST(ServiceTest, AHeadlessServerThatCannotListenEndsWithThreeAndSaysWhy) {
+  WorkFolder folder;
+  // Something else holds the port.
+  const int holder = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(folder.Port());
+  ASSERT_EQ(::bind(holder, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(holder, 1), 0);
+  const Outcome run = RunServer({"--headless", "-C", folder.Dir().string()});
+  ::close(holder);
+  EXPECT_EQ(run.status, 3) << run.out;
+  EXPECT_NE(run.out.find("cannot listen on 127.0.0.1:" + std::to_string(folder.Port()) + ": "),
+            std::string::npos)
+      << run.out;
+}
+
+TEST(ServiceTest, ADisplayThatIsNotThereMeansHeadless) {
+  const char* old = std::getenv("DISPLAY");
+  const std::string saved = old != nullptr ? old : "";
+  // No X server answers on display 197 here.
+  ::setenv("DISPLAY", ":197", 1);
+  WorkFolder folder;
+  ServerProcess process({"-C", folder.Dir().string()});
+  const bool ready =
+      process.WaitForLine("Waiting for connections", milliseconds(10000)).has_value();
+  if (old != nullptr) {
+    ::setenv("DISPLAY", saved.c_str(), 1);
+  } else {
+    ::unsetenv("DISPLAY");
+  }
+  ASSERT_TRUE(ready) << process.Transcript();
+#if ORV_GUI_BUILT
+  EXPECT_TRUE(
+      process.WaitForLine("no usable display (DISPLAY=:197: nothing answers on "
+                          "/tmp/.X11-unix/X197"));
+#endif
+  process.Signal(SIGTERM);
+  EXPECT_EQ(process.WaitExit(milliseconds(5000)), 0);
+}
+
+TEST(ServiceTest, OrvchatctlCarriesOutEveryCommandOnARunningServer) {
+  RunningServer server;
+  ASSERT_TRUE(server.ready) << server.process->Transcript();
+  const std::string dir = server.folder.Dir().string();
+  Client alice(server.Port());
+  Client bob(server.Port());
+  ASSERT_TRUE(alice.WaitForType(6) && bob.WaitForType(6));
+  ASSERT_TRUE(alice.Send(MakePacket("AA01", "alice", 4, "1:online")));
+  ASSERT_TRUE(bob.Send(MakePacket("BB02", "bob", 4, "1:online")));
+  ASSERT_TRUE(alice.WaitFor([](const Packet& p) { return p.name == "bob" && p.type == 4; }));
+
+  Outcome run = Ctl({"-C", dir, "status"});
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_NE(run.out.find("listening on 127.0.0.1:" + std::to_string(server.Port())),
+            std::string::npos)
+      << run.out;
+  EXPECT_NE(run.out.find("users online: 2"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("uptime: 0 d 00:00:"), std::string::npos) << run.out;
+
+  run = Ctl({"--socket=" + dir + "/orvchatserver.sock", "users"});
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_NE(run.out.find("0    AA01  alice"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("1    BB02  bob"), std::string::npos) << run.out;
+
+  bob.Clear();
+  run = Ctl({"-C", dir, "send", "hello", "from", "the", "operator"});
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_NE(run.out.find("Operator message: hello from the operator"), std::string::npos);
+  auto said = bob.WaitForType(6);
+  ASSERT_TRUE(said);
+  EXPECT_EQ(said->body, "1:hello from the operator");
+
+  run = Ctl({"-C", dir, "afs", "1", "20"});
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_TRUE(bob.WaitFor([](const Packet& p) { return p.type == 45 && p.body == "1:20"; }));
+
+  run = Ctl({"-C", dir, "refresh"});
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_NE(run.out.find("Users connected: 2"), std::string::npos) << run.out;
+
+  run = Ctl({"-C", dir, "block", "name", "1"});
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_NE(run.out.find("Blocked by name: bob"), std::string::npos) << run.out;
+  run = Ctl({"-C", dir, "block", "ip", "1"});
+  EXPECT_EQ(run.status, 1) << run.out;
+  EXPECT_NE(run.out.find("orvchatctl: The user in row 1 is blocked already."), std::string::npos)
+      << run.out;
+  run = Ctl({"-C", dir, "unblock", "1"});
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_NE(run.out.find("Unblocked by name: bob"), std::string::npos) << run.out;
+
+  run = Ctl({"-C", dir, "kick", "0"});
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_NE(run.out.find("Kicked user at 10.0.0.7 (alice)"), std::string::npos) << run.out;
+  EXPECT_TRUE(alice.WaitClosed(milliseconds(3000)));
+  run = Ctl({"-C", dir, "kick", "5"});
+  EXPECT_EQ(run.status, 1) << run.out;
+  EXPECT_NE(run.out.find("There is no row 5"), std::string::npos) << run.out;
+
+  run = Ctl({"-C", dir, "reload"});
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_NE(run.out.find("Settings reloaded"), std::string::npos) << run.out;
+
+  // Mistakes: the console's words, status 2.
+  run = Ctl({"-C", dir, "afs", "0"});
+  EXPECT_EQ(run.status, 2) << run.out;
+  run = Ctl({"-C", dir, "shout"});
+  EXPECT_EQ(run.status, 2) << run.out;
+  EXPECT_NE(run.out.find("see --help"), std::string::npos) << run.out;
+
+  bob.Clear();
+  run = Ctl({"-C", dir, "stop"});
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_EQ(server.process->WaitExit(milliseconds(5000)), 0);
+  auto goodbye = bob.WaitForType(6);
+  ASSERT_TRUE(goodbye);
+  EXPECT_NE(goodbye->body.find("shutting down"), std::string::npos);
+  EXPECT_TRUE(server.process->WaitForLine("Server stopped", milliseconds(2000)));
+  // The socket goes with the server, and orvchatctl says nobody is there.
+  EXPECT_FALSE(fs::exists(server.folder.Dir() / "orvchatserver.sock"));
+  run = Ctl({"-C", dir, "status"});
+  EXPECT_EQ(run.status, 3) << run.out;
+  EXPECT_NE(run.out.find("no server is running there"), std::string::npos) << run.out;
+}
+
+}  // namespace
+}  // namespace orv::e2e

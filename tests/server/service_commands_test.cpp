@@ -1,0 +1,144 @@
+// What the engine does for a server run as a service: reloading the settings, answering a
+// command with what it printed, and console lines an operator can follow.
+#include <gmock/gmock.h>
+
+#include <algorithm>
+
+#include "engine_fixture.h"
+
+namespace orv::testing {
+namespace {
+
+using ::testing::HasSubstr;
+
+TEST_F(EngineTest, ReloadTakesWhatCanChangeAndKeepsTheAddress) {
+  Start();
+  auto a = Login("AA", "alice");
+  WriteFile("language/lang_other.cfg", "[STRINGS]\nSTR38=Now %d online\n");
+  WriteFile("orvchatserver.cfg",
+            "<ServerLanguage>\nother\n</ServerLanguage>\n<ServerName>\nRenamed\n</ServerName>\n"
+            "<ServerIP>\n10.9.8.7\n</ServerIP>\n<ServerPort>\n6001\n</ServerPort>\n"
+            "<FloodStopper>\n30\n</FloodStopper>\n<DebugLog>\n1\n</DebugLog>\n"
+            "<ServerWelcomeMessage>\nHello again\n</ServerWelcomeMessage>\n");
+  view_.console.clear();
+  ASSERT_TRUE(server_->Reload());
+  const Settings& settings = server_->GetSettings();
+  EXPECT_EQ(settings.ServerName, "Renamed");
+  EXPECT_EQ(settings.FloodStopper, 30);
+  EXPECT_TRUE(settings.DebugLog);
+  EXPECT_EQ(view_.texts.serverName, "Renamed");
+  EXPECT_EQ(view_.title, "ORV Chat Server (Renamed)");
+  // The port waits for a restart, and the operator hears so.
+  EXPECT_EQ(settings.ServerPort, 5000);
+  EXPECT_EQ(settings.ServerIP, "10.9.8.7");
+  EXPECT_TRUE(
+      view_.HasLine("The settings now say 10.9.8.7:6001; the server keeps listening on "
+                    "10.9.8.7:5000 until it is restarted"));
+  EXPECT_TRUE(view_.HasLine("Settings reloaded"));
+  // The new language is in use at once; a user who comes now has the new default AFS value.
+  auto b = Login("BB", "bob");
+  server_->OnRefresh();
+  EXPECT_TRUE(view_.HasLine("Now 2 online"));
+  EXPECT_EQ(DecodedSent(*b).back().body, "1:30");
+}
+
+TEST_F(EngineTest, AReloadOfABrokenFileChangesNothingAndSaysWhy) {
+  Start();
+  WriteFile("orvchatserver.cfg",
+            "<ServerName>\nOther\n</ServerName>\n<ServerPort>\n50x0\n</ServerPort>\n");
+  view_.console.clear();
+  EXPECT_FALSE(server_->Reload());
+  EXPECT_EQ(server_->GetSettings().ServerName, "Srv");
+  const std::string file = (workDir_ / "orvchatserver.cfg").string();
+  EXPECT_TRUE(view_.HasLine("ServerPort \"50x0\" in " + file +
+                            " is not a port: give a whole number from 1 to 65535"));
+  EXPECT_TRUE(view_.HasLine("Settings not reloaded: 1 problem in " + file +
+                            "; the server goes on with the settings it has"));
+
+  // A missing language file falls back to the built-in texts, with one line.
+  WriteSettings();
+  WriteFile("orvchatserver.cfg",
+            ReadFile("orvchatserver.cfg") + "<ServerLanguage>\ngerman\n</ServerLanguage>\n");
+  view_.console.clear();
+  ASSERT_TRUE(server_->Reload());
+  EXPECT_TRUE(
+      view_.HasLine("The language file language/lang_german.cfg cannot be read; the "
+                    "built-in English texts are used"));
+  EXPECT_TRUE(view_.HasLine("Server name: Srv"));
+}
+
+TEST_F(EngineTest, AnIdleTimeoutSetByAReloadClosesIdleConnections) {
+  Start();
+  auto a = Login("AA", "alice");
+  // Quiet for long before the timeout is set: the time counts from the reload on.
+  scheduler_.Advance(60000);
+  WriteFile("orvchatserver.cfg",
+            ReadFile("orvchatserver.cfg") + "<IdleTimeout>\n10\n</IdleTimeout>\n");
+  ASSERT_TRUE(server_->Reload());
+  scheduler_.Advance(9000);
+  EXPECT_FALSE(a->closed);
+  scheduler_.Advance(3000);
+  EXPECT_TRUE(a->closed);
+  EXPECT_TRUE(
+      view_.HasLine("Connection from 192.168.1.20 (alice) closed: nothing received for "
+                    "10 s (IdleTimeout)"));
+}
+
+TEST_F(EngineTest, CapturedCommandsAnswerWithTheirLinesOrTheirRefusal) {
+  Start();
+  Login("AA", "alice", "10.0.0.1");
+  std::string refusal;
+  bool done = true;
+  const auto refused = server_->CaptureConsole(
+      [&] { done = server_->RunRowCommand(RowCommand::kKick, 3, 0, {}, &refusal); });
+  EXPECT_FALSE(done);
+  EXPECT_TRUE(refused.empty());
+  EXPECT_EQ(refusal, "There is no row 3 (the list has 1 row).");
+  // A refusal given to the caller does not go to the view as well.
+  EXPECT_TRUE(view_.refusals.empty());
+
+  const auto kicked = server_->CaptureConsole(
+      [&] { EXPECT_TRUE(server_->RunRowCommand(RowCommand::kKick, 0, 0, {}, &refusal)); });
+  ASSERT_EQ(kicked.size(), 1u);
+  EXPECT_EQ(kicked[0], "[13:05:09] S36 10.0.0.1 (alice)");
+  // The view shows what was captured all the same.
+  EXPECT_TRUE(view_.HasLine("S36 10.0.0.1 (alice)"));
+  scheduler_.Advance(500);
+  EXPECT_TRUE(view_.HasLine("S37 10.0.0.1 (alice)"));
+}
+
+TEST_F(EngineTest, OperatorMessagesAndTheStopAreOnTheConsoleAndInTheLog) {
+  Start();
+  auto a = Login("AA", "alice");
+  server_->OnSend("  hello\nall  ");
+  EXPECT_TRUE(view_.HasLine("Operator message: hello\\nall"));
+  server_->OnSend(" x ");
+  EXPECT_EQ(std::count_if(view_.console.begin(), view_.console.end(),
+                          [](const std::string& line) {
+                            return line.find("Operator message") != std::string::npos;
+                          }),
+            1);
+  server_->ShutdownServer();
+  EXPECT_TRUE(view_.HasLine("S8"));
+  const std::string log = ReadFile("logs/12-06-2026.log");
+  EXPECT_THAT(log, HasSubstr("] Operator message: hello\\nall\r\n"));
+  EXPECT_THAT(log, HasSubstr("] S8\r\n"));
+}
+
+TEST_F(EngineTest, OldDayLogsArePrunedAtTheStartWhenASettingSaysSo) {
+  std::filesystem::create_directories(workDir_ / "logs");
+  WriteFile("logs/11-01-2026.log", "old\r\n");
+  WriteFile("logs/12-05-2026.log", "yesterday\r\n");
+  Start();
+  EXPECT_TRUE(std::filesystem::exists(workDir_ / "logs/11-01-2026.log"));  // keep all
+
+  WriteFile("orvchatserver.cfg",
+            ReadFile("orvchatserver.cfg") + "<LogKeepDays>\n2\n</LogKeepDays>\n");
+  ASSERT_TRUE(server_->Reload());
+  EXPECT_FALSE(std::filesystem::exists(workDir_ / "logs/11-01-2026.log"));
+  EXPECT_TRUE(std::filesystem::exists(workDir_ / "logs/12-05-2026.log"));
+  EXPECT_TRUE(view_.HasLine("Removed 1 day log older than 2 days from logs/ (LogKeepDays)"));
+}
+
+}  // namespace
+}  // namespace orv::testing

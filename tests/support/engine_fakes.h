@@ -1,0 +1,198 @@
+// Fakes for driving the engine in-process without a network or a clock of its own: fake
+// connections that record what they are sent, a manual scheduler, a network that only
+// remembers where it was asked to listen, and a view that records what it is shown. Used by
+// the engine tests and the engine fuzz target; nothing here depends on a test framework.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "server/connection.h"
+#include "server/network.h"
+#include "server/operator_view.h"
+#include "server/scheduler.h"
+
+namespace orv::testing {
+
+struct Output {
+  enum Kind { kSend, kHold, kClose } kind;
+  std::string bytes;    // encoded, as sent
+  std::int64_t at = 0;  // manual-clock time of the call, ms
+};
+
+class FakeScheduler final : public Scheduler {
+ public:
+  TimerId RunAfter(std::chrono::milliseconds delay, std::function<void()> task) override {
+    const TimerId id = ++next_;
+    tasks_[id] = {now_ + delay.count(), std::move(task)};
+    return id;
+  }
+  void Cancel(TimerId id) override { tasks_.erase(id); }
+  // Moves the clock forward, running every task that falls due, in time order.
+  void Advance(std::int64_t ms) {
+    const std::int64_t target = now_ + ms;
+    for (;;) {
+      auto due = tasks_.end();
+      for (auto it = tasks_.begin(); it != tasks_.end(); ++it) {
+        if (it->second.at <= target && (due == tasks_.end() || it->second.at < due->second.at)) {
+          due = it;
+        }
+      }
+      if (due == tasks_.end()) break;
+      now_ = due->second.at;
+      auto task = std::move(due->second.task);
+      tasks_.erase(due);
+      task();
+    }
+    now_ = target;
+  }
+  std::int64_t Now() const { return now_; }
+  std::chrono::milliseconds SteadyNow() const override { return std::chrono::milliseconds(now_); }
+  std::size_t Pending() const { return tasks_.size(); }
+
+ private:
+  struct Task {
+    std::int64_t at;
+    std::function<void()> task;
+  };
+  std::map<TimerId, Task> tasks_;
+  TimerId next_ = 0;
+  std::int64_t now_ = 0;
+};
+
+class FakeConnection final : public Connection {
+ public:
+  FakeConnection(std::int32_t key, std::string peer, const FakeScheduler& clock)
+      : key_(key), peer_(std::move(peer)), clock_(clock) {}
+  ConnectionKey Key() const override { return ConnectionKey{key_}; }
+  const std::string& PeerAddress() const override { return peer_; }
+  void Send(SharedBytes bytes) override {
+    if (closed) return;
+    if (!waiting_.empty()) {
+      waiting_.push_back({std::move(bytes), nullptr});
+      return;
+    }
+    outputs.push_back({Output::kSend, *bytes, clock_.Now()});
+  }
+  // Takes the whole of what the source makes at once, one send per piece; with
+  // deferSources, the source and what is sent after it wait for DrainSources.
+  void SendFrom(std::unique_ptr<OutputSource> source) override {
+    if (closed) return;
+    if (deferSources || !waiting_.empty()) {
+      waiting_.push_back({nullptr, std::move(source)});
+      return;
+    }
+    Take(*source);
+  }
+  // Writes what waits behind deferred sources, in order, as a reader that was slow to take
+  // it would have it written: later, when users may have come and gone, the engine may be
+  // gone, and even when the connection was closed meanwhile.
+  void DrainSources() {
+    auto waiting = std::move(waiting_);
+    waiting_.clear();
+    for (auto& item : waiting) {
+      if (item.source) {
+        Take(*item.source);
+      } else {
+        outputs.push_back({Output::kSend, *item.bytes, clock_.Now()});
+      }
+    }
+  }
+  std::size_t Waiting() const { return waiting_.size(); }
+  void HoldOutput(std::chrono::milliseconds duration) override {
+    outputs.push_back({Output::kHold, std::to_string(duration.count()), clock_.Now()});
+  }
+  void Close() override {
+    closed = true;
+    outputs.push_back({Output::kClose, {}, clock_.Now()});
+  }
+  // The encoded bytes of every Send, in order.
+  std::vector<std::string> Sent() const {
+    std::vector<std::string> sent;
+    for (const auto& o : outputs) {
+      if (o.kind == Output::kSend) sent.push_back(o.bytes);
+    }
+    return sent;
+  }
+
+  std::vector<Output> outputs;
+  bool closed = false;
+  bool deferSources = false;
+
+ private:
+  struct Queued {
+    SharedBytes bytes;
+    std::unique_ptr<OutputSource> source;
+  };
+  void Take(OutputSource& source) {
+    for (bool more = true; more;) {
+      std::string piece;
+      more = source.Next(piece);
+      if (!piece.empty()) outputs.push_back({Output::kSend, piece, clock_.Now()});
+    }
+  }
+
+  std::vector<Queued> waiting_;
+  std::int32_t key_;
+  std::string peer_;
+  const FakeScheduler& clock_;
+};
+
+class FakeNetwork final : public Network {
+ public:
+  bool Listen(const std::string& address, std::int32_t port, ConnectionEvents&,
+              std::string* error) override {
+    listenedAddress = address;
+    listenedPort = port;
+    if (fail && error) *error = "cannot listen on " + address;
+    return !fail;
+  }
+  bool fail = false;
+  std::string listenedAddress;
+  std::int32_t listenedPort = -1;
+};
+
+class RecordingView final : public OperatorView {
+ public:
+  void ConsoleLineAppended(const std::string& line) override { console.push_back(line); }
+  void ConsoleCleared() override { console.clear(); }
+  void UserRowsReplaced(const std::vector<UserRow>& newRows) override {
+    rows = newRows;
+    ++rowUpdates;
+  }
+  void TooltipChanged(const std::string& text) override { tooltip = text; }
+  void TitleChanged(const std::string& text) override { title = text; }
+  void TextsLoaded(const ViewTexts& loaded) override { texts = loaded; }
+  void CommandRefused(const std::string& reason) override { refusals.push_back(reason); }
+  void StatusChanged(const ServerStatus& changed) override { status = changed; }
+  // Console lines without their "[HH:MM:SS] " stamp.
+  std::vector<std::string> Unstamped() const {
+    std::vector<std::string> lines;
+    for (const auto& l : console)
+      lines.push_back(l.rfind("[13:05:09] ", 0) == 0 ? l.substr(11) : l);
+    return lines;
+  }
+  bool HasLine(const std::string& text) const {
+    for (const auto& l : Unstamped()) {
+      if (l == text) return true;
+    }
+    return false;
+  }
+
+  std::vector<std::string> console;
+  std::vector<UserRow> rows;
+  int rowUpdates = 0;
+  std::string tooltip;
+  std::string title;
+  ViewTexts texts;
+  std::vector<std::string> refusals;
+  ServerStatus status;
+};
+
+}  // namespace orv::testing
