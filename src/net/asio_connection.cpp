@@ -121,9 +121,8 @@ void AsioConnection::Send(SharedBytes bytes) {
     // for a slow reader is a few large blocks rather than thousands of small ones.
     QueueOwn(*bytes);
   } else {
-    Item item;
-    item.bytes = std::move(bytes);
-    queue_.push_back(std::move(item));
+    queue_.push_back(std::move(bytes));
+    backIsOwn_ = false;
   }
   // A long run of output for one connection (a user list answer) goes to the socket as
   // it is made instead of piling up in memory until the end of the turn.
@@ -136,61 +135,65 @@ void AsioConnection::Send(SharedBytes bytes) {
 
 void AsioConnection::SendFrom(std::unique_ptr<OutputSource> source) {
   if (state_ != State::kOpen || !source) return;
-  Item item;
-  item.source = std::move(source);
-  queue_.push_back(std::move(item));
+  PushMarker(Marker{0, std::move(source)});
   RequestFlush();
 }
 
 void AsioConnection::TakeFromSource() {
-  Item& item = queue_[head_];
+  Marker& marker = markers_[markerHead_];
   auto piece = std::make_shared<std::string>();
   bool more = true;
   while (more && piece->size() < kSourcePieceBytes)
-    more = item.source->Next(*piece);
+    more = marker.source->Next(*piece);
   // What a source makes does not count against the queue's bound until it is made, and it
   // is made only as fast as the reader takes it.
   queuedBytes_ += piece->size();
   if (!more) {
-    item.source.reset();
+    PopMarker();
     if (piece->empty()) {
       ++head_;
     } else {
-      item.bytes = std::move(piece);
-      item.own = true;
+      queue_[head_] = std::move(piece);
+      backIsOwn_ = head_ + 1 == queue_.size();
     }
     return;
   }
-  Item made;
-  made.bytes = std::move(piece);
-  made.own = true;
-  queue_.insert(queue_.begin() + static_cast<std::ptrdiff_t>(head_), std::move(made));
+  queue_.insert(queue_.begin() + static_cast<std::ptrdiff_t>(head_), std::move(piece));
 }
 
 void AsioConnection::QueueOwn(const std::string& bytes) {
-  if (!queue_.empty() && queue_.back().own && queue_.back().bytes &&
-      queue_.back().bytes->size() + bytes.size() <= kOwnBlockBytes) {
+  if (backIsOwn_ && !QueueEmpty() && queue_.back()->size() + bytes.size() <= kOwnBlockBytes) {
     // Made here as a non-const string, so adding to it is sound; a write in progress
     // takes its buffers afresh each time.
-    const_cast<std::string&>(*queue_.back().bytes).append(bytes);
+    const_cast<std::string&>(*queue_.back()).append(bytes);
     return;
   }
   auto block = std::make_shared<std::string>();
   // A block that will fill up is made full size at once, so it does not grow by steps.
-  if (!queue_.empty() && queue_.back().own && queue_.back().bytes) block->reserve(kOwnBlockBytes);
+  if (backIsOwn_ && !QueueEmpty()) block->reserve(kOwnBlockBytes);
   block->append(bytes);
-  Item item;
-  item.bytes = std::move(block);
-  item.own = true;
-  queue_.push_back(std::move(item));
+  queue_.push_back(std::move(block));
+  backIsOwn_ = true;
+}
+
+void AsioConnection::PushMarker(Marker marker) {
+  queue_.push_back(nullptr);
+  backIsOwn_ = false;
+  markers_.push_back(std::move(marker));
+}
+
+void AsioConnection::PopMarker() {
+  markers_[markerHead_].source.reset();
+  if (++markerHead_ == markers_.size()) {
+    markers_.clear();
+    markerHead_ = 0;
+  }
 }
 
 void AsioConnection::HoldOutput(std::chrono::milliseconds duration) {
   if (state_ != State::kOpen || duration.count() <= 0) return;
   const auto ms = std::min<std::chrono::milliseconds::rep>(duration.count(), INT32_MAX);
-  Item item;
-  item.holdMs = static_cast<std::int32_t>(ms);
-  queue_.push_back(std::move(item));
+  PushMarker(Marker{static_cast<std::int32_t>(ms), nullptr});
   ++holdsAhead_;
   RequestFlush();
 }
@@ -213,9 +216,12 @@ void AsioConnection::Close() {
   // A running hold ends now and later holds are skipped: only the bytes still count.
   if (holdTimer_) holdTimer_->cancel();
   // Sources are dropped too: their output is made for a reader that is going away.
-  queue_.erase(std::remove_if(queue_.begin() + static_cast<std::ptrdiff_t>(head_), queue_.end(),
-                              [](const Item& item) { return !item.bytes; }),
-               queue_.end());
+  queue_.erase(
+      std::remove(queue_.begin() + static_cast<std::ptrdiff_t>(head_), queue_.end(), nullptr),
+      queue_.end());
+  std::vector<Marker>().swap(markers_);
+  markerHead_ = 0;
+  backIsOwn_ = false;
   holdsAhead_ = 0;
   closeDeadline_ = std::make_unique<asio::steady_timer>(socket_.get_executor());
   closeDeadline_->expires_after(kCloseFlushLimit);
@@ -242,12 +248,13 @@ void AsioConnection::Flush() {
   if (waitingRoom_ || holding_ || state_ == State::kClosed) return;
   auto& gather = batcher_->GatherList();
   for (;;) {
-    while (!QueueEmpty() && !queue_[head_].bytes) {
-      if (queue_[head_].source) {
+    while (!QueueEmpty() && !queue_[head_]) {
+      if (markers_[markerHead_].source) {
         TakeFromSource();
         continue;
       }
-      const std::chrono::milliseconds hold(queue_[head_].holdMs);
+      const std::chrono::milliseconds hold(markers_[markerHead_].holdMs);
+      PopMarker();
       ++head_;
       if (holdsAhead_ > 0) --holdsAhead_;
       // Holds count only while the connection is open.
@@ -259,16 +266,16 @@ void AsioConnection::Flush() {
       queue_.clear();
       head_ = 0;
       offset_ = 0;
-      if (queue_.capacity() > kKeptQueueCapacity) std::vector<Item>().swap(queue_);
+      backIsOwn_ = false;
+      if (queue_.capacity() > kKeptQueueCapacity) std::vector<SharedBytes>().swap(queue_);
       if (state_ == State::kClosing) FinishClose();
       return;
     }
     // Everything up to the next hold goes out in one gathered write, without copying.
     std::size_t count = 0;
     std::size_t total = 0;
-    for (std::size_t i = head_; i < queue_.size() && count < gather.size() && queue_[i].bytes;
-         ++i) {
-      const std::string& bytes = *queue_[i].bytes;
+    for (std::size_t i = head_; i < queue_.size() && count < gather.size() && queue_[i]; ++i) {
+      const std::string& bytes = *queue_[i];
       const std::size_t skip = count == 0 ? offset_ : 0;
       gather[count++] = asio::const_buffer(bytes.data() + skip, bytes.size() - skip);
       total += bytes.size() - skip;
@@ -296,25 +303,25 @@ void AsioConnection::Flush() {
 
 void AsioConnection::ReleaseIdleMemory() {
   if (!QueueEmpty() || queue_.capacity() == 0) return;
-  std::vector<Item>().swap(queue_);
+  std::vector<SharedBytes>().swap(queue_);
   head_ = 0;
   offset_ = 0;
+  backIsOwn_ = false;
 }
 
 void AsioConnection::Consume(std::size_t n) {
   batcher_->AddBytesWritten(n);
   queuedBytes_ -= std::min(queuedBytes_, n);
   while (n > 0 && !QueueEmpty()) {
-    Item& item = queue_[head_];
-    const std::size_t rest = item.bytes->size() - offset_;
+    SharedBytes& bytes = queue_[head_];
+    const std::size_t rest = bytes->size() - offset_;
     if (n < rest) {
       offset_ += n;
       return;
     }
     n -= rest;
     offset_ = 0;
-    item.bytes.reset();
-    item.own = false;
+    bytes.reset();
     ++head_;
   }
   // A reader that keeps the queue from draining must not make it grow at the front.
@@ -349,7 +356,10 @@ void AsioConnection::WaitWritable() {
 }
 
 void AsioConnection::ClearQueue() {
-  std::vector<Item>().swap(queue_);
+  std::vector<SharedBytes>().swap(queue_);
+  std::vector<Marker>().swap(markers_);
+  markerHead_ = 0;
+  backIsOwn_ = false;
   head_ = 0;
   offset_ = 0;
   queuedBytes_ = 0;

@@ -72,14 +72,12 @@ class AsioConnection final : public Connection,
     kClosed,
   };
 
-  // One queue entry: bytes to write; or (bytes null) a source that makes bytes when the
-  // queue in front of it is written; or (bytes and source null) a pause of holdMs. own
-  // marks a buffer this connection made itself to collect packets sent to it alone.
-  struct Item {
-    SharedBytes bytes;
-    std::int32_t holdMs = 0;
-    bool own = false;
-    std::unique_ptr<OutputSource> source;
+  // One queue entry is the bytes to write, or (null) a marker: a hold or a source, kept in
+  // markers_ in the same order. During a login storm every connection in its welcome hold
+  // collects every announcement, so an entry is as small as a shared buffer can be.
+  struct Marker {
+    std::int32_t holdMs = 0;               // a pause, when source is null
+    std::unique_ptr<OutputSource> source;  // makes bytes when the queue before it is written
   };
 
   void WaitReadable();
@@ -91,6 +89,10 @@ class AsioConnection final : public Connection,
   void Flush();
   // Queues a packet that no other connection shares.
   void QueueOwn(const std::string& bytes);
+  // Queues a hold or a source.
+  void PushMarker(Marker marker);
+  // The marker at the head of the queue has been dealt with.
+  void PopMarker();
   // The head of the queue is a source: puts its next piece in front of it (or in its
   // place, when it has nothing more).
   void TakeFromSource();
@@ -123,9 +125,15 @@ class AsioConnection final : public Connection,
 
   // Written from head_ on; offset_ bytes of the head entry are out already. Emptied (not
   // freed) when drained, so a steady stream reuses one allocation.
-  std::vector<Item> queue_;
+  std::vector<SharedBytes> queue_;
   std::size_t head_ = 0;
   std::size_t offset_ = 0;
+  // The markers of the null entries from head_ on, from markerHead_ on.
+  std::vector<Marker> markers_;
+  std::size_t markerHead_ = 0;
+  // The last entry is a block this connection made to collect packets sent to it alone: the
+  // next such packet may be added to it.
+  bool backIsOwn_ = false;
   std::size_t queuedBytes_ = 0;
   std::size_t holdsAhead_ = 0;  // holds queued and not yet reached
 
