@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs, by Debian package name, everything the build, the tests and the run need
-# (with --screenshot, also what scripts/screenshot.sh needs).
+# (with --screenshot, also what scripts/screenshot.sh needs; with --wine, what the Windows
+# build needs to run here: scripts/test-windows.sh).
 # Packages already present are skipped; works as root or through sudo.
 set -euo pipefail
 
@@ -21,6 +22,7 @@ packages=(
   libclang-rt-14-dev  # libFuzzer and the sanitizer runtimes of clang-14
   xvfb              # a display for the window tests and the screenshot script
   xauth
+  g++-mingw-w64-x86-64-posix  # the Windows cross build (scripts/build-windows.sh)
   # Running as a service
   libcli11-dev      # command lines of every program (header-only)
   help2man          # manual pages from each program's --help
@@ -31,9 +33,13 @@ packages=(
 
 # The window's pictures (scripts/screenshot.sh): a screenshot taker, keys and clicks for the
 # virtual display, a notification area. Only with --screenshot.
-if [ "${1:-}" = "--screenshot" ]; then
-  packages+=(imagemagick xdotool trayer)
-fi
+for option in "$@"; do
+  case "$option" in
+    --screenshot) packages+=(imagemagick xdotool trayer) ;;
+    # Wine runs the Windows build here; its fonts draw the window's title bar buttons.
+    --wine) packages+=(wine64 fonts-wine) ;;
+  esac
+done
 
 if [ "${ORV_WITH_GUI:-1}" = 0 ]; then
   # Whole names only: a pattern substitution would cut "qt6-base-dev" out of the tools'

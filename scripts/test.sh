@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds and runs every test: once with the operator window built
 # in, once headless-only under AddressSanitizer and UndefinedBehaviorSanitizer; then runs
-# the fuzz targets for a short while each (scripts/fuzz.sh).
+# the fuzz targets for a short while each (scripts/fuzz.sh) and cross-builds the Windows
+# programs and their zip.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bash "$root/scripts/install-deps.sh"
@@ -31,3 +32,6 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
 
 echo "== fuzzing (the libFuzzer targets of fuzz/, built with clang, a bounded time each)"
 bash "$root/scripts/fuzz.sh"
+
+echo "== Windows cross build and zip (its tests under Wine: scripts/test-windows.sh)"
+bash "$root/scripts/build-windows.sh"

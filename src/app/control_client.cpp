@@ -2,7 +2,14 @@
 
 #include <asio/detail/config.hpp>
 
-#if defined(ASIO_HAS_LOCAL_SOCKETS)
+// Windows has local sockets since Windows 10, but their files are not files the standard
+// library can tell apart (a socket left behind looks like any other file): the Windows
+// build goes without the control channel.
+#if defined(ASIO_HAS_LOCAL_SOCKETS) && !defined(_WIN32)
+#define ORV_CONTROL_SOCKETS 1
+#endif
+
+#if defined(ORV_CONTROL_SOCKETS)
 #include <asio/io_context.hpp>
 #include <asio/local/stream_protocol.hpp>
 #include <asio/read.hpp>
@@ -15,7 +22,7 @@
 
 namespace orv {
 
-#if defined(ASIO_HAS_LOCAL_SOCKETS)
+#if defined(ORV_CONTROL_SOCKETS)
 
 ControlReply AskServer(const std::filesystem::path& socketPath, const std::string& requestLine,
                        std::chrono::milliseconds limit) {

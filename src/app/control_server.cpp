@@ -2,7 +2,14 @@
 
 #include <asio/detail/config.hpp>
 
-#if defined(ASIO_HAS_LOCAL_SOCKETS)
+// Windows has local sockets since Windows 10, but their files are not files the standard
+// library can tell apart (a socket left behind looks like any other file): the Windows
+// build goes without the control channel.
+#if defined(ASIO_HAS_LOCAL_SOCKETS) && !defined(_WIN32)
+#define ORV_CONTROL_SOCKETS 1
+#endif
+
+#if defined(ORV_CONTROL_SOCKETS)
 #include <asio/buffers_iterator.hpp>
 #include <asio/executor_work_guard.hpp>
 #include <asio/io_context.hpp>
@@ -28,7 +35,7 @@
 
 namespace orv {
 
-#if defined(ASIO_HAS_LOCAL_SOCKETS)
+#if defined(ORV_CONTROL_SOCKETS)
 
 namespace {
 

@@ -9,11 +9,12 @@ namespace orv {
 ParsedOptions ParseOptions(const std::vector<std::string>& args) {
   ParsedOptions result;
   AppOptions& options = result.options;
-  std::string workDir = options.workDir.string();
+  std::string workDir;  // empty: the default folder stays
 
   CLI::App app("Runs the chat server in its working folder (the one holding orvchatserver.cfg).",
                "orvchatserver");
-  app.add_option("-C,--workdir", workDir, "working folder (default: the current folder)")
+  app.add_option("-C,--workdir", workDir,
+                 std::string("working folder (default: ") + DefaultWorkDirName() + ")")
       ->type_name("DIR")
       ->check([](const std::string& dir) {
         return dir.empty() ? std::string("needs a folder, not an empty text") : std::string();
@@ -54,7 +55,7 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
     result.err = std::move(end->err);
     return result;
   }
-  options.workDir = workDir;
+  if (!workDir.empty()) options.workDir = PathFromUtf8(workDir);
   return result;
 }
 

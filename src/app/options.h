@@ -9,13 +9,14 @@
 #include <string>
 #include <vector>
 
+#include "app/platform.h"
 #include "net/engine_host.h"
 
 namespace orv {
 
 struct AppOptions {
-  std::filesystem::path workDir = ".";  // every file is resolved against it
-  bool headless = false;                // console on stdin/stdout even when a display exists
+  std::filesystem::path workDir = DefaultWorkDir();  // every file is resolved against it
+  bool headless = false;  // console on stdin/stdout even when a display exists
   std::size_t writeLimitBytes = kDefaultWriteLimitBytes;  // per-connection write queue bound
   bool checkConfig = false;  // read what the start reads, list the problems, end
   // The control socket orvchatctl talks to: empty for the working folder's, "none" for

@@ -3,9 +3,22 @@
 #pragma once
 
 #include <chrono>
+#include <filesystem>
 #include <string>
+#include <vector>
 
 namespace orv {
+
+// The program's arguments (without its name) in UTF-8. Windows hands main() the arguments
+// in the system's code page, which cannot hold every folder name: there they are taken from
+// the wide command line instead.
+std::vector<std::string> CommandLineArguments(int argc, char** argv);
+
+// A path from UTF-8 text (an argument). A path made from a plain std::string takes it in
+// the system's code page on Windows.
+inline std::filesystem::path PathFromUtf8(const std::string& text) {
+  return std::filesystem::path(std::u8string(text.begin(), text.end()));
+}
 
 // Writes to a closed pipe or socket report an error instead of ending the process.
 void IgnoreBrokenPipe();
@@ -26,5 +39,11 @@ std::string DisplayProblem();
 // Hands heap memory that the allocator keeps free after a burst (a login storm) back to
 // the system, where the allocator would otherwise hold it (glibc); elsewhere nothing.
 void ReleaseFreeHeapMemory();
+
+// The working folder when none is given: the current folder, and on Windows the folder
+// holding the program, where an unpacked server keeps its files whatever folder a shortcut
+// or a double-click starts it in. DefaultWorkDirName says which, for the usage text.
+std::filesystem::path DefaultWorkDir();
+const char* DefaultWorkDirName();
 
 }  // namespace orv

@@ -1,7 +1,7 @@
 #include "app/startup_checks.h"
 
 #include <cerrno>
-#include <cstdio>
+#include <fstream>
 #include <system_error>
 
 #include "console/string_id.h"
@@ -22,12 +22,13 @@ std::string UnreadableReason(const std::filesystem::path& file) {
     return std::make_error_code(std::errc::is_a_directory).message();
   }
   errno = 0;
-  std::FILE* handle = std::fopen(file.string().c_str(), "rb");
-  if (handle == nullptr) {
+  // A stream opens the path as it is (wide on Windows): a narrow copy of a name with
+  // letters outside the system's code page would name no file there.
+  const std::ifstream handle(file, std::ios::binary);
+  if (!handle) {
     const int code = errno != 0 ? errno : static_cast<int>(std::errc::no_such_file_or_directory);
     return std::generic_category().message(code);
   }
-  std::fclose(handle);
   return {};
 }
 

@@ -6,6 +6,8 @@
 #include <system_error>
 #include <utility>
 
+#include "files/file_replace.h"
+
 namespace orv {
 
 namespace {
@@ -121,27 +123,20 @@ bool ReplaceFile(const std::filesystem::path& file, const std::string& content, 
   if (!folder.empty() && !std::filesystem::is_directory(folder, ec)) return false;
 
   std::filesystem::path temp;
-  std::FILE* out = nullptr;
+  bool created = false;
   const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-  for (int attempt = 0; attempt < 16 && out == nullptr; ++attempt) {
+  for (int attempt = 0; attempt < 16 && !created; ++attempt) {
     temp = file;
     temp += ".tmp" + std::to_string(stamp % 1000000) + "_" + std::to_string(counter++);
-    // "x": never reuse a file that already exists under that name.
-    out = std::fopen(temp.string().c_str(), "wbx");
+    created = CreateNewFile(temp, content);
   }
-  if (out == nullptr) return false;
-  bool ok = std::fwrite(content.data(), 1, content.size(), out) == content.size();
-  ok = (std::fflush(out) == 0) && ok;
-  ok = (std::fclose(out) == 0) && ok;
-  if (ok && existed) {
+  if (!created) return false;
+  if (existed) {
     const auto perms = std::filesystem::status(file, ec).permissions();
     if (!ec) std::filesystem::permissions(temp, perms, ec);
     ec.clear();
   }
-  if (ok) {
-    std::filesystem::rename(temp, file, ec);
-    ok = !ec;
-  }
+  const bool ok = MoveOver(temp, file);
   if (!ok) std::filesystem::remove(temp, ec);
   return ok;
 }

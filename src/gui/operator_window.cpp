@@ -16,6 +16,7 @@
 #include <QVBoxLayout>
 #include <chrono>
 
+#include "app/window_texts.h"
 #include "console/version.h"
 #include "gui/code_page_text.h"
 #include "gui/console_view.h"
@@ -384,11 +385,8 @@ void OperatorWindow::ConfirmExit() {
     exitQuestion_->activateWindow();
     return;
   }
-  const QString who =
-      usersOnline_ == 1 ? tr("1 user is connected and will be disconnected.")
-                        : tr("%1 users are connected and will be disconnected.").arg(usersOnline_);
   auto* box = new QMessageBox(QMessageBox::Question, windowTitle(),
-                              who + QLatin1Char('\n') + tr("Stop the chat server?"),
+                              QString::fromStdString(ExitQuestionText(usersOnline_)),
                               QMessageBox::NoButton, this);
   box->setObjectName(QStringLiteral("exitQuestion"));
   QPushButton* stop = box->addButton(tr("Exit"), QMessageBox::DestructiveRole);

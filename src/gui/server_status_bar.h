@@ -1,5 +1,5 @@
 // The window's status bar: where the server listens (or why it does not), how many users
-// are online and how long it has been running.
+// are online and how long it has been running (the texts are app/window_texts.h's).
 #pragma once
 
 #include <QStatusBar>
@@ -23,12 +23,6 @@ class ServerStatusBar : public QStatusBar {
   void SetStatus(const ServerStatus& status);
   // Shows the uptime at nowMs, on the clock of the report's startedAtMs.
   void ShowUptime(std::int64_t nowMs);
-
-  // "Listening on ADDRESS:PORT" or "Not listening: reason".
-  static QString ListeningText(const ServerStatus& status);
-  static QString UsersText(int users);
-  // "Up 0:05:07", with days in front once there are any ("Up 2 d 3:04:05").
-  static QString UptimeText(std::int64_t milliseconds);
 
  private:
   QLabel* listening_ = nullptr;

@@ -6,6 +6,7 @@
 #include <QStringList>
 #include <algorithm>
 
+#include "app/window_texts.h"
 #include "console/escape.h"
 #include "gui/code_page_text.h"
 
@@ -17,25 +18,9 @@ constexpr int kEngineRowRole = Qt::UserRole;
 constexpr int kMacRole = Qt::UserRole + 1;
 constexpr int kSortKeyRole = Qt::UserRole + 2;
 
-// Dotted IPv4 addresses sort by their numbers (10.0.0.9 before 10.0.0.10), anything else
-// after them by its text.
-QString AddressSortKey(const QString& text) {
-  const QStringList parts = text.split(QLatin1Char('.'));
-  if (parts.size() == 4) {
-    QString key = QStringLiteral("0");
-    bool numeric = true;
-    for (const QString& part : parts) {
-      bool ok = false;
-      const int n = part.toInt(&ok);
-      if (!ok || n < 0 || n > 255 || part.size() > 3) {
-        numeric = false;
-        break;
-      }
-      key += QStringLiteral("%1.").arg(n, 3, 10, QLatin1Char('0'));
-    }
-    if (numeric) return key;
-  }
-  return QStringLiteral("1") + text;
+// Addresses sort by their numbers (app/window_texts.h).
+QString AddressKey(const QString& text) {
+  return QString::fromStdString(AddressSortKey(text.toStdString()));
 }
 
 // An item that sorts by the key its column holds, and keeps the engine's order among
@@ -106,15 +91,15 @@ void UserList::ShowRows(const std::vector<UserRow>& rows, int floodStopper) {
     // in brackets, as the value in force that is not the user's own.
     const bool own = row.afs >= 0;
     const int afs = own ? row.afs : floodStopper;
-    auto* item = new UserItem(QStringList{
-        cell(row.mac), cell(row.name), cell(row.reportedIp), cell(row.peerAddress),
-        cell(row.blockText), own ? QString::number(afs) : QStringLiteral("(%1)").arg(afs)});
+    auto* item = new UserItem(QStringList{cell(row.mac), cell(row.name), cell(row.reportedIp),
+                                          cell(row.peerAddress), cell(row.blockText),
+                                          QString::fromStdString(AfsCellText(row, floodStopper))});
     item->setData(kMacColumn, kEngineRowRole, static_cast<int>(n));
     item->setData(kMacColumn, kMacRole, QByteArray::fromStdString(row.mac));
     for (int c : {kMacColumn, kNameColumn, kBlockColumn})
       item->setData(c, kSortKeyRole, item->text(c));
-    item->setData(kIpColumn, kSortKeyRole, AddressSortKey(item->text(kIpColumn)));
-    item->setData(kPeerColumn, kSortKeyRole, AddressSortKey(item->text(kPeerColumn)));
+    item->setData(kIpColumn, kSortKeyRole, AddressKey(item->text(kIpColumn)));
+    item->setData(kPeerColumn, kSortKeyRole, AddressKey(item->text(kPeerColumn)));
     item->setData(kAfsColumn, kSortKeyRole,
                   QStringLiteral("%1").arg(afs, 10, 10, QLatin1Char('0')));
     if (!own) {

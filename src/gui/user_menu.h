@@ -1,10 +1,11 @@
-// The context menu of one user-list row: the AFS submenu, kick, and the block or unblock
-// items that fit the user's block state.
+// The context menu of one user-list row (app/user_menu_model.h says what it holds) as a
+// QMenu.
 #pragma once
 
 #include <QMenu>
 #include <functional>
 
+#include "app/user_menu_model.h"
 #include "server/chat_server.h"
 #include "server/operator_view.h"
 
@@ -12,10 +13,6 @@ namespace orv {
 
 // Called with the command of the chosen item (and the AFS value for kSetAfs).
 using RowAction = std::function<void(RowCommand command, int afsValue)>;
-
-// AFS values the submenu offers besides 0.
-inline constexpr int kAfsMenuStep = 5;
-inline constexpr int kAfsMenuMax = 40;
 
 // Fills an empty menu for user; texts gives the language strings and the FloodStopper
 // value that applies to users without an AFS value of their own.

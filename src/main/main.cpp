@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "app/console_setup.h"
 #include "app/control_protocol.h"
 #include "app/control_server.h"
 #include "app/engine_setup.h"
@@ -25,6 +26,9 @@
 
 #if defined(ORV_WITH_GUI)
 #include "gui/run_operator_window.h"
+#endif
+#if defined(ORV_WITH_WIN32_WINDOW)
+#include "win32/run_win32_window.h"
 #endif
 
 namespace {
@@ -81,10 +85,11 @@ int CheckConfig(const orv::StartupCheck& check) {
 }
 
 int RunHeadless(const orv::AppOptions& options, const orv::WireCodec& codec) {
+  ExitRequest exitRequest;
+  orv::ConsoleSetup consoleSetup([&exitRequest] { exitRequest.Request(); });
   orv::HeadlessView view(stdout);
   orv::EngineHost host(orv::MakeEngineOptions(options, codec, &view));
 
-  ExitRequest exitRequest;
   host.SetSignalHandler([&exitRequest] { exitRequest.Request(); });
   host.Start();
   orv::HostCommands commands(&host);
@@ -105,7 +110,13 @@ int RunHeadless(const orv::AppOptions& options, const orv::WireCodec& codec) {
   }
 
   orv::ControlServer control(commands, [&exitRequest] { exitRequest.Request(); });
-  if (options.controlSocket != "none") {
+#if defined(_WIN32)
+  // orvchatctl is for the Linux service; the Windows build has no control socket.
+  const bool controlWanted = false;
+#else
+  const bool controlWanted = options.controlSocket != "none";
+#endif
+  if (controlWanted) {
     const std::filesystem::path path = options.controlSocket.empty()
                                            ? options.workDir / orv::kControlSocketName
                                            : std::filesystem::path(options.controlSocket);
@@ -122,13 +133,14 @@ int RunHeadless(const orv::AppOptions& options, const orv::WireCodec& codec) {
   console.Stop();
   control.Stop();
   host.Shutdown();
+  consoleSetup.Stopped();
   return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+  const std::vector<std::string> args = orv::CommandLineArguments(argc, argv);
   orv::ParsedOptions parsed = orv::ParseOptions(args);
   if (parsed.exitCode) {
     std::fputs(parsed.out.c_str(), stdout);
@@ -139,9 +151,16 @@ int main(int argc, char** argv) {
   const orv::StartupCheck check = orv::CheckStartup(parsed.options.workDir);
   if (parsed.options.checkConfig) return CheckConfig(check);
   if (!check.codec) {
+    std::string errors;
     for (const orv::SettingsProblem& problem : check.problems) {
-      if (problem.error) std::fprintf(stderr, "orvchatserver: %s\n", problem.text.c_str());
+      if (!problem.error) continue;
+      std::fprintf(stderr, "orvchatserver: %s\n", problem.text.c_str());
+      errors += (errors.empty() ? "" : "\n") + problem.text;
     }
+#if defined(ORV_WITH_WIN32_WINDOW)
+    // Started from Explorer, the console is gone before anyone could read it.
+    if (!parsed.options.headless) orv::ShowStartupError(errors);
+#endif
     return kExitUnusableSettings;
   }
   for (const orv::SettingsProblem& problem : check.problems) {
@@ -159,6 +178,9 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "orvchatserver: no usable display (%s); running headless\n",
                    problem.c_str());
     }
+#endif
+#if defined(ORV_WITH_WIN32_WINDOW)
+    if (!options.headless) return orv::RunWin32Window(options, *check.codec);
 #endif
     return RunHeadless(options, *check.codec);
   } catch (const std::exception& error) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,5 +19,12 @@ std::string LookupMacInArpTable(std::string_view table, const std::string& ip);
 
 // "%02X:" between bytes, "%02X" for the last; empty for no bytes.
 std::string FormatMacBytes(const std::vector<std::uint8_t>& bytes);
+
+// A dotted IPv4 address as inet_pton reads it (four numbers 0..255, no leading zeros),
+// in host byte order; nothing for any other text.
+std::optional<std::uint32_t> ParseIpv4Text(std::string_view text);
+
+// A hardware address written "aa:bb:cc:dd:ee:ff" (either case, one to eight bytes).
+std::optional<std::vector<std::uint8_t>> ParseMacText(std::string_view text);
 
 }  // namespace orv

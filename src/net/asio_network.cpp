@@ -4,8 +4,10 @@
 #include <asio/error.hpp>
 #include <asio/ip/address_v4.hpp>
 #include <chrono>
+#include <optional>
 #include <utility>
 
+#include "moderation/mac_lookup.h"
 #include "net/asio_connection.h"
 #include "net/connection_registry.h"
 #include "net/write_batcher.h"
@@ -21,6 +23,20 @@ bool IsPerConnectionError(const std::error_code& error) {
          error == asio::error::interrupted;
 }
 
+#if defined(_WIN32)
+// Windows takes the keep-alive timing (from Windows 10 1709 on) and the limit on
+// unacknowledged output (from Vista on) under these numbers, which MinGW's headers lack;
+// a version that does not know one refuses it and keeps its own timing.
+#if !defined(TCP_KEEPIDLE)
+#define TCP_KEEPIDLE 3
+#define TCP_KEEPCNT 16
+#define TCP_KEEPINTVL 17
+#endif
+#if !defined(TCP_MAXRT)
+#define TCP_MAXRT 5
+#endif
+#endif
+
 // A peer that vanished (power off, a pulled cable) is found within about two minutes: a
 // probe after a minute of silence, then every ten seconds, six unanswered ones end the
 // connection; unacknowledged output gives up after the same two minutes.
@@ -35,6 +51,8 @@ void KeepAlive(asio::ip::tcp::socket& socket) {
 #if defined(TCP_USER_TIMEOUT)
   socket.set_option(asio::detail::socket_option::integer<IPPROTO_TCP, TCP_USER_TIMEOUT>(120000),
                     ignored);
+#elif defined(TCP_MAXRT)
+  socket.set_option(asio::detail::socket_option::integer<IPPROTO_TCP, TCP_MAXRT>(120), ignored);
 #endif
 }
 
@@ -64,9 +82,11 @@ bool AsioNetwork::Listen(const std::string& address, std::int32_t port, Connecti
   };
   asio::ip::address_v4 local = asio::ip::address_v4::any();
   if (!address.empty()) {
-    std::error_code parseError;
-    local = asio::ip::make_address_v4(address, parseError);
-    if (parseError) return fail("cannot read listening address '" + address + "'");
+    // Read here rather than by the system, whose readers differ: Windows takes "1.2.3"
+    // for 1.2.0.3.
+    const std::optional<std::uint32_t> parsed = ParseIpv4Text(address);
+    if (!parsed) return fail("cannot read listening address '" + address + "'");
+    local = asio::ip::address_v4(*parsed);
   }
   if (port < 0 || port > 65535) {
     return fail("cannot listen on port " + std::to_string(port) +
@@ -81,8 +101,16 @@ bool AsioNetwork::Listen(const std::string& address, std::int32_t port, Connecti
   const char* step = "open";
   acceptor->open(endpoint.protocol(), ec);
   if (!ec) {
+#if defined(_WIN32)
+    // Windows lets a second program bind a port that another listens on when both ask to
+    // reuse addresses; exclusive use makes a second server fail there as it does elsewhere.
+    step = "set the exclusive-address option on";
+    acceptor->set_option(
+        asio::detail::socket_option::boolean<SOL_SOCKET, SO_EXCLUSIVEADDRUSE>(true), ec);
+#else
     step = "set the reuse-address option on";
     acceptor->set_option(asio::socket_base::reuse_address(true), ec);
+#endif
   }
   if (!ec) {
     step = "bind";

@@ -26,7 +26,8 @@ TEST(ParseOptions, ValuesComeWithSpacesEqualsSignsOrShortForms) {
 
   parsed = ParseOptions({});
   ASSERT_FALSE(parsed.exitCode);
-  EXPECT_EQ(parsed.options.workDir, ".");
+  // The current folder; on Windows the program's folder.
+  EXPECT_EQ(parsed.options.workDir, DefaultWorkDir());
   EXPECT_EQ(parsed.options.writeLimitBytes, kDefaultWriteLimitBytes);
 }
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -116,6 +118,17 @@ TEST(WriteProfileValue, KeepsTheRestOfTheFile) {
   EXPECT_FALSE(WriteProfileValue("LIST", "k", "1", dir / "data" / "x.cfg"));
   EXPECT_FALSE(std::filesystem::exists(dir / "data"));
   EXPECT_EQ(FolderEntries(dir.Path()), (std::vector<std::string>{"fresh.cfg", "list.cfg"}));
+
+  // A folder name outside any single code page (Windows opens such paths wide only).
+  const std::filesystem::path folder =
+      dir.Path() / std::filesystem::path(u8"\u0434\u0430\u043d\u043d\u044b\u0435 \u00e9");
+  std::filesystem::create_directories(folder);
+  ASSERT_TRUE(WriteProfileValue("LIST", "a", "1", folder / "afs.cfg"));
+  ASSERT_TRUE(WriteProfileValue("LIST", "a", "2", folder / "afs.cfg"));
+  EXPECT_EQ(ReadProfileValue("LIST", "a", folder / "afs.cfg"), "2");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder),
+                          std::filesystem::directory_iterator()),
+            1);
 }
 
 TEST(WriteProfileValue, RefusesWhatWouldNotStayOneEntry) {

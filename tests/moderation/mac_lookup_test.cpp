@@ -22,6 +22,18 @@ TEST(LookupMacAddress, NothingFoundGivesTheArgumentBack) {
   }
 }
 
+TEST(ParseIpv4Text, FourDecimalNumbersUpTo255AndNothingElse) {
+  EXPECT_EQ(ParseIpv4Text("192.168.1.20"), 0xC0A80114u);
+  EXPECT_EQ(ParseIpv4Text("0.0.0.0"), 0u);
+  EXPECT_EQ(ParseIpv4Text("255.255.255.255"), 0xFFFFFFFFu);
+  // Forms some systems' readers accept (short, octal, hexadecimal) name no address here.
+  for (const std::string& bad : std::vector<std::string>{
+           "", "1.2.3", "1.2.3.4.5", "256.1.1.1", "1.2.3.04", "0x1.2.3.4", "1..2.3", "1.2.3.",
+           " 1.2.3.4", "1.2.3.4 ", "1234.1.1.1", "-1.2.3.4", std::string("1.2.3.4\0", 8)}) {
+    EXPECT_FALSE(ParseIpv4Text(bad)) << bad;
+  }
+}
+
 TEST(LookupMacInArpTable, OnlyCompleteEntriesOfThatAddress) {
   const std::string table =
       "IP address       HW type     Flags       HW address            Mask     Device\n"

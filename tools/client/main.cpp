@@ -523,6 +523,7 @@ int main(int argc, char** argv) {
   }
   std::cout.flush();
   std::cerr.flush();
+  std::fflush(nullptr);
   // The terminal reader may still be blocked in its read; leave without waiting for it.
-  std::quick_exit(code);
+  std::_Exit(code);
 }

@@ -1,8 +1,4 @@
-#include "app/platform.h"
-
-#if defined(_WIN32)
-#include <cstdio>
-#else
+// The platform calls of platform.h on Linux and the other POSIX systems.
 #include <fcntl.h>
 #include <netdb.h>
 #include <poll.h>
@@ -15,7 +11,8 @@
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
-#endif
+
+#include "app/platform.h"
 
 #if defined(__GLIBC__)
 #include <malloc.h>
@@ -23,28 +20,9 @@
 
 namespace orv {
 
-#if defined(_WIN32)
-
-void IgnoreBrokenPipe() {}
-
-bool StdinReadTimesOut() {
-  return false;
+std::vector<std::string> CommandLineArguments(int argc, char** argv) {
+  return std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc);
 }
-
-// The console offers no simple wait with a timeout: read blocking; the caller's thread is
-// left behind at exit.
-StdinRead ReadStdinChunk(std::string& out, std::chrono::milliseconds) {
-  char buffer[4096];
-  if (std::fgets(buffer, sizeof buffer, stdin) == nullptr) return StdinRead::kEnd;
-  out += buffer;
-  return StdinRead::kData;
-}
-
-std::string DisplayProblem() {
-  return {};
-}
-
-#else
 
 void IgnoreBrokenPipe() {
   std::signal(SIGPIPE, SIG_IGN);
@@ -177,8 +155,6 @@ std::string DisplayProblem() {
   return problems;
 }
 
-#endif
-
 void ReleaseFreeHeapMemory() {
 #if defined(__GLIBC__)
   // glibc gives back only the top of its heap by itself; what a burst freed below
@@ -187,6 +163,14 @@ void ReleaseFreeHeapMemory() {
   if (mallinfo2().fordblks < (std::size_t{4} << 20)) return;
   malloc_trim(0);
 #endif
+}
+
+std::filesystem::path DefaultWorkDir() {
+  return ".";
+}
+
+const char* DefaultWorkDirName() {
+  return "the current folder";
 }
 
 }  // namespace orv
