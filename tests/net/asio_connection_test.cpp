@@ -222,6 +222,37 @@ TEST(AsioConnectionTest, OutputFromASourceIsMadeAsTheReaderTakesItWhateverTheLim
   EXPECT_EQ(made, 0);
 }
 
+TEST(AsioConnectionTest, HoldsAndSourcesTakeTheirTurnsInQueueOrder) {
+  Loopback server;
+  asio::io_context clientIo;
+  auto client = server.Connect(clientIo);
+  auto connection = server.events.accepted[0];
+
+  // Packets of its own (collected into blocks), a shared one, two holds and two sources.
+  const SharedBytes shared = Bytes("s");
+  int madeFirst = 0;
+  int madeSecond = 0;
+  const auto start = Clock::now();
+  connection->Send(Bytes("a"));
+  connection->HoldOutput(milliseconds(150));
+  connection->SendFrom(std::make_unique<PatternSource>(3, 2, &madeFirst));
+  connection->Send(Bytes("b"));
+  connection->Send(shared);
+  connection->HoldOutput(milliseconds(150));
+  connection->SendFrom(std::make_unique<PatternSource>(2, 1, &madeSecond));
+  connection->Send(Bytes("c"));
+
+  EXPECT_EQ(ReadAtLeast(server.io, client, 1), "a");
+  // Nothing behind a hold is made before the hold has run out.
+  EXPECT_EQ(madeFirst, 0);
+  EXPECT_EQ(ReadAtLeast(server.io, client, 8), "AABBCCbs");
+  EXPECT_GE(Clock::now() - start, milliseconds(140));
+  EXPECT_EQ(madeFirst, 3);
+  EXPECT_EQ(madeSecond, 0);
+  EXPECT_EQ(ReadAtLeast(server.io, client, 3), "ABc");
+  EXPECT_GE(Clock::now() - start, milliseconds(290));
+}
+
 TEST(AsioConnectionTest, OutputWaitingBehindAHoldIsNoSlowReadersBacklog) {
   constexpr std::size_t kLimit = 16 * 1024;
   Loopback server(kLimit);
