@@ -16,6 +16,12 @@
 #include <variant>
 #include <vector>
 
+#if defined(_WIN32)
+#include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
+#endif
+
 #include "app/cli_convention.h"
 #include "client_commands.h"
 #include "client_packets.h"
@@ -63,7 +69,7 @@ struct Options {
 };
 
 // Parses the command line; how the program ends instead when it should end at once.
-std::variant<Options, orv::CommandLineEnd> ParseOptions(int argc, char** argv) {
+std::variant<Options, orv::CommandLineEnd> ParseOptions(std::vector<std::string> args) {
   Options options;
   std::string name = "tester";
   std::string mac;
@@ -135,7 +141,7 @@ std::variant<Options, orv::CommandLineEnd> ParseOptions(int argc, char** argv) {
       "Exit status: 0 ok, 1 the settings file cannot be used, 2 bad usage, 3 connection closed "
       "by the server, 4 (scripts) a malformed packet arrived, 5 cannot connect.");
 
-  if (auto end = orv::ParseCommandLine(app, argc, argv, orv::ProgramVersion(), kUsageLine)) {
+  if (auto end = orv::ParseCommandLine(app, std::move(args), orv::ProgramVersion(), kUsageLine)) {
     return *end;
   }
   auto usage = [](const std::string& why) {
@@ -501,12 +507,70 @@ int RunChat(Options& options, const WireCodec& codec) {
   return session.ExitCode();
 }
 
+#if defined(_WIN32)
+
+// Windows hands main() its arguments in the system's code page, and its console speaks that
+// code page too, while the client's names and texts are UTF-8 on the terminal side: take
+// the arguments from the wide command line, and let the console speak UTF-8 while the
+// client runs.
+std::vector<std::string> Arguments(int, char**) {
+  std::vector<std::string> args;
+  int count = 0;
+  wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (wide == nullptr) return args;
+  for (int i = 1; i < count; ++i) {
+    const int length = static_cast<int>(wcslen(wide[i]));
+    const int size = WideCharToMultiByte(CP_UTF8, 0, wide[i], length, nullptr, 0, nullptr, nullptr);
+    std::string arg(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
+    if (size > 0)
+      WideCharToMultiByte(CP_UTF8, 0, wide[i], length, arg.data(), size, nullptr, nullptr);
+    args.push_back(std::move(arg));
+  }
+  LocalFree(wide);
+  return args;
+}
+
+class Utf8Console {
+ public:
+  Utf8Console() : output_(GetConsoleOutputCP()), input_(GetConsoleCP()) {
+    SetConsoleOutputCP(CP_UTF8);
+    SetConsoleCP(CP_UTF8);
+  }
+  ~Utf8Console() { Restore(); }
+  Utf8Console(const Utf8Console&) = delete;
+  Utf8Console& operator=(const Utf8Console&) = delete;
+
+  // Gives the console its code pages back (the client leaves through _Exit).
+  void Restore() {
+    if (output_ != 0) SetConsoleOutputCP(output_);
+    if (input_ != 0) SetConsoleCP(input_);
+    output_ = input_ = 0;
+  }
+
+ private:
+  UINT output_;
+  UINT input_;
+};
+
+#else
+
+std::vector<std::string> Arguments(int argc, char** argv) {
+  return std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc);
+}
+
+struct Utf8Console {
+  void Restore() {}
+};
+
+#endif
+
 }  // namespace
 }  // namespace orv::client
 
 int main(int argc, char** argv) {
   using namespace orv::client;
-  auto parsed = ParseOptions(argc, argv);
+  Utf8Console console;
+  auto parsed = ParseOptions(Arguments(argc, argv));
   if (const auto* end = std::get_if<orv::CommandLineEnd>(&parsed)) {
     std::cout << end->out;
     std::cerr << end->err;
@@ -524,6 +588,7 @@ int main(int argc, char** argv) {
   std::cout.flush();
   std::cerr.flush();
   std::fflush(nullptr);
+  console.Restore();
   // The terminal reader may still be blocked in its read; leave without waiting for it.
   std::_Exit(code);
 }
