@@ -34,6 +34,7 @@ namespace orv::fuzz {
 namespace {
 
 using orv::testing::FakeConnection;
+using orv::testing::FakeEnvironment;
 using orv::testing::FakeNetwork;
 using orv::testing::FakeScheduler;
 using orv::testing::Output;
@@ -138,15 +139,8 @@ class Script {
     if (b & 0x40) WriteFile(dir_ / "data" / "afs.cfg", "[LIST]\r\nAA=7\r\nCC=x\r\n");
     network_.fail = (b & 0x10) != 0;
 
-    ServerEnvironment env;
-    env.workDir = dir_;
-    env.clock = &clock_;
-    env.scheduler = &scheduler_;
-    env.network = &network_;
-    env.view = &view_;
-    env.lookupMac = [](const std::string& ip) { return ip; };
-    env.programVersion = "1.3.1.0";
-    server_ = std::make_unique<ChatServer>(std::move(env));
+    server_ =
+        std::make_unique<ChatServer>(FakeEnvironment(dir_, clock_, scheduler_, network_, view_));
     terminator_ = server_->Codec().EncodeText(kTerminator);
     server_->StartServer();
     Check();

@@ -22,7 +22,8 @@ import time
 
 REPO = pathlib.Path(__file__).resolve().parent.parent
 sys.path.insert(0, str(REPO / "scripts"))
-from soak import Codec, Sample, free_port, patched_settings, raise_file_limit  # noqa: E402
+from bench_support import free_port, patched_settings, raise_file_limit  # noqa: E402
+from soak import Codec, Sample  # noqa: E402
 
 TERMINATOR = b"//end"
 

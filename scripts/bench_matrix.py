@@ -31,51 +31,26 @@ import argparse
 import json
 import os
 import pathlib
-import resource
 import shutil
 import signal
-import socket
 import statistics
 import subprocess
 import sys
 import tempfile
 import time
 
-REPO = pathlib.Path(__file__).resolve().parent.parent
-SETTINGS = "orvchatserver.cfg"
-
-
-def free_port():
-    with socket.socket() as probe:
-        probe.bind(("127.0.0.1", 0))
-        return probe.getsockname()[1]
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
+from bench_support import (REPO, SETTINGS, free_port, patched_settings,  # noqa: E402
+                           raise_file_limit as raise_open_file_limit, wait_listening)
 
 
 def raise_file_limit():
-    """The generator opens up to 5000 sockets and the server as many: raise the soft limit
-    (children inherit it) as far as the hard limit allows."""
-    soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
-    wanted = hard if hard != resource.RLIM_INFINITY else 65536
-    if soft < wanted:
-        resource.setrlimit(resource.RLIMIT_NOFILE, (wanted, hard))
-    soft, _ = resource.getrlimit(resource.RLIMIT_NOFILE)
+    """The generator opens up to 5000 sockets and the server as many."""
+    soft = raise_open_file_limit()
     if soft < 11000:
         print(f"bench_matrix: warning: the open-file limit is {soft}; 5000 clients need about "
               f"5100 on each side (ulimit -n)", file=sys.stderr)
     return soft
-
-
-def wait_listening(port, process, seconds=15.0):
-    deadline = time.monotonic() + seconds
-    while time.monotonic() < deadline:
-        if process.poll() is not None:
-            return False
-        try:
-            with socket.create_connection(("127.0.0.1", port), timeout=0.2):
-                return True
-        except OSError:
-            time.sleep(0.05)
-    return False
 
 
 def stop(process):
@@ -95,12 +70,6 @@ def pinned_to(cpu):
     if cpu is None:
         return None
     return lambda: os.sched_setaffinity(0, {cpu})
-
-
-def patched_settings(text, port):
-    """Blocks at the top of the file win: the first complete block of a key is its value."""
-    head = f"<ServerIP>\n127.0.0.1\n</ServerIP>\n<ServerPort>\n{port}\n</ServerPort>\n"
-    return head + text
 
 
 class Target:
@@ -124,9 +93,9 @@ class Target:
             if source.is_dir():
                 shutil.copytree(source, workdir, dirs_exist_ok=True)
             settings = workdir / SETTINGS
-            original = settings.read_bytes().decode("cp1251") if settings.exists() else (
-                "<ServerName>\nORVBench\n</ServerName>\n")
-            settings.write_bytes(patched_settings(original, self.port).encode("cp1251"))
+            original = settings.read_bytes() if settings.exists() else (
+                b"<ServerName>\nORVBench\n</ServerName>\n")
+            settings.write_bytes(patched_settings(original, self.port))
             self.settings = settings
             command = [str(self.build / "src" / "orvchatserver"), "--headless", "-C", str(workdir)]
             self.log = open(workdir / "console.log", "wb")

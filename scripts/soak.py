@@ -52,7 +52,6 @@ import os
 import pathlib
 import random
 import re
-import resource
 import selectors
 import shutil
 import signal
@@ -64,11 +63,13 @@ import tempfile
 import threading
 import time
 
-REPO = pathlib.Path(__file__).resolve().parent.parent
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
+from bench_support import (REPO, SETTINGS, free_port, patched_settings,  # noqa: E402
+                           raise_file_limit, wait_listening)
+
 sys.path.insert(0, str(REPO / "tools"))
 from make_alphabets import make_pair  # noqa: E402  (the generator of the built-in pair)
 
-SETTINGS = "orvchatserver.cfg"
 TERMINATOR = b"//end"
 # What the server sends every connection, unsubstituted, when a read from one fails.
 SOCKET_ERROR_NOTICE = b"|SERVER: SOCKET ERROR OCCURRED"
@@ -102,26 +103,6 @@ class Codec:
 
     def decode(self, data):
         return data.translate(self.decode_table)
-
-
-def patched_settings(original, port):
-    """Blocks at the top of the file win: the first complete block of a key is its value."""
-    head = f"<ServerIP>\n127.0.0.1\n</ServerIP>\n<ServerPort>\n{port}\n</ServerPort>\n"
-    return head.encode("cp1251") + original
-
-
-def free_port():
-    with socket.socket() as probe:
-        probe.bind(("127.0.0.1", 0))
-        return probe.getsockname()[1]
-
-
-def raise_file_limit():
-    soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
-    wanted = hard if hard != resource.RLIM_INFINITY else 65536
-    if soft < wanted:
-        resource.setrlimit(resource.RLIMIT_NOFILE, (wanted, hard))
-    return resource.getrlimit(resource.RLIMIT_NOFILE)[0]
 
 
 # ---------------------------------------------------------------- the server's figures
@@ -492,19 +473,6 @@ def stop_process(process, timeout=15.0):
         os.kill(process.pid, signal.SIGKILL)
         process.wait()
         return None
-
-
-def wait_listening(port, process, seconds=15.0):
-    deadline = time.monotonic() + seconds
-    while time.monotonic() < deadline:
-        if process.poll() is not None:
-            return False
-        try:
-            with socket.create_connection(("127.0.0.1", port), timeout=0.2):
-                return True
-        except OSError:
-            time.sleep(0.05)
-    return False
 
 
 def exit_text(code):

@@ -1,13 +1,6 @@
 #include "app/control_client.h"
 
-#include <asio/detail/config.hpp>
-
-// Windows has local sockets since Windows 10, but their files are not files the standard
-// library can tell apart (a socket left behind looks like any other file): the Windows
-// build goes without the control channel.
-#if defined(ASIO_HAS_LOCAL_SOCKETS) && !defined(_WIN32)
-#define ORV_CONTROL_SOCKETS 1
-#endif
+#include "app/control_sockets.h"
 
 #if defined(ORV_CONTROL_SOCKETS)
 #include <asio/io_context.hpp>

@@ -73,15 +73,8 @@ void EngineTest::WriteSettings() {
 }
 
 void EngineTest::Start() {
-  ServerEnvironment env;
-  env.workDir = workDir_;
-  env.clock = &clock_;
-  env.scheduler = &scheduler_;
-  env.network = &network_;
-  env.view = &view_;
-  env.lookupMac = [](const std::string& ip) { return ip; };
-  env.programVersion = "1.3.1.0";
-  server_ = std::make_unique<ChatServer>(std::move(env));
+  server_ =
+      std::make_unique<ChatServer>(FakeEnvironment(workDir_, clock_, scheduler_, network_, view_));
   server_->StartServer();
 }
 

@@ -1,11 +1,13 @@
 // Fakes for driving the engine in-process without a network or a clock of its own: fake
 // connections that record what they are sent, a manual scheduler, a network that only
-// remembers where it was asked to listen, and a view that records what it is shown. Used by
+// remembers where it was asked to listen, a view that records what it is shown, and the
+// engine's surroundings made of them. Used by
 // the engine tests and the engine fuzz target; nothing here depends on a test framework.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
@@ -13,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "server/chat_server.h"
 #include "server/connection.h"
 #include "server/network.h"
 #include "server/operator_view.h"
@@ -194,5 +197,21 @@ class RecordingView final : public OperatorView {
   std::vector<std::string> refusals;
   ServerStatus status;
 };
+
+// The engine's surroundings made of the fakes, working in dir: the MAC lookup hands the
+// address back (as the system's does when it finds nothing), the version is fixed.
+inline ServerEnvironment FakeEnvironment(const std::filesystem::path& dir, const Clock& clock,
+                                         FakeScheduler& scheduler, FakeNetwork& network,
+                                         OperatorView& view) {
+  ServerEnvironment env;
+  env.workDir = dir;
+  env.clock = &clock;
+  env.scheduler = &scheduler;
+  env.network = &network;
+  env.view = &view;
+  env.lookupMac = [](const std::string& ip) { return ip; };
+  env.programVersion = "1.3.1.0";
+  return env;
+}
 
 }  // namespace orv::testing
