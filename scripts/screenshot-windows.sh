@@ -95,6 +95,9 @@ server_alive() {
   kill -0 "$server_pid" 2>/dev/null || fail "the server ended early"
 }
 
+# shellcheck source=scripts/screenshot_users.sh
+source "$root/scripts/screenshot_users.sh"
+
 # Wine's own desktop: one X window holding the Windows ones, with a task bar and its
 # notification area.
 /usr/lib/wine/wine64 explorer /desktop=orvchat,820x640 "Z:${server//\//\\}" -C "$work" \
@@ -102,46 +105,8 @@ server_alive() {
 server_pid=$!
 pids+=($server_pid)
 
-# Waits until the server takes connections (Wine takes a while to start).
-listening=0
-for _ in $(seq 300); do
-  server_alive
-  if python3 -c 'import socket, sys; socket.create_connection(("127.0.0.1", int(sys.argv[1])), timeout=1).close()' \
-    "$port" 2>/dev/null; then
-    listening=1
-    break
-  fi
-  sleep 0.2
-done
-[ "$listening" = 1 ] || fail "the server does not listen on 127.0.0.1:$port"
-
-# Eight users, each a client of its own that stays connected until the pictures are taken.
-users=(
-  "00-1A-2B-3C-4D-5E|Ольга Смирнова|192.168.100.200"
-  "00AA11BB22CC|alice|10.20.30.40"
-  "00DDEEFF0011|Дмитрий|172.16.254.129"
-  "A4-5E-60-E2-11-F7|reception-desk|192.168.101.17"
-  "0019D2C3B4A5|bob|10.0.0.9"
-  "F0DEF1A2B3C4|Екатерина Волкова|10.0.0.10"
-  "001122334455|warehouse|192.168.1.5"
-  "3C-97-0E-AB-CD-EF|Natalia|10.100.200.250"
-)
-n=0
-for user in "${users[@]}"; do
-  IFS='|' read -r mac name ip <<<"$user"
-  "$client" --name "$name" --mac "$mac" --ip "$ip" --status 1 --status-text online \
-    --wait 90 "127.0.0.1:$port" >"$work/client$n.out" 2>&1 &
-  pids+=($!)
-  n=$((n + 1))
-  sleep 0.3
-done
-
-# The user list is rebuilt 3 s after the last accepted connection.
-sleep 5
-server_alive
-for ((i = 0; i < n; i++)); do
-  kill -0 "${pids[i + 1]}" 2>/dev/null || fail "client $i ended early: $(cat "$work/client$i.out")"
-done
+wait_for_listener 300 0.2
+connect_users 90
 
 # A click on the window's title bar gives it the keyboard, and the command line the focus:
 # a message to everyone shows in the console.

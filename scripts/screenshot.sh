@@ -88,6 +88,9 @@ server_alive() {
   kill -0 "$server_pid" 2>/dev/null || fail "the server ended early"
 }
 
+# shellcheck source=scripts/screenshot_users.sh
+source "$root/scripts/screenshot_users.sh"
+
 trayer --SetDockType true --edge bottom --align right --widthtype request \
   --height $((28 * scale)) --transparent false --tint 0xdddddd >/dev/null 2>&1 &
 pids+=($!)
@@ -97,46 +100,8 @@ QT_SCALE_FACTOR=$scale XDG_CONFIG_HOME="$work/config" "$server" -C "$work" >"$wo
 server_pid=$!
 pids+=($server_pid)
 
-# Waits until the server takes connections.
-listening=0
-for _ in $(seq 100); do
-  server_alive
-  if python3 -c 'import socket, sys; socket.create_connection(("127.0.0.1", int(sys.argv[1])), timeout=1).close()' \
-    "$port" 2>/dev/null; then
-    listening=1
-    break
-  fi
-  sleep 0.1
-done
-[ "$listening" = 1 ] || fail "the server does not listen on 127.0.0.1:$port"
-
-# Eight users, each a client of its own that stays connected until the pictures are taken.
-users=(
-  "00-1A-2B-3C-4D-5E|Ольга Смирнова|192.168.100.200"
-  "00AA11BB22CC|alice|10.20.30.40"
-  "00DDEEFF0011|Дмитрий|172.16.254.129"
-  "A4-5E-60-E2-11-F7|reception-desk|192.168.101.17"
-  "0019D2C3B4A5|bob|10.0.0.9"
-  "F0DEF1A2B3C4|Екатерина Волкова|10.0.0.10"
-  "001122334455|warehouse|192.168.1.5"
-  "3C-97-0E-AB-CD-EF|Natalia|10.100.200.250"
-)
-n=0
-for user in "${users[@]}"; do
-  IFS='|' read -r mac name ip <<<"$user"
-  "$client" --name "$name" --mac "$mac" --ip "$ip" --status 1 --status-text online \
-    --wait 60 "127.0.0.1:$port" >"$work/client$n.out" 2>&1 &
-  pids+=($!)
-  n=$((n + 1))
-  sleep 0.3
-done
-
-# The user list is rebuilt 3 s after the last accepted connection.
-sleep 5
-server_alive
-for ((i = 0; i < n; i++)); do
-  kill -0 "${pids[i + 2]}" 2>/dev/null || fail "client $i ended early: $(cat "$work/client$i.out")"
-done
+wait_for_listener 100 0.1
+connect_users 60
 
 window=$(xdotool search --onlyvisible --name "ORV Chat Server" | head -n 1)
 [ -n "$window" ] || fail "no operator window on the display"
