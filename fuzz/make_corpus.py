@@ -278,14 +278,14 @@ def engine_seeds():
 
 
 # ---------------------------------------------------------------------------------------
-# packet_assembler_fuzzer: limit, terminator, stop count, cutting seed, stream.
+# packet_assembler_fuzzer: limit, terminator, stop count, start bytes, cutting seed, stream.
 
 def assembler_seeds():
     s = Seeds("packet_assembler_fuzzer")
     packets = encode(packet("AA", "alice", 4, "1:online") + packet("BB", "bob", 5, "hello"))
 
-    def seed(name, limit, term, stop, cut, stream):
-        s.add(name, struct.pack(">H", limit) + bytes([term, stop]) + u32(cut) + stream)
+    def seed(name, limit, term, stop, cut, stream, start=1):
+        s.add(name, struct.pack(">H", limit) + bytes([term, stop, start]) + u32(cut) + stream)
 
     seed("two-packets", 1000, 0, 0, 1, packets)
     seed("two-packets-stop", 1000, 0, 1, 7, packets)
@@ -304,6 +304,14 @@ def assembler_seeds():
     for term in range(6):
         seed("every-terminator-%d" % term, 12, term, 0, 29 + term,
              b"ab\naa//end" + encode("//end") + b"\x00aba" + b"x" * 20 + b"aab//end\n")
+    # Clients that write characters after each terminator, alone or several in one write.
+    plain = packet("AA", "alice", 4, "1:online")
+    for name, trailer in (("letters", "ABCD"), ("crlf", "\r\n\r\n"), ("short", "\r\n")):
+        seed("trailer-" + name, 1000, 0, 0, 31, encode(plain + trailer + plain + trailer))
+        seed("trailer-" + name + "-stop", 1000, 0, 1, 37, encode(plain + trailer + plain))
+    seed("trailer-long", 1000, 0, 0, 41, encode(plain + "ABCDEFG" + plain + "12" + plain))
+    seed("trailer-none", 1000, 0, 0, 43, encode(plain + "ABCD" + plain), start=0)
+    seed("trailer-letters", 12, 3, 0, 47, b"xxab" + b"zzab" + b"cdefab\x00yab", start=2)
 
 
 # ---------------------------------------------------------------------------------------

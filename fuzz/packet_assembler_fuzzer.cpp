@@ -1,10 +1,12 @@
 // The packet assembler on its own. One byte stream is fed whole, cut into random pieces,
 // and walked byte by byte through a plain model of the rules; all three must give the same
-// packets and the same ending. Every packet ends in the first terminator after its start,
-// holds no zero byte and keeps within the limit; what waits between calls stays bounded.
+// packets (each with the trailer bytes that follow it, however they arrived) and the same
+// ending. Every packet ends in the first terminator after its start, then at most four
+// trailer bytes that cannot begin a packet; it holds no zero byte and keeps within the
+// limit; what waits between calls stays bounded.
 //
 // Input: limit (2 bytes), terminator choice, packet count after which the receiver asks to
-// stop (0: never), cutting seed (4 bytes), then the stream.
+// stop (0: never), start-byte choice, cutting seed (4 bytes), then the stream.
 #include <cstddef>
 #include <cstdint>
 #include <random>
@@ -67,14 +69,49 @@ std::string Terminator(std::size_t choice) {
   }
 }
 
+// Which bytes may begin a packet: none (no trailers), the plain alphabet's digits, dots
+// and "(", or the letters of the short terminators (so that trailers and terminators meet).
+const StartBytes* Start(std::size_t choice) {
+  static const auto make = [](std::string_view chars) {
+    StartBytes table{};
+    for (const char c : chars)
+      table[static_cast<unsigned char>(c)] = true;
+    return table;
+  };
+  static const StartBytes digits = make("0123456789.(");
+  static const StartBytes letters = make("ab\n");
+  switch (choice % 3) {
+    case 0:
+      return nullptr;
+    case 1:
+      return &digits;
+    default:
+      return &letters;
+  }
+}
+
+bool IsTrailerByte(char c, const StartBytes* start) {
+  return start != nullptr && c != '\0' && !(*start)[static_cast<unsigned char>(c)];
+}
+
 // The rules, one byte at a time: a zero byte drops the unfinished packet; a packet ends
-// with the first terminator; the stream overflows as soon as the bytes since the last cut
-// can no longer end within limit bytes before a terminator.
+// with the first terminator, and takes up to four following bytes that cannot begin a
+// packet; the stream overflows as soon as the bytes since the last cut can no longer end
+// within limit bytes before a terminator.
 Outcome Model(std::string_view stream, std::string_view term, std::size_t limit,
-              std::size_t stopAfter) {
+              std::size_t stopAfter, const StartBytes* start) {
   Outcome o;
   std::string packet;
+  std::size_t trailerLeft = 0;
   for (const char c : stream) {
+    if (trailerLeft > 0) {
+      if (IsTrailerByte(c, start)) {
+        o.packets.back() += c;
+        --trailerLeft;
+        continue;
+      }
+      trailerLeft = 0;
+    }
     if (c == '\0') {
       packet.clear();
       continue;
@@ -88,6 +125,7 @@ Outcome Model(std::string_view stream, std::string_view term, std::size_t limit,
       }
       o.packets.push_back(packet);
       packet.clear();
+      trailerLeft = PacketAssembler::kMaxTrailer;
       if (stopAfter != 0 && o.packets.size() == stopAfter) {
         o.result = Result::kStopped;
         return o;
@@ -103,24 +141,40 @@ Outcome Model(std::string_view stream, std::string_view term, std::size_t limit,
   return o;
 }
 
-void CheckPacket(std::string_view packet, std::string_view term, std::size_t limit) {
-  ORV_FUZZ_CHECK(packet.size() >= term.size(), Shown(packet));
-  ORV_FUZZ_CHECK(packet.find(term) == packet.size() - term.size(), Shown(packet));
+void CheckTrailer(std::string_view trailer, const StartBytes* start) {
+  ORV_FUZZ_CHECK(trailer.size() <= PacketAssembler::kMaxTrailer, Shown(trailer));
+  for (const char c : trailer)
+    ORV_FUZZ_CHECK(IsTrailerByte(c, start), Shown(trailer));
+}
+
+void CheckPacket(std::string_view packet, std::string_view term, std::size_t limit,
+                 const StartBytes* start) {
+  const std::size_t at = packet.find(term);
+  ORV_FUZZ_CHECK(at != std::string_view::npos, Shown(packet));
   ORV_FUZZ_CHECK(packet.find('\0') == std::string_view::npos, Shown(packet));
-  ORV_FUZZ_CHECK(packet.size() - term.size() <= limit, Shown(packet));
+  ORV_FUZZ_CHECK(at <= limit, Shown(packet));
+  CheckTrailer(packet.substr(at + term.size()), start);
 }
 
 // Feeds the pieces in turn until one call ends otherwise than kOk.
 Outcome Feed(const std::vector<std::string_view>& pieces, std::string_view term, std::size_t limit,
-             std::size_t stopAfter) {
+             std::size_t stopAfter, const StartBytes* start) {
   Outcome o;
   PacketAssembler assembler;
+  const Framing framing{term, limit, start};
   for (const std::string_view piece : pieces) {
-    o.result = assembler.Feed(piece, term, limit, [&](std::string_view packet) {
-      CheckPacket(packet, term, limit);
-      o.packets.emplace_back(packet);
-      return stopAfter == 0 || o.packets.size() < stopAfter;
-    });
+    o.result = assembler.Feed(
+        piece, framing,
+        [&](std::string_view packet) {
+          CheckPacket(packet, term, limit, start);
+          o.packets.emplace_back(packet);
+          return stopAfter == 0 || o.packets.size() < stopAfter;
+        },
+        [&](std::string_view trailer) {
+          ORV_FUZZ_CHECK(!o.packets.empty(), "a trailer before any packet");
+          o.packets.back().append(trailer);
+          CheckPacket(o.packets.back(), term, limit, start);
+        });
     if (o.result != Result::kOk) return o;
     // What waits for more input is bounded, whatever the pieces.
     ORV_FUZZ_CHECK(assembler.Pending() < limit + term.size(),
@@ -130,8 +184,22 @@ Outcome Feed(const std::vector<std::string_view>& pieces, std::string_view term,
   return o;
 }
 
-bool Same(const Outcome& a, const Outcome& b) {
-  if (a.result != b.result || a.packets != b.packets) return false;
+// A packet without the trailer bytes after its terminator.
+std::string_view WithoutTrailer(std::string_view packet, std::string_view term) {
+  return packet.substr(0, packet.find(term) + term.size());
+}
+
+bool Same(const Outcome& a, const Outcome& b, std::string_view term) {
+  if (a.result != b.result || a.packets.size() != b.packets.size()) return false;
+  for (std::size_t i = 0; i < a.packets.size(); ++i) {
+    // The receiver stopped at the last packet: how much of its trailer had arrived with it
+    // depends on how the stream was cut.
+    const bool last = i + 1 == a.packets.size() && a.result == Result::kStopped;
+    if (last ? WithoutTrailer(a.packets[i], term) != WithoutTrailer(b.packets[i], term)
+             : a.packets[i] != b.packets[i]) {
+      return false;
+    }
+  }
   return a.result != Result::kOk || a.pending == b.pending;
 }
 
@@ -144,12 +212,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::size_t limit = in.U16() % 1024;
   const std::string term = Terminator(in.Byte());
   const std::size_t stopAfter = in.Byte() % 8;
+  const StartBytes* start = Start(in.Byte());
   std::minstd_rand cutter(in.U32());
   const std::string_view stream = in.Rest();
 
-  const Outcome model = Model(stream, term, limit, stopAfter);
-  const Outcome whole = Feed({stream}, term, limit, stopAfter);
-  ORV_FUZZ_CHECK(Same(model, whole), "model: " + Describe(model) + "\nwhole: " + Describe(whole));
+  const Outcome model = Model(stream, term, limit, stopAfter, start);
+  const Outcome whole = Feed({stream}, term, limit, stopAfter, start);
+  ORV_FUZZ_CHECK(Same(model, whole, term),
+                 "model: " + Describe(model) + "\nwhole: " + Describe(whole));
 
   // Pieces of 0 to longest bytes; empty pieces are fed too (a receive never is empty, but
   // the assembler must not care).
@@ -160,8 +230,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     pieces.push_back(stream.substr(at, n));
     at += n;
   }
-  const Outcome cut = Feed(pieces, term, limit, stopAfter);
-  ORV_FUZZ_CHECK(Same(whole, cut), "whole: " + Describe(whole) + "\ncut into " +
-                                       std::to_string(pieces.size()) + " pieces: " + Describe(cut));
+  const Outcome cut = Feed(pieces, term, limit, stopAfter, start);
+  ORV_FUZZ_CHECK(Same(whole, cut, term), "whole: " + Describe(whole) + "\ncut into " +
+                                             std::to_string(pieces.size()) +
+                                             " pieces: " + Describe(cut));
   return 0;
 }

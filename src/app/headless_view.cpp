@@ -74,8 +74,11 @@ std::vector<std::string> FormatUserRows(const std::vector<UserRow>& rows) {
 std::vector<std::string> FormatStatus(const ServerStatus& status) {
   const std::string address = (status.address.empty() ? std::string("0.0.0.0") : status.address) +
                               ":" + std::to_string(status.port);
+  std::string reachable;
+  for (const std::string& at : status.clientAddresses)
+    reachable += (reachable.empty() ? "" : ", ") + at + ":" + std::to_string(status.port);
   std::string listening =
-      status.listening ? "listening on " + address
+      status.listening ? "listening on " + (reachable.empty() ? address : reachable)
                        : "not listening on " + address +
                              (status.notListeningReason.empty() ? std::string()
                                                                 : ": " + status.notListeningReason);

@@ -15,8 +15,18 @@ std::string ListeningText(const ServerStatus& status) {
     reason = first == std::string::npos ? std::string() : reason.substr(first, last - first + 1);
     return reason.empty() ? "Not listening" : "Not listening: " + reason;
   }
-  const std::string address = status.address.empty() ? "0.0.0.0" : Cp1251ToUtf8(status.address);
-  return "Listening on " + address + ":" + std::to_string(status.port);
+  return "Listening on " + ClientAddressesText(status);
+}
+
+std::string ClientAddressesText(const ServerStatus& status) {
+  const std::string port = ":" + std::to_string(status.port);
+  if (status.clientAddresses.empty()) {
+    return (status.address.empty() ? "0.0.0.0" : Cp1251ToUtf8(status.address)) + port;
+  }
+  std::string text;
+  for (const std::string& address : status.clientAddresses)
+    text += (text.empty() ? "" : ", ") + Cp1251ToUtf8(address) + port;
+  return text;
 }
 
 std::string UsersOnlineText(int users) {

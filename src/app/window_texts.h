@@ -10,9 +10,12 @@
 
 namespace orv {
 
-// "Listening on 0.0.0.0:9010" (an empty address listens on every local address), else
-// "Not listening: " and the system's reason, or "Not listening" without one.
+// "Listening on 192.168.1.5:9010" (every address clients can use, also when the server
+// listens on all of them), else "Not listening: " and the system's reason, or "Not
+// listening" without one.
 std::string ListeningText(const ServerStatus& status);
+// "192.168.1.5:9010, 10.0.0.3:9010": where clients connect to.
+std::string ClientAddressesText(const ServerStatus& status);
 std::string UsersOnlineText(int users);
 // "Up 1:02:03", and "Up 2 d 1:02:03" from the first day on.
 std::string UptimeText(std::int64_t milliseconds);

@@ -20,6 +20,10 @@ BlockState BlockList::CheckBlockList(std::string_view ip, std::string_view name,
   return BlockState::kNone;
 }
 
+bool BlockList::IsAddressBlocked(std::string_view peerAddress) {
+  return !peerAddress.empty() && profile_.Data().HasNonEmpty(kSection, peerAddress);
+}
+
 bool BlockList::WriteBlockEntry(const std::string& key) {
   const bool written = WriteProfileValue(kSection, key, "1", profile_.Path());
   profile_.Invalidate();

@@ -20,6 +20,9 @@ class BlockList {
   BlockState CheckBlockList(std::string_view ip, std::string_view name, std::string_view mac,
                             std::string_view peerAddress = {});
 
+  // Whether the connection address (which the client cannot choose) is listed.
+  bool IsAddressBlocked(std::string_view peerAddress);
+
   // Write key=1 or key= into section LIST. false when the entry could not be stored.
   bool WriteBlockEntry(const std::string& key);
   bool ClearBlockEntry(const std::string& key);

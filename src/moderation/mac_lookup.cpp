@@ -2,6 +2,7 @@
 // as found, and how a hardware address is written. The asking itself is a platform file's.
 #include "moderation/mac_lookup.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
@@ -116,6 +117,22 @@ std::string LookupMacAddress(const std::string& ip) {
   const auto bytes = SystemMacAddress(*address);
   if (!bytes || bytes->empty() || AllZero(*bytes)) return ip;
   return FormatMacBytes(*bytes);
+}
+
+std::vector<std::string> MachineAddresses() {
+  std::vector<std::string> addresses;
+  for (const std::uint32_t address : SystemIpv4Addresses()) {
+    // Loopback serves only this machine; 169.254.x.x is what a machine takes when no
+    // network gave it an address.
+    if ((address >> 24) == 127 || (address >> 16) == 0xA9FE || address == 0) continue;
+    std::string text = std::to_string(address >> 24) + "." +
+                       std::to_string((address >> 16) & 0xFF) + "." +
+                       std::to_string((address >> 8) & 0xFF) + "." + std::to_string(address & 0xFF);
+    if (std::find(addresses.begin(), addresses.end(), text) == addresses.end())
+      addresses.push_back(std::move(text));
+  }
+  if (addresses.empty()) addresses.push_back("127.0.0.1");
+  return addresses;
 }
 
 }  // namespace orv

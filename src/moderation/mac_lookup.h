@@ -13,6 +13,10 @@ namespace orv {
 // entry; the argument unchanged when nothing is found (loopback counts as nothing).
 std::string LookupMacAddress(const std::string& ip);
 
+// The addresses clients on other machines can reach this machine at (dotted IPv4, loopback
+// and link-local left out); 127.0.0.1 when it has none.
+std::vector<std::string> MachineAddresses();
+
 // The formatted MAC of ip's complete entry in a table laid out like /proc/net/arp (a
 // heading line, then address, type, flags, hardware address, ...); empty when none.
 std::string LookupMacInArpTable(std::string_view table, const std::string& ip);

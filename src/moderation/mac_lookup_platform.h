@@ -13,4 +13,8 @@ namespace orv {
 // Loopback and 0.0.0.0 never reach it.
 std::optional<std::vector<std::uint8_t>> SystemMacAddress(std::uint32_t address);
 
+// The IPv4 addresses (host byte order) of the machine's interfaces that are up, loopback
+// included, in the system's order.
+std::vector<std::uint32_t> SystemIpv4Addresses();
+
 }  // namespace orv

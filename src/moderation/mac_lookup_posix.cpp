@@ -68,6 +68,21 @@ std::string DottedText(std::uint32_t address) {
 
 }  // namespace
 
+std::vector<std::uint32_t> SystemIpv4Addresses() {
+  std::vector<std::uint32_t> addresses;
+  ifaddrs* list = nullptr;
+  if (::getifaddrs(&list) != 0) return addresses;
+  for (const ifaddrs* it = list; it != nullptr; it = it->ifa_next) {
+    if (it->ifa_addr == nullptr || it->ifa_addr->sa_family != AF_INET) continue;
+    if ((it->ifa_flags & IFF_UP) == 0) continue;
+    sockaddr_in held{};
+    std::memcpy(&held, it->ifa_addr, sizeof held);
+    addresses.push_back(ntohl(held.sin_addr.s_addr));
+  }
+  ::freeifaddrs(list);
+  return addresses;
+}
+
 std::optional<std::vector<std::uint8_t>> SystemMacAddress(std::uint32_t address) {
   if (auto bytes = LocalInterfaceMac(address)) {
     bool zero = true;

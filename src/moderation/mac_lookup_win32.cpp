@@ -74,6 +74,31 @@ std::optional<std::vector<std::uint8_t>> ArpRequestMac(std::uint32_t address) {
 
 }  // namespace
 
+std::vector<std::uint32_t> SystemIpv4Addresses() {
+  std::vector<std::uint32_t> addresses;
+  const ULONG flags = GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER;
+  ULONG size = 16 * 1024;
+  std::vector<unsigned char> buffer;
+  ULONG result = ERROR_BUFFER_OVERFLOW;
+  for (int attempt = 0; attempt < 4 && result == ERROR_BUFFER_OVERFLOW; ++attempt) {
+    buffer.resize(size);
+    result = GetAdaptersAddresses(AF_INET, flags, nullptr,
+                                  reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()), &size);
+  }
+  if (result != NO_ERROR) return addresses;
+  for (auto* adapter = reinterpret_cast<const IP_ADAPTER_ADDRESSES*>(buffer.data());
+       adapter != nullptr; adapter = adapter->Next) {
+    if (adapter->OperStatus != IfOperStatusUp) continue;
+    for (auto* unicast = adapter->FirstUnicastAddress; unicast != nullptr;
+         unicast = unicast->Next) {
+      const SOCKADDR* held = unicast->Address.lpSockaddr;
+      if (held == nullptr || held->sa_family != AF_INET) continue;
+      addresses.push_back(ntohl(reinterpret_cast<const sockaddr_in*>(held)->sin_addr.s_addr));
+    }
+  }
+  return addresses;
+}
+
 std::optional<std::vector<std::uint8_t>> SystemMacAddress(std::uint32_t address) {
   if (auto bytes = AdapterMac(address)) return bytes;
   if (auto bytes = ArpTableMac(address)) return bytes;

@@ -57,6 +57,12 @@ AsioConnection::AsioConnection(asio::ip::tcp::socket socket, ConnectionKey key,
   // readiness goes through the reactor.
   std::error_code ignored;
   socket_.non_blocking(true, ignored);
+  std::error_code localError;
+  const auto local = socket_.local_endpoint(localError);
+  if (!localError) {
+    const auto address = local.address();
+    localAddress_ = address.is_v4() ? address.to_v4().to_string() : address.to_string();
+  }
 }
 
 AsioConnection::~AsioConnection() {

@@ -42,6 +42,7 @@ class AsioConnection final : public Connection,
 
   ConnectionKey Key() const override { return key_; }
   const std::string& PeerAddress() const override { return peerAddress_; }
+  const std::string& LocalAddress() const override { return localAddress_; }
   void Send(SharedBytes bytes) override;
   void SendFrom(std::unique_ptr<OutputSource> source) override;
   void HoldOutput(std::chrono::milliseconds duration) override;
@@ -118,6 +119,7 @@ class AsioConnection final : public Connection,
   std::unique_ptr<asio::steady_timer> closeDeadline_;
   const ConnectionKey key_;
   const std::string peerAddress_;
+  std::string localAddress_;
   ConnectionEvents& events_;
   const std::size_t writeLimit_;
   std::shared_ptr<ConnectionRegistry> registry_;

@@ -18,15 +18,6 @@ std::int32_t ParseLeadingNumber(std::string_view text) {
   return static_cast<std::int32_t>(value);
 }
 
-bool IsTerminatedPacket(std::string_view msg) {
-  const std::size_t n = msg.size();
-  if (n >= kTerminator.size() && msg.substr(n - kTerminator.size()) == kTerminator) return true;
-  // "//end" followed by exactly four characters; a text shorter than nine characters is
-  // looked at from its start. substr clamps the count, so short texts never read past.
-  const std::size_t start = n >= 9 ? n - 9 : 0;
-  return msg.substr(start, kTerminator.size()) == kTerminator;
-}
-
 PacketHeader ReadPacketHeader(std::string_view msg) {
   PacketHeader header;
   msg = ExtractField(msg, kTerminator, Side::kBefore);

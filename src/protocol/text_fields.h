@@ -19,10 +19,6 @@ std::string_view ExtractField(std::string_view text, std::string_view delimiter,
 // Leading ASCII digits as a decimal number with 32-bit wrap-around; 0 for none.
 std::int32_t ParseLeadingNumber(std::string_view text);
 
-// A unit is a packet when it ends in "//end", or when "//end" is followed by exactly four
-// more characters (for texts shorter than 9 characters, their first five are looked at).
-bool IsTerminatedPacket(std::string_view msg);
-
 struct PacketHeader {
   std::string_view ip;
   std::string_view mac;

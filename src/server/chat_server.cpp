@@ -36,8 +36,10 @@ ChatServer::ChatServer(ServerEnvironment env)
       settingsFile_(env_.workDir / kSettingsFileName),
       commandFile_(env_.workDir / kCommandFileName),
       board_(env_.workDir),
-      wireTerminator_(env_.codec.EncodeText(kTerminator)) {
+      wireTerminator_(env_.codec.EncodeText(kTerminator)),
+      startBytes_(PacketStartBytes(env_.codec)) {
   if (!env_.lookupMac) env_.lookupMac = LookupMacAddress;
+  if (!env_.machineAddresses) env_.machineAddresses = MachineAddresses;
 }
 
 ChatServer::~ChatServer() {
@@ -79,8 +81,17 @@ void ChatServer::StartServer() {
                env_.network->Listen(settings_.ServerIP, settings_.ServerPort, *this, &error);
   listenError_ = listening_ ? std::string() : error.empty() ? std::string("no network") : error;
   if (env_.scheduler != nullptr) startedAtMs_ = env_.scheduler->SteadyNow().count();
+  LookAtMachineAddresses();
   if (listening_) {
     PrintText(language_.GetString(StringId::kServerStarted), true, true);
+    if (settings_.ServerIP.empty()) {
+      // What the admin must tell the users: 0.0.0.0 is no address a client can use.
+      std::string where;
+      for (const std::string& address : machineAddresses_)
+        where += (where.empty() ? "" : ", ") + address + ":" + std::to_string(settings_.ServerPort);
+      PrintText("Listening on every address of this machine; clients connect to " + where, true,
+                true);
+    }
     PrintText(language_.GetString(StringId::kWaitingForConnections), true, true);
   } else {
     PrintText(std::string(72, '.'), false, true);
@@ -151,6 +162,7 @@ bool ChatServer::Reload() {
   }
 
   board_.SetLimits(settings_.BoardQuota, settings_.BoardFileLimit);
+  LookAtMachineAddresses();
   AnnounceTexts();
   env_.view->TooltipChanged(TooltipText());
   ArmIdleCheck();
@@ -211,6 +223,11 @@ ServerStatus ChatServer::Status() const {
   status.version = settings_.versionText;
   status.address = settings_.ServerIP;
   status.port = settings_.ServerPort;
+  if (settings_.ServerIP.empty()) {
+    status.clientAddresses = machineAddresses_;
+  } else {
+    status.clientAddresses.push_back(settings_.ServerIP);
+  }
   status.listening = listening_;
   status.notListeningReason = listenError_;
   status.users = users_.GetCount();
@@ -229,17 +246,55 @@ std::string ChatServer::FormatCount(StringId id, std::int64_t arg) const {
 }
 
 std::string ChatServer::CreatePacket(std::string_view payload, std::int32_t type,
-                                     std::string_view subject) {
+                                     std::string_view subject, const Connection* to) {
   Trace("::: create packet");
-  std::string packet = packets_.CreatePacket(payload, type, subject);
+  std::string packet = packets_.CreatePacket(payload, type, subject, IdentityFor(to));
   Trace("::: create packet OK");
   return packet;
 }
 
 SharedBytes ChatServer::EncodePacket(std::string_view payload, std::int32_t type,
-                                     std::string_view subject) {
+                                     std::string_view subject, const Connection* to) {
   return std::make_shared<const std::string>(
-      env_.codec.EncodeText(CreatePacket(payload, type, subject)));
+      env_.codec.EncodeText(CreatePacket(payload, type, subject, to)));
+}
+
+const ServerIdentity& ChatServer::IdentityFor(const Connection* to) {
+  configuredIdentity_.ip = settings_.ServerIP;
+  configuredIdentity_.mac = settings_.serverMac;
+  if (!settings_.ServerIP.empty() || to == nullptr || to->LocalAddress().empty()) {
+    return configuredIdentity_;
+  }
+  // Listening on every address: each client hears the server under the address it reached
+  // (a machine on two networks is known by a different one on each), with that interface's
+  // MAC. A machine has few addresses, so this stays small.
+  const std::string& local = to->LocalAddress();
+  auto found = identities_.find(local);
+  if (found == identities_.end()) {
+    found = identities_
+                .emplace(local, ServerIdentity{local, MakeServerMac(local, env_.lookupMac(local))})
+                .first;
+  }
+  return found->second;
+}
+
+void ChatServer::BroadcastServerPacket(std::string_view payload, std::int32_t type,
+                                       std::string_view subject) {
+  FlushRelay();
+  if (!settings_.ServerIP.empty()) {
+    Broadcast(EncodePacket(payload, type, subject, nullptr));
+    return;
+  }
+  Trace("::: send2 proccess");
+  // One buffer for each local address, shared by the connections that reached it.
+  std::unordered_map<std::string, SharedBytes> made;
+  for (const auto& connection : connections_.InOrder()) {
+    if (connections_.IsKicked(connection->Key())) continue;
+    SharedBytes& bytes = made[connection->LocalAddress()];
+    if (!bytes) bytes = EncodePacket(payload, type, subject, connection.get());
+    connection->Send(bytes);
+  }
+  Trace("::: send2 proccess OK");
 }
 
 void ChatServer::SendDirect(Connection* connection, SharedBytes packet, bool hold) {
@@ -274,8 +329,9 @@ std::string ChatServer::ReadMessageKey(const char* key) {
   return value;
 }
 
-std::string ChatServer::BuildServerProfile() {
-  return packets_.BuildServerProfile([this](const char* key) { return ReadCommandText(key); });
+std::string ChatServer::BuildServerProfile(const Connection* to) {
+  return packets_.BuildServerProfile(IdentityFor(to),
+                                     [this](const char* key) { return ReadCommandText(key); });
 }
 
 Scheduler::TimerId ChatServer::Later(std::chrono::milliseconds delay, std::function<void()> task) {
@@ -309,6 +365,15 @@ UserRow ChatServer::MakeRow(int index) const {
     row.peerAddress = record->peerAddress;
     row.blockState = record->blockState;
     row.blockText = BlockStateText(record->blockState);
+    if (record->blockState == BlockState::kIp) {
+      // A block by IP refuses the connection's address too: the row says which of the two
+      // addresses the list holds.
+      const bool reported =
+          blockList_.CheckBlockList(record->reportedIp, {}, {}) == BlockState::kIp;
+      const bool connection = record->peerAddress != record->reportedIp &&
+                              blockList_.IsAddressBlocked(record->peerAddress);
+      if (connection) row.blockText = reported ? "IP + address" : "address";
+    }
     row.afs = record->afs;
   }
   return row;
@@ -379,18 +444,24 @@ void ChatServer::SendAfsValues() {
   FlushRelay();
   Trace("::: AFS proccess");
   const int n = users_.GetCount();
-  // Users with the same value share one encoded packet.
+  // Users with the same value (who reached the same address) share one encoded packet.
   std::int32_t lastValue = 0;
+  const ServerIdentity* lastIdentity = nullptr;
   SharedBytes lastPacket;
   for (int i = 0; i < n; ++i) {
     // Sending never touches the table, so the record can be read in place.
     const UserRecord& record = *users_.At(i);
+    Connection* connection = connections_.Find(record.connection);
+    if (connection == nullptr) continue;
     const std::int32_t value = record.afs < 0 ? settings_.FloodStopper : record.afs;
-    if (!lastPacket || value != lastValue) {
-      lastPacket = EncodePacket(std::to_string(value), packet_type::kAfsValue, kOwnSubject);
+    const ServerIdentity* identity = &IdentityFor(connection);
+    if (!lastPacket || value != lastValue || identity != lastIdentity) {
+      lastPacket =
+          EncodePacket(std::to_string(value), packet_type::kAfsValue, kOwnSubject, connection);
       lastValue = value;
+      lastIdentity = identity;
     }
-    if (Connection* connection = connections_.Find(record.connection)) connection->Send(lastPacket);
+    connection->Send(lastPacket);
   }
   Trace("::: AFS proccess OK");
 }
@@ -417,13 +488,18 @@ void ChatServer::BroadcastAsServer(std::string_view text) {
   if (shutDown_) return;
   // Packets the server makes are never refused: a client that claimed the server's address
   // or name and got blocked must not silence the operator.
-  FlushRelay();
-  Broadcast(EncodePacket(text, packet_type::kServerText, kOwnSubject));
+  BroadcastServerPacket(text, packet_type::kServerText, kOwnSubject);
+}
+
+void ChatServer::LookAtMachineAddresses() {
+  // A laptop's address changes with the network it is on.
+  if (settings_.ServerIP.empty()) machineAddresses_ = env_.machineAddresses();
 }
 
 void ChatServer::OnRefresh() {
   AssertEngineThread();
   if (shutDown_) return;
+  LookAtMachineAddresses();
   ReportUserCount();
   RefreshUserList();
 }

@@ -25,6 +25,7 @@
 #include "moderation/block_list.h"
 #include "moderation/board_folder.h"
 #include "moderation/settings.h"
+#include "protocol/packet_start.h"
 #include "protocol/text_fields.h"
 #include "protocol/wire_codec.h"
 #include "server/connection_list.h"
@@ -43,7 +44,8 @@ struct ServerEnvironment {
   Network* network = nullptr;
   OperatorView* view = nullptr;
   WireCodec codec = WireCodec::BuiltIn();
-  std::function<std::string(const std::string&)> lookupMac;  // LookupMacAddress by default
+  std::function<std::string(const std::string&)> lookupMac;    // LookupMacAddress by default
+  std::function<std::vector<std::string>()> machineAddresses;  // MachineAddresses by default
   std::string programVersion;  // GetVersionString of this build, e.g. "1.3.1.0"
 };
 
@@ -131,12 +133,21 @@ class ChatServer final : public ConnectionEvents {
   void Trace(std::string_view text) { console_.DebugTrace(text); }
   std::string Format(StringId id, std::string_view arg) const;
   std::string FormatCount(StringId id, std::int64_t arg) const;
-  std::string CreatePacket(std::string_view payload, std::int32_t type, std::string_view subject);
-  SharedBytes EncodePacket(std::string_view payload, std::int32_t type, std::string_view subject);
+  // A server packet as the connection it goes to is to see it (null: as ServerIP says).
+  std::string CreatePacket(std::string_view payload, std::int32_t type, std::string_view subject,
+                           const Connection* to);
+  SharedBytes EncodePacket(std::string_view payload, std::int32_t type, std::string_view subject,
+                           const Connection* to);
+  // The address and MAC the server's packets to the connection carry.
+  const ServerIdentity& IdentityFor(const Connection* to);
+  // A server packet to every connection, made once for each address they reached.
+  void BroadcastServerPacket(std::string_view payload, std::int32_t type, std::string_view subject);
 
   // Connections (connection_events.cpp).
-  // Dispatches one received packet; what is to be relayed joins the relay batch.
-  void ReadMessage(Connection& connection, std::string_view text);
+  // Dispatches one received packet; what is to be relayed joins the relay batch. Whether it
+  // is relayed.
+  bool ReadMessage(Connection& connection, std::string_view text);
+  void AppendToRelay(std::string_view text);
   // Relays the packets of one receive that are waiting, as one buffer. Everything else the
   // engine sends calls this first, so what a connection receives keeps the order in which
   // the packets were acted on.
@@ -152,9 +163,14 @@ class ChatServer final : public ConnectionEvents {
   // The dispatcher (message_dispatcher.cpp); true when the received text is to be relayed.
   bool Dispatch(std::string_view received, Connection* connection);
   void SendDirect(Connection* connection, SharedBytes packet, bool hold);
-  // Whether the connection may speak for the packet's MAC: a complete header, a MAC no other
-  // live connection holds, and room for one more user on the connection.
-  bool AdmitSender(const PacketHeader& header, Connection& connection);
+  // Whether the connection may speak for the packet's MAC: a complete header, a MAC no
+  // connection from another address holds, and room for one more user on the connection.
+  // A packet with an incomplete header is only relayed (unless its connection is blocked).
+  // When the MAC's record is held by another connection from the same address, replaced
+  // names that connection: the record moves and the old connection is to be closed.
+  enum class Admission { kAdmitted, kRelayOnly, kRefused };
+  Admission AdmitSender(const PacketHeader& header, Connection& connection,
+                        ConnectionKey* replaced);
   bool RefuseBlocked(const PacketHeader& header, std::string_view peer, Connection* connection);
   void WriteBoardFile(Connection* connection, std::string_view fileName, std::string_view content);
   void SendUserList(std::string_view mac, Connection* connection);
@@ -180,11 +196,12 @@ class ChatServer final : public ConnectionEvents {
   // Removes the day logs older than LogKeepDays, now and once a day.
   void PruneLogs();
   void ArmLogPruning();
+  void LookAtMachineAddresses();
   // Texts for the view after the settings were (re)loaded.
   void AnnounceTexts();
 
   void SendAfsValues();
-  std::string BuildServerProfile();
+  std::string BuildServerProfile(const Connection* to);
   std::string ReadCommandText(const std::string& key);
   std::string ReadMessageKey(const char* key);
   void ArmListRefreshTimer();
@@ -217,17 +234,25 @@ class ChatServer final : public ConnectionEvents {
   Console console_;
   UserTable users_;
   ServerPackets packets_;
-  BlockList blockList_;
+  ServerIdentity configuredIdentity_;  // ServerIP and serverMac
+  // With ServerIP empty: the identity for each local address connections reached.
+  std::unordered_map<std::string, ServerIdentity> identities_;
+  // Reads go through a cache that follows the file, also from the const row views.
+  mutable BlockList blockList_;
   AfsList afsList_;
   TaggedFile settingsFile_;
   TaggedFile commandFile_;
   ConnectionList connections_;
   BoardFolder board_;
   std::string wireTerminator_;               // "//end" as it travels
+  StartBytes startBytes_{};                  // bytes that may begin a packet, as they travel
   std::shared_ptr<std::string> relayBatch_;  // the packets of this receive to relay
   // Kinds of notice (kind and connection) held back in the current minute, and how many.
   std::unordered_map<std::string, std::uint64_t> notices_;
 
+  // With ServerIP empty: the machine's addresses clients can use (looked at again on
+  // Refresh and reload).
+  std::vector<std::string> machineAddresses_;
   bool listening_ = false;
   bool refreshPending_ = false;
   std::string listenError_;

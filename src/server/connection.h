@@ -32,6 +32,9 @@ class Connection {
   virtual ConnectionKey Key() const = 0;
   // Dotted IPv4 text of the peer, taken at accept; empty when it was not available.
   virtual const std::string& PeerAddress() const = 0;
+  // Dotted IPv4 text of the local address the peer reached, taken at accept; empty when it
+  // was not available.
+  virtual const std::string& LocalAddress() const = 0;
   // Queues bytes behind everything queued before; nothing happens after Close.
   virtual void Send(SharedBytes bytes) = 0;
   // Queues what source makes, behind everything queued before; what is queued afterwards

@@ -54,7 +54,7 @@ void ChatServer::OnAccepted(std::shared_ptr<Connection> connection) {
   accepted.HoldOutput(std::chrono::milliseconds(500));
   const std::string welcome = ReadMessageKey("ServerWelcomeMessage");
   if (welcome.size() > 1) {
-    accepted.Send(EncodePacket(welcome, packet_type::kServerText, kOwnSubject));
+    accepted.Send(EncodePacket(welcome, packet_type::kServerText, kOwnSubject, &accepted));
   }
 
   PrintText(Format(StringId::kConnectionAccepted, accepted.PeerAddress()), true, true);
@@ -73,11 +73,20 @@ void ChatServer::OnReceived(Connection& connection, std::string_view data) {
   if (settings_.IdleTimeout > 0) entry->lastInput = env_.scheduler->SteadyNow();
   // TCP splits and joins what clients write: each complete packet is acted on in turn.
   const auto limit = static_cast<std::size_t>(std::max(settings_.MaxPacketSize, 64));
-  const auto result = entry->input.Feed(data, wireTerminator_, limit, [&](std::string_view packet) {
-    ReadMessage(connection, packet);
-    const ConnectionList::Entry* still = connections_.FindEntry(key);
-    return still != nullptr && !still->kicked;
-  });
+  const Framing framing{wireTerminator_, limit, &startBytes_};
+  const auto result = entry->input.Feed(
+      data, framing,
+      [&](std::string_view packet) {
+        const bool relayed = ReadMessage(connection, packet);
+        ConnectionList::Entry* still = connections_.FindEntry(key);
+        if (still == nullptr || still->kicked) return false;
+        still->lastRelayed = relayed;
+        return true;
+      },
+      [&](std::string_view trailer) {
+        // The characters a client writes after its packet go where the packet went.
+        if (entry->lastRelayed) AppendToRelay(trailer);
+      });
   FlushRelay();
   if (result == PacketAssembler::Result::kOverflow) {
     PrintText("Connection from " + connection.PeerAddress() + UsersOf(key) +
@@ -126,10 +135,15 @@ void ChatServer::OnAcceptFailed(const std::string& reason) {
             true, true);
 }
 
-void ChatServer::ReadMessage(Connection& connection, std::string_view text) {
+bool ChatServer::ReadMessage(Connection& connection, std::string_view text) {
   Trace("::: read proccess");
-  if (!Dispatch(text, &connection)) return;
+  if (!Dispatch(text, &connection)) return false;
   Trace("::: read proccess OK");
+  AppendToRelay(text);
+  return true;
+}
+
+void ChatServer::AppendToRelay(std::string_view text) {
   // Made as the buffer every receiver shares, so relaying copies the bytes once.
   if (!relayBatch_) relayBatch_ = std::make_shared<std::string>();
   relayBatch_->append(text);

@@ -21,6 +21,7 @@ class ConnectionList {
     std::shared_ptr<Connection> connection;
     PacketAssembler input;
     bool kicked = false;
+    bool lastRelayed = false;  // whether the last packet was relayed (its late trailer follows)
     std::chrono::milliseconds lastInput{0};  // steady time of the last receive
   };
 

@@ -52,7 +52,9 @@ bool ChatServer::Dispatch(std::string_view received, Connection* connection) {
   Trace("::: parse proccess");
   scratch_.clear();
   env_.codec.DecodeAppend(received, scratch_);
-  if (!IsTerminatedPacket(scratch_)) {
+  // Packets come cut at their terminator (and may carry the characters a client writes
+  // after it); the socket-error notice has none and is relayed unread.
+  if (scratch_.find(kTerminator) == std::string::npos) {
     Trace("::: parse proccess OK (3)");
     return true;
   }
@@ -60,21 +62,43 @@ bool ChatServer::Dispatch(std::string_view received, Connection* connection) {
   const std::string_view msg = header.typeAndBody;
   const ConnectionKey key = connection ? connection->Key() : ConnectionKey{};
   const std::string_view peer = connection ? std::string_view(connection->PeerAddress()) : "";
-  if (connection != nullptr && !AdmitSender(header, *connection)) {
-    Trace("::: parse proccess OK (2)");
-    return false;
+  ConnectionKey replaced;
+  if (connection != nullptr) {
+    switch (AdmitSender(header, *connection, &replaced)) {
+      case Admission::kRefused:
+        Trace("::: parse proccess OK (2)");
+        return false;
+      case Admission::kRelayOnly:
+        Trace("::: parse proccess OK (3)");
+        return true;
+      case Admission::kAdmitted:
+        break;
+    }
   }
 
   if (IsStatusType(header.type)) {
     const std::string_view rest = ExtractField(msg, kFieldSeparator, Side::kAfter);
     const std::int32_t code = ParseLeadingNumber(ExtractField(rest, ":", Side::kBefore));
     const std::string_view text = ExtractField(rest, ":", Side::kAfter);
-    const std::int32_t afs = afsList_.ReadAfsValue(header.mac, settings_.FloodStopper);
+    // -1 when the list has no value of the user's own: the FloodStopper setting in force
+    // then applies whenever the value is sent, also after a reload changed it.
+    const std::int32_t afs = afsList_.ReadAfsValue(header.mac, -1);
     users_.AddOrUpdate(header.mac, header.ip, header.name, key, peer, header.avatar, text, code,
                        afs);
   } else {
     users_.AddOrUpdate(header.mac, header.ip, header.name, key, peer, header.avatar, {}, 0,
                        users_.FindAfs(header.mac));
+  }
+  if (replaced) {
+    // The user came back on a new connection from the same machine (after a crash, a
+    // dropped link, a sleep): the new one has the record now; the old one goes.
+    const Connection* old = connections_.Find(replaced);
+    const std::string oldPeer = old != nullptr ? old->PeerAddress() : std::string(peer);
+    PrintText("MAC " + EscapeControlCharacters(header.mac) + " came back from " +
+                  std::string(peer) + " on connection " + key.Text() + "; its old connection " +
+                  replaced.Text() + " from " + oldPeer + " is closed",
+              true, true);
+    CloseConnection(replaced, oldPeer);
   }
 
   if (header.type == packet_type::kStateSet) users_.SetStateFlag(header.mac, true);
@@ -90,14 +114,17 @@ bool ChatServer::Dispatch(std::string_view received, Connection* connection) {
             TrimBlanksAndColons(ExtractField(msg, settings_.ServerName, Side::kAfter)));
         const std::string answer = ReadCommandText(command);
         if (!answer.empty()) {
-          SendDirect(connection, EncodePacket(answer, packet_type::kServerText, header.mac), true);
+          SendDirect(connection,
+                     EncodePacket(answer, packet_type::kServerText, header.mac, connection), true);
         }
       }
       Trace("::: parse proccess OK (1)");
       return true;
     case packet_type::kProfileRequest:
       if (!AddressedToServer(msg, "14||", settings_.ServerName)) return true;
-      SendDirect(connection, EncodePacket(BuildServerProfile(), packet_type::kProfile, header.mac),
+      SendDirect(connection,
+                 EncodePacket(BuildServerProfile(connection), packet_type::kProfile, header.mac,
+                              connection),
                  true);
       break;
     case packet_type::kBoardFile: {
@@ -118,32 +145,43 @@ bool ChatServer::Dispatch(std::string_view received, Connection* connection) {
   return true;
 }
 
-bool ChatServer::AdmitSender(const PacketHeader& header, Connection& connection) {
+ChatServer::Admission ChatServer::AdmitSender(const PacketHeader& header, Connection& connection,
+                                              ConnectionKey* replaced) {
   const ConnectionKey key = connection.Key();
   const std::string& peer = connection.PeerAddress();
   if (!header.complete) {
-    Notice(key, "dropped packets", peer,
-           "Packet from " + peer + " dropped: its header is incomplete");
-    return false;
+    // Nobody can be told by such a packet: it makes no record and gets no answer, but it is
+    // relayed as every packet is, unless its connection is blocked.
+    const bool blocked = users_.AnyBlockedFor(key) || blockList_.IsAddressBlocked(peer);
+    Notice(key, "packets with an incomplete header", peer,
+           "Packet from " + peer + " has an incomplete header: " +
+               (blocked ? "not relayed, its connection is blocked"
+                        : "relayed, but it makes no user and gets no answer"));
+    return blocked ? Admission::kRefused : Admission::kRelayOnly;
   }
-  // A MAC belongs to the connection that brought it while that connection lives: nobody
-  // else can take its record over, hide its user or receive what is meant for it.
-  if (const UserRecord* holder = users_.Find(header.mac)) {
-    if (holder->connection == key) return true;
-    const Connection* owner = connections_.Find(holder->connection);
-    Notice(key, "refused packets", peer,
-           "Packet from " + peer + " refused: MAC " + EscapeControlCharacters(header.mac) +
-               " belongs to the connection from " +
-               (owner != nullptr ? owner->PeerAddress() : std::string("n/a")));
-    return false;
-  }
+  const UserRecord* holder = users_.Find(header.mac);
+  if (holder != nullptr && holder->connection == key) return Admission::kAdmitted;
   if (users_.CountFor(key) >= settings_.MaxUsersPerConnection) {
     Notice(key, "refused packets", peer,
            "Packet from " + peer + " refused: its connection holds " +
                std::to_string(users_.CountFor(key)) + " users already (MaxUsersPerConnection)");
-    return false;
+    return Admission::kRefused;
   }
-  return true;
+  if (holder == nullptr) return Admission::kAdmitted;
+  // A MAC belongs to the connection that brought it while that connection lives: a client on
+  // another machine cannot take its record over, hide its user or receive what is meant for
+  // it. The same machine can: that is a client that reconnected before the server noticed
+  // its old connection was gone.
+  const Connection* owner = connections_.Find(holder->connection);
+  if (owner != nullptr && owner->PeerAddress() == peer && !peer.empty()) {
+    *replaced = holder->connection;
+    return Admission::kAdmitted;
+  }
+  Notice(key, "refused packets", peer,
+         "Packet from " + peer + " refused: MAC " + EscapeControlCharacters(header.mac) +
+             " belongs to the connection from " +
+             (owner != nullptr ? owner->PeerAddress() : std::string("n/a")));
+  return Admission::kRefused;
 }
 
 bool ChatServer::RefuseBlocked(const PacketHeader& header, std::string_view peer,
@@ -170,7 +208,8 @@ bool ChatServer::RefuseBlocked(const PacketHeader& header, std::string_view peer
   }
   const std::string message = ReadMessageKey("ServerBlockMessage");
   if (message.size() > 1) {
-    SendDirect(connection, EncodePacket(message, packet_type::kServerText, header.mac), true);
+    SendDirect(connection, EncodePacket(message, packet_type::kServerText, header.mac, connection),
+               true);
   }
   Trace("::: parse proccess OK (2)");
   return true;
@@ -218,12 +257,15 @@ void ChatServer::SendUserList(std::string_view mac, Connection* connection) {
   // a slow reader's backlog. Users who leave meanwhile are left out, those who come are in.
   std::uint64_t next = 0;
   std::string block;
-  auto makeBlock = [this, alive = std::weak_ptr<bool>(alive_), mac = std::string(mac), next,
-                    block](std::string& out) mutable {
+  auto makeBlock = [this, alive = std::weak_ptr<bool>(alive_), mac = std::string(mac),
+                    identity = IdentityFor(connection), next, block](std::string& out) mutable {
     const auto token = alive.lock();
     if (!token || !*token || shutDown_) return false;
     const bool more = users_.BuildListBlock(&next, block);
-    env_.codec.EncodeAppend(CreatePacket(block, packet_type::kUserList, mac), out);
+    Trace("::: create packet");
+    env_.codec.EncodeAppend(packets_.CreatePacket(block, packet_type::kUserList, mac, identity),
+                            out);
+    Trace("::: create packet OK");
     return more;
   };
   connection->SendFrom(std::make_unique<FunctionSource>(std::move(makeBlock)));

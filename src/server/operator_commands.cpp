@@ -150,7 +150,8 @@ void ChatServer::KickUser(int row) {
   Connection* connection = connections_.Find(key);
   const std::string message = ReadMessageKey("ServerKickMessage");
   if (message.size() > 1 && connection != nullptr) {
-    SendDirect(connection, EncodePacket(message, packet_type::kServerText, kOwnSubject), false);
+    SendDirect(connection, EncodePacket(message, packet_type::kServerText, kOwnSubject, connection),
+               false);
     // The notice arrives on its own; the connection is closed 500 ms later, and nothing it
     // sends meanwhile is acted on.
     connections_.MarkKicked(key);
@@ -178,15 +179,20 @@ void ChatServer::ChangeBlock(int row, BlockState kind, bool block) {
     users_.SetBlockState(record->mac, block ? kind : BlockState::kNone);
     peer = record->peerAddress;
   }
-  PrintText(Format(block ? how.blockedLine : how.unblockedLine, key), true, true);
+  // The reported IP is what the client says; the connection's address is what it cannot
+  // change, so a block by IP holds that too, and the operator is told so.
+  const bool withPeer = kind == BlockState::kIp && !peer.empty() && peer != key;
+  std::string line = Format(block ? how.blockedLine : how.unblockedLine, key);
+  if (withPeer) {
+    line += " (connection address " + peer + (block ? " blocked too)" : " unblocked too)");
+  }
+  PrintText(line, true, true);
   if (!byName) Trace(writeStep);
   auto write = [&](const std::string& entry) {
     return block ? blockList_.WriteBlockEntry(entry) : blockList_.ClearBlockEntry(entry);
   };
   bool written = write(key);
-  // The reported IP is what the client says; the connection's address is what it cannot
-  // change, so a block by IP holds that too.
-  if (kind == BlockState::kIp && !peer.empty() && peer != key) written = write(peer) && written;
+  if (withPeer) written = write(peer) && written;
   ReportBlockListWrite(written);
   RefreshUserList();
   Trace(writeStep + " OK");
@@ -213,8 +219,11 @@ void ChatServer::SetAfs(int row, std::int32_t value) {
                   " could not be written; the value holds only until the user's next status",
               true, true);
   }
-  SendDirect(connections_.Find(record->connection),
-             EncodePacket(text, packet_type::kAfsValue, kOwnSubject), false);
+  Connection* connection = connections_.Find(record->connection);
+  SendDirect(connection, EncodePacket(text, packet_type::kAfsValue, kOwnSubject, connection),
+             false);
+  // The row shows the new value now, not at the next refresh.
+  if (env_.view->WantsUserRows()) env_.view->UserRowsReplaced(Rows());
 }
 
 }  // namespace orv

@@ -49,6 +49,9 @@ struct ServerStatus {
   // difference is the uptime.
   std::int64_t startedAtMs = 0;
   std::int64_t takenAtMs = 0;
+  // The addresses clients are to use: ServerIP, or, when the server listens on every
+  // address, the machine's own.
+  std::vector<std::string> clientAddresses{};
 };
 
 class OperatorView : public ConsoleSink {

@@ -8,13 +8,14 @@
 namespace orv {
 
 std::string ServerPackets::CreatePacket(std::string_view payload, std::int32_t type,
-                                        std::string_view subject) const {
+                                        std::string_view subject,
+                                        const ServerIdentity& identity) const {
   std::string packet;
-  packet.reserve(settings_.ServerIP.size() + settings_.serverMac.size() +
-                 settings_.ServerName.size() + subject.size() + payload.size() + 48);
-  packet += settings_.ServerIP;
+  packet.reserve(identity.ip.size() + identity.mac.size() + settings_.ServerName.size() +
+                 subject.size() + payload.size() + 48);
+  packet += identity.ip;
   packet += '(';
-  packet += settings_.serverMac;
+  packet += identity.mac;
   packet += ')';
   packet += kFieldSeparator;
   packet += settings_.ServerName;
@@ -33,15 +34,14 @@ std::string ServerPackets::CreatePacket(std::string_view payload, std::int32_t t
   return packet;
 }
 
-std::string ServerPackets::BuildProfileFrom(const std::string& info, const std::string& www,
-                                            const std::string& email,
+std::string ServerPackets::BuildProfileFrom(const ServerIdentity& identity, const std::string& info,
+                                            const std::string& www, const std::string& email,
                                             const std::string& mode) const {
   auto tag = [](const char* name, std::string_view value) {
     return std::string("|") + name + "|" + std::string(value) + "|/" + name + "|";
   };
-  return tag("NAME", settings_.ServerName) + tag("AVATAR", kServerAvatar) +
-         tag("IP", settings_.ServerIP) + tag("MAC", settings_.serverMac) + tag("DESC", info) +
-         tag("WWW", www) + tag("EMAIL", email) +
+  return tag("NAME", settings_.ServerName) + tag("AVATAR", kServerAvatar) + tag("IP", identity.ip) +
+         tag("MAC", identity.mac) + tag("DESC", info) + tag("WWW", www) + tag("EMAIL", email) +
          tag("VERSION", std::string(kProductName) + " " + settings_.versionText) +
          tag("MODE", mode) + tag("SKINTHEME", "-") + tag("COMPNAME", "-") + tag("SYSNAME", "-") +
          tag("ACTIVEW", "-");

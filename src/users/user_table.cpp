@@ -22,9 +22,9 @@ void UserTable::AddOrUpdate(std::string_view mac, std::string_view reportedIp,
     record->reportedIp.assign(reportedIp);
     record->name.assign(name);
     if (record->connection != connection) {
-      if (--perConnection_[record->connection] <= 0) perConnection_.erase(record->connection);
-      ++perConnection_[connection];
+      Detach(*record);
       record->connection = connection;
+      Attach(*record);
     }
     record->afs = afs;
     return;
@@ -41,7 +41,7 @@ void UserTable::AddOrUpdate(std::string_view mac, std::string_view reportedIp,
   record.serial = nextSerial_++;
   record.afs = afs;
   index_.emplace(record.mac, records_.size());
-  ++perConnection_[connection];
+  Attach(record);
   records_.push_back(std::move(record));
 }
 
@@ -74,7 +74,26 @@ std::int32_t UserTable::FindAfs(std::string_view mac) const {
 }
 
 void UserTable::SetBlockState(std::string_view mac, BlockState value) {
-  if (UserRecord* record = FindMutable(mac)) record->blockState = value;
+  UserRecord* record = FindMutable(mac);
+  if (record == nullptr) return;
+  Detach(*record);
+  record->blockState = value;
+  Attach(*record);
+}
+
+void UserTable::Detach(const UserRecord& record) {
+  const auto it = perConnection_.find(record.connection);
+  if (it == perConnection_.end()) return;
+  Held& held = it->second;
+  --held.records;
+  if (record.blockState != BlockState::kNone) --held.blocked;
+  if (held.records <= 0) perConnection_.erase(it);
+}
+
+void UserTable::Attach(const UserRecord& record) {
+  Held& held = perConnection_[record.connection];
+  ++held.records;
+  if (record.blockState != BlockState::kNone) ++held.blocked;
 }
 
 void UserTable::SetStateFlag(std::string_view mac, bool value) {
@@ -88,7 +107,12 @@ ConnectionKey UserTable::GetConnectionAt(int index) const {
 
 int UserTable::CountFor(ConnectionKey connection) const {
   const auto it = perConnection_.find(connection);
-  return it == perConnection_.end() ? 0 : it->second;
+  return it == perConnection_.end() ? 0 : it->second.records;
+}
+
+bool UserTable::AnyBlockedFor(ConnectionKey connection) const {
+  const auto it = perConnection_.find(connection);
+  return it != perConnection_.end() && it->second.blocked > 0;
 }
 
 BlockState UserTable::GetBlockStateAt(int index) const {

@@ -54,6 +54,8 @@ class UserTable {
   ConnectionKey GetConnectionAt(int index) const;
   // Records that belong to the connection.
   int CountFor(ConnectionKey connection) const;
+  // Whether a record of the connection is blocked.
+  bool AnyBlockedFor(ConnectionKey connection) const;
   BlockState GetBlockStateAt(int index) const;
   void SetAfsAt(int index, std::int32_t value);
 
@@ -88,7 +90,14 @@ class UserTable {
   std::deque<UserRecord> records_;
   // MAC -> index, so that the per-packet lookups do not scan the table.
   std::unordered_map<std::string, std::size_t, TextHash, std::equal_to<>> index_;
-  std::unordered_map<ConnectionKey, int> perConnection_;
+  // Records, and blocked records, of each connection.
+  struct Held {
+    int records = 0;
+    int blocked = 0;
+  };
+  void Detach(const UserRecord& record);
+  void Attach(const UserRecord& record);
+  std::unordered_map<ConnectionKey, Held> perConnection_;
   std::uint64_t nextSerial_ = 1;
 };
 

@@ -24,7 +24,7 @@ bool HasPacketFrom(const Client& client, const std::string& name) {
                      [&name](const Packet& p) { return p.name == name; });
 }
 
-TEST(AbuseTest, AMacInUseIsNotTakenOverAndStaysWithItsConnection) {
+TEST(AbuseTest, AMacInUseIsNotTakenOverFromAnotherMachine) {
   RunningServer server;
   ASSERT_TRUE(server.ready) << server.process->Transcript();
   ServerProcess& console = *server.process;
@@ -36,13 +36,15 @@ TEST(AbuseTest, AMacInUseIsNotTakenOverAndStaysWithItsConnection) {
 
   std::size_t mark = console.LineCount();
   {
-    Client intruder(server.Port());
+    // Another loopback address stands for another machine.
+    Client intruder(server.Port(), 0, WireCodec::BuiltIn(), "127.0.0.2");
     ASSERT_TRUE(intruder.WaitForType(6));
     bob.Clear();
     ASSERT_TRUE(intruder.Send(MakePacket("AA01", "mallory", 2, "1:it is me now") +
                               MakePacket("AA01", "mallory", 5, "hello from alice")));
-    EXPECT_TRUE(console.WaitForLine("refused: MAC AA01 belongs to the connection from 127.0.0.1",
-                                    milliseconds(5000), mark))
+    EXPECT_TRUE(console.WaitForLine(
+        "Packet from 127.0.0.2 refused: MAC AA01 belongs to the connection from 127.0.0.1",
+        milliseconds(5000), mark))
         << console.Transcript();
     bob.Pump(milliseconds(300));
     EXPECT_FALSE(HasPacketFrom(bob, "mallory"));
@@ -72,6 +74,35 @@ TEST(AbuseTest, AMacInUseIsNotTakenOverAndStaysWithItsConnection) {
   EXPECT_EQ(said->name, "alice");
 }
 
+// A client that crashed, lost its link or slept comes back before the server has noticed
+// its old connection is dead: from the same machine it is served at once.
+TEST(AbuseTest, AClientThatComesBackFromTheSameMachineIsServedAtOnce) {
+  RunningServer server;
+  ASSERT_TRUE(server.ready) << server.process->Transcript();
+  ServerProcess& console = *server.process;
+  Client bob(server.Port());
+  ASSERT_TRUE(bob.WaitForType(6));
+  Client before(server.Port());  // never closed: its process hangs on to the socket
+  ASSERT_TRUE(before.Send(MakePacket("AA01", "alice", 2, "1:online")));
+  ASSERT_TRUE(before.WaitForType(37));
+  const std::size_t mark = console.LineCount();
+  Client after(server.Port());
+  ASSERT_TRUE(after.Send(MakePacket("AA01", "alice", 2, "1:back")));
+  auto list = after.WaitForType(37, milliseconds(3000));
+  ASSERT_TRUE(list) << console.Transcript();
+  EXPECT_NE(list->body.find("|U2|AA01|/U2|"), std::string::npos) << *list;
+  EXPECT_TRUE(before.WaitClosed(milliseconds(3000)));
+  EXPECT_TRUE(console.WaitForLine("MAC AA01 came back from 127.0.0.1 on connection",
+                                  milliseconds(3000), mark))
+      << console.Transcript();
+  bob.Clear();
+  ASSERT_TRUE(after.Send(MakePacket("AA01", "alice", 5, "I am back")));
+  auto said = bob.WaitFor([](const Packet& p) { return p.body == "I am back"; });
+  ASSERT_TRUE(said);
+  const auto rows = console.ListUsers();
+  ASSERT_EQ(rows.size(), 1u) << console.Transcript();
+}
+
 TEST(AbuseTest, ABlockByIpHoldsWhateverAddressTheClientReportsNext) {
   RunningServer server;
   ASSERT_TRUE(server.ready) << server.process->Transcript();
@@ -87,8 +118,15 @@ TEST(AbuseTest, ABlockByIpHoldsWhateverAddressTheClientReportsNext) {
     ASSERT_GE(row, 0) << console.Transcript();
     mark = console.LineCount();
     console.Type("/block ip " + std::to_string(row));
-    ASSERT_TRUE(console.WaitForLine("Blocked by IP: 10.0.0.7", milliseconds(3000), mark))
+    // The line names the connection address the block refuses too.
+    ASSERT_TRUE(
+        console.WaitForLine("Blocked by IP: 10.0.0.7 (connection address 127.0.0.1 blocked too)",
+                            milliseconds(3000), mark))
         << console.Transcript();
+    const auto rows = console.ListUsers();
+    ASSERT_GE(RowOf(rows, "MM01"), 0);
+    EXPECT_NE(rows[RowOf(rows, "MM01")].find("IP + address"), std::string::npos)
+        << rows[RowOf(rows, "MM01")];
     mark = console.LineCount();
   }
   ASSERT_TRUE(console.WaitForLine("Users connected: 0", milliseconds(5000), mark));
@@ -112,6 +150,10 @@ TEST(AbuseTest, ABlockByIpHoldsWhateverAddressTheClientReportsNext) {
   EXPECT_TRUE(console.WaitForLine("Refused a user whose IP is blocked: 127.0.0.1",
                                   milliseconds(3000), mark))
       << console.Transcript();
+  const auto rows = console.ListUsers();
+  ASSERT_GE(RowOf(rows, "MM02"), 0) << console.Transcript();
+  EXPECT_NE(rows[RowOf(rows, "MM02")].find("  address"), std::string::npos)
+      << rows[RowOf(rows, "MM02")];
   again.Pump(milliseconds(550));
   again.Clear();
   ASSERT_TRUE(again.Send(MakePacket("MM02", "mallory2", 5, "let me in", "10.99.0.1")));

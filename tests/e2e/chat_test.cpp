@@ -55,10 +55,47 @@ TEST(ChatTest, WelcomeComesAfterHalfASecondAndEveryPacketReachesEveryConnection)
   ASSERT_TRUE(alice.SendRaw(longLine.substr(700)));
   ASSERT_TRUE(bob.WaitFor(kAnything));
   EXPECT_EQ(bob.RawReceived(), longLine);
+  // (They begin with a digit, as a header does: up to four other characters right after a
+  // terminator would be taken for characters the client writes after its packets.)
   bob.Clear();
-  ASSERT_TRUE(alice.SendRaw("no terminator here"));
+  ASSERT_TRUE(alice.SendRaw(WireCodec::BuiltIn().EncodeText("1 no terminator here")));
   bob.Pump(milliseconds(300));
   EXPECT_EQ(bob.RawReceived(), "");
+}
+
+// Listening on every address (ServerIP empty, as the package and the Windows zip have it),
+// the server still has an address and a MAC in its packets: those of the address the client
+// reached. The console names the addresses clients can use, never 0.0.0.0.
+TEST(ChatTest, WithoutServerIpThePacketsCarryTheAddressTheClientReached) {
+  RunningServer server({}, [](WorkFolder& folder) { folder.Set("ServerIP", ""); });
+  ASSERT_TRUE(server.ready) << server.process->Transcript();
+  ServerProcess& console = *server.process;
+  auto listening = console.WaitForLine("clients connect to ", milliseconds(3000));
+  ASSERT_TRUE(listening) << console.Transcript();
+  EXPECT_EQ(console.Lines()[*listening].find("0.0.0.0"), std::string::npos)
+      << console.Lines()[*listening];
+  EXPECT_NE(console.Lines()[*listening].find(":" + std::to_string(server.Port())),
+            std::string::npos);
+  Client alice(server.Port());
+  auto welcome = alice.WaitForType(6);
+  ASSERT_TRUE(welcome);
+  EXPECT_EQ(welcome->text.rfind("127.0.0.1(127001127001)||OrvServer||", 0), 0u) << *welcome;
+  alice.Clear();
+  console.Type("to everyone");
+  auto said = alice.WaitForType(6);
+  ASSERT_TRUE(said);
+  EXPECT_EQ(said->text.rfind("127.0.0.1(127001127001)||", 0), 0u) << *said;
+  ASSERT_TRUE(alice.Send(MakePacket("AA01", "alice", 14, "OrvServer")));
+  auto profile = alice.WaitForType(15);
+  ASSERT_TRUE(profile);
+  EXPECT_NE(profile->body.find("|IP|127.0.0.1|/IP||MAC|127001127001|/MAC|"), std::string::npos)
+      << *profile;
+  const std::size_t mark = console.LineCount();
+  console.Type("/status");
+  auto status = console.WaitForLine("listening on ", milliseconds(3000), mark);
+  ASSERT_TRUE(status) << console.Transcript();
+  EXPECT_EQ(console.Lines()[*status].find("0.0.0.0"), std::string::npos)
+      << console.Lines()[*status];
 }
 
 TEST(ChatTest, ServerAnswersListProfileAndCommandsToTheSenderOnly) {

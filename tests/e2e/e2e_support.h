@@ -398,13 +398,21 @@ inline std::string MakePacket(const std::string& mac, const std::string& name, i
 
 class Client {
  public:
+  // from: the local address to connect from (another loopback address, 127.0.0.2, stands
+  // for another machine); empty for the system's choice.
   explicit Client(std::uint16_t port, int receiveBuffer = 0,
-                  const WireCodec& codec = WireCodec::BuiltIn())
+                  const WireCodec& codec = WireCodec::BuiltIn(), const char* from = nullptr)
       : codec_(codec) {
     // Not inherited by a server started later in the same test.
     fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (receiveBuffer > 0) {
       ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+    }
+    if (from != nullptr) {
+      sockaddr_in local{};
+      local.sin_family = AF_INET;
+      ::inet_pton(AF_INET, from, &local.sin_addr);
+      ::bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof local);
     }
     sockaddr_in address{};
     address.sin_family = AF_INET;

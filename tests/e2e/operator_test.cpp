@@ -34,6 +34,18 @@ TEST(OperatorTest, RefreshAfsUsersKickAndUnknownCommands) {
   EXPECT_NE(console.Lines()[*row].find("10.0.0.7"), std::string::npos);
   EXPECT_EQ(console.Lines()[*row].rfind("0 ", 0), 0u) << console.Lines()[*row];
 
+  // A new default AFS value read by a reload reaches the users already online.
+  SetTaggedValue(server.folder.Settings(), "FloodStopper", "25");
+  mark = console.LineCount();
+  console.Type("/reload");
+  ASSERT_TRUE(console.WaitForLine("Settings reloaded", milliseconds(3000), mark))
+      << console.Transcript();
+  alice.Clear();
+  console.Type("/refresh");
+  afs = alice.WaitForType(45);
+  ASSERT_TRUE(afs);
+  EXPECT_EQ(afs->body, "1:25");
+
   alice.Clear();
   console.Type("/afs 0 20");
   afs = alice.WaitForType(45);

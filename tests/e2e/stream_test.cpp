@@ -95,5 +95,59 @@ TEST(StreamTest, PacketsSplitOverWritesOrSharingOneAreEachActedOnAndRelayedOnceW
   EXPECT_EQ(server.process->WaitExit(milliseconds(5000)), 0) << server.process->Transcript();
 }
 
+// Some clients write four characters after each terminator. They stay with the packet they
+// follow (relayed with it, at once) and never become part of the next header; packets
+// without a complete header are relayed as they came, making no user.
+TEST(StreamTest, CharactersAfterTheTerminatorAndHeaderlessPacketsAreRelayedAsTheyCame) {
+  RunningServer server;
+  ASSERT_TRUE(server.ready) << server.process->Transcript();
+  ServerProcess& console = *server.process;
+  Client bob(server.Port());
+  ASSERT_TRUE(bob.WaitForType(6));
+  for (const std::string trailer : {"ABCD", "\r\n\r\n"}) {
+    SCOPED_TRACE("trailer \"" + trailer + "\"");
+    Client alice(server.Port());
+    ASSERT_TRUE(alice.WaitForType(6));
+    bob.Pump(milliseconds(100));
+    bob.Clear();
+    // One packet a write: it and its four characters reach bob at once.
+    const std::string first = Encode(MakePacket("AA01", "alice", 2, "1:online") + trailer);
+    ASSERT_TRUE(alice.SendRaw(first));
+    ASSERT_TRUE(bob.WaitForType(2));
+    bob.Pump(milliseconds(50));
+    EXPECT_EQ(bob.RawReceived(), first);
+    // Two trailed packets in one write.
+    bob.Clear();
+    const std::string two = Encode(MakePacket("AA01", "alice", 5, "one") + trailer +
+                                   MakePacket("AA01", "alice", 5, "two") + trailer);
+    ASSERT_TRUE(alice.SendRaw(two));
+    ASSERT_TRUE(bob.WaitFor([](const Packet& p) { return p.body == "two"; }));
+    bob.Pump(milliseconds(50));
+    EXPECT_EQ(bob.RawReceived(), two);
+    // The next headers were read as written: alice reports 10.0.0.7, nothing else.
+    const auto rows = console.ListUsers();
+    ASSERT_EQ(rows.size(), 1u) << console.Transcript();
+    EXPECT_NE(rows[0].find("  10.0.0.7  "), std::string::npos) << rows[0];
+    const std::size_t mark = console.LineCount();
+    alice.Close();
+    ASSERT_TRUE(console.WaitForLine("Users connected: 0", milliseconds(5000), mark));
+  }
+
+  // A packet without a complete header: relayed byte for byte, but nobody is made of it.
+  Client carol(server.Port());
+  ASSERT_TRUE(carol.WaitForType(6));
+  bob.Pump(milliseconds(100));
+  bob.Clear();
+  const std::string headerless =
+      Encode("hello without a header//end") + Encode("10.0.0.9||carol||x||0.0||0||5||no MAC//end");
+  ASSERT_TRUE(carol.SendRaw(headerless));
+  ASSERT_TRUE(bob.WaitFor([](const Packet& p) { return p.body == "no MAC"; })) << bob.RawReceived();
+  EXPECT_EQ(bob.RawReceived(), headerless);
+  EXPECT_TRUE(console.WaitForLine("has an incomplete header: relayed, but it makes no user",
+                                  milliseconds(3000)));
+  EXPECT_EQ(console.CountLines("incomplete header"), 1u) << console.Transcript();
+  EXPECT_TRUE(console.ListUsers().empty());
+}
+
 }  // namespace
 }  // namespace orv::e2e

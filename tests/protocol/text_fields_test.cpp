@@ -34,38 +34,6 @@ TEST(TextFields, ParseLeadingNumberReadsDigitsFromTheStartWithWrapAround) {
   EXPECT_EQ(ParseLeadingNumber("123456789012"), -1097262572);  // 123456789012 mod 2^32
 }
 
-TEST(TextFields, TerminatorIsAtTheEndOrFollowedByExactlyFourCharacters) {
-  const std::string head = "1.2.3.4(AA)||n||a||0.0||1||5||hi";
-  EXPECT_TRUE(IsTerminatedPacket(head + "//end"));
-  EXPECT_TRUE(IsTerminatedPacket(head + "//end" + "abcd"));
-  for (const char* tail : {"a", "ab", "abc", "abcde"}) {
-    EXPECT_FALSE(IsTerminatedPacket(head + "//end" + tail)) << tail;
-  }
-  EXPECT_FALSE(IsTerminatedPacket(head));
-  EXPECT_FALSE(IsTerminatedPacket("//end" + head));  // a terminator elsewhere does not count
-
-  std::string longest(4096 - 5, 'x');
-  longest += "//end";
-  EXPECT_TRUE(IsTerminatedPacket(longest));
-
-  // Texts of 0 to 9 characters: below nine characters the first five are looked at, and
-  // nothing is read outside the text.
-  EXPECT_FALSE(IsTerminatedPacket(""));
-  EXPECT_FALSE(IsTerminatedPacket("/"));
-  EXPECT_FALSE(IsTerminatedPacket("//en"));
-  EXPECT_FALSE(IsTerminatedPacket("/end"));
-  EXPECT_TRUE(IsTerminatedPacket("//end"));
-  EXPECT_TRUE(IsTerminatedPacket("//endx"));
-  EXPECT_TRUE(IsTerminatedPacket("//endxy"));
-  EXPECT_TRUE(IsTerminatedPacket("//endxyz"));
-  EXPECT_TRUE(IsTerminatedPacket("//endwxyz"));
-  EXPECT_FALSE(IsTerminatedPacket("x//endxy"));
-  EXPECT_TRUE(IsTerminatedPacket("xy//end"));
-  EXPECT_FALSE(IsTerminatedPacket("xyzw//en"));
-  EXPECT_FALSE(IsTerminatedPacket("xyzw//enX"));
-  EXPECT_FALSE(IsTerminatedPacket(std::string_view("//end", 4)));  // view ends before 'd'
-}
-
 TEST(TextFields, ReadPacketHeaderReadsTheFieldsInOrder) {
   const PacketHeader h = ReadPacketHeader("1.2.3.4(AA)||n||a||0.0||1||5||hello//end");
   EXPECT_EQ(h.ip, "1.2.3.4");

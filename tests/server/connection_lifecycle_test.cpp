@@ -98,9 +98,12 @@ TEST_F(EngineTest, PacketsAreCutFromTheStreamWhateverTheReads) {
   EXPECT_NE(server_->Users().Find("DD"), nullptr);
 
   // A zero byte discards the unfinished packet it ends; bytes without a terminator wait,
-  // relayed to nobody.
+  // relayed to nobody. (They begin with a digit, as a header does: other characters right
+  // after a terminator would be taken for characters a client writes after its packets.)
   ClearOutputs();
-  Receive(a, std::string("abc\0", 4) + chat + "unfinished");
+  const WireCodec& codec = server_->Codec();
+  Receive(a,
+          codec.EncodeText("123") + std::string(1, '\0') + chat + codec.EncodeText("9unfinished"));
   EXPECT_THAT(b->Sent(), ElementsAre(chat));
   Receive(a, std::string("\0", 1) + chat);
   EXPECT_THAT(b->Sent(), ElementsAre(chat, chat));
@@ -180,6 +183,38 @@ TEST_F(EngineTest, AMacInUseOnAnotherConnectionIsNotTakenOver) {
   EXPECT_EQ(server_->Users().GetConnectionAt(1), again->Key());
 }
 
+// A client that reconnects after a crash or a dropped link comes from the address its old
+// connection came from; the server may not have noticed yet that the old one is dead.
+TEST_F(EngineTest, AClientBackFromTheSameAddressTakesItsRecordOverAtOnce) {
+  Start();
+  auto first = Login("AA", "alice");
+  auto other = Login("BB", "bob", "10.0.0.2");
+  ASSERT_TRUE(server_->RunRowCommand(RowCommand::kSetAfs, 0, 30));
+  auto second = Connect("192.168.1.20");
+  ClearOutputs();
+  Receive(second, Packet("AA", "alice", 2, "1:back again"));
+  EXPECT_TRUE(first->closed);
+  EXPECT_FALSE(second->closed);
+  ASSERT_NE(server_->Users().Find("AA"), nullptr);
+  EXPECT_EQ(server_->Users().Find("AA")->connection, second->Key());
+  EXPECT_EQ(server_->Users().Find("AA")->afs, 30);
+  EXPECT_TRUE(view_.HasLine("MAC AA came back from 192.168.1.20 on connection " +
+                            second->Key().Text() + "; its old connection " + first->Key().Text() +
+                            " from 192.168.1.20 is closed"))
+      << ::testing::PrintToString(view_.Unstamped());
+  // Served as any announcement is: relayed, and answered with the list.
+  ASSERT_FALSE(other->Sent().empty());
+  EXPECT_EQ(DecodedSent(*other).front().body, "1:back again");
+  bool listed = false;
+  for (const Seen& seen : DecodedSent(*second))
+    listed = listed || seen.type == 37;
+  EXPECT_TRUE(listed);
+  EXPECT_EQ(server_->Users().GetCount(), 2);
+  // The old connection's late close takes nothing with it.
+  server_->OnPeerClosed(*first);
+  EXPECT_EQ(server_->Users().GetCount(), 2);
+}
+
 TEST_F(EngineTest, AConnectionHoldsAFewUsersAtMost) {
   Start();
   auto a = Login("AA", "alice");
@@ -225,26 +260,47 @@ TEST_F(EngineTest, OverflowingConsumerIsClosedWithAConsoleLine) {
                     "sends"));
 }
 
-TEST_F(EngineTest, PacketsWithAnIncompleteHeaderMakeNoRecordAndGoNowhere) {
+TEST_F(EngineTest, PacketsWithAnIncompleteHeaderMakeNoRecordButAreRelayed) {
+  WriteFile("data/blocklist.cfg", "[LIST]\n192.168.1.66=1\n");
   Start();
   auto a = Login("AA", "alice");
   auto bad = Connect();
   ClearOutputs();
-  for (const char* text : {"no header at all||x||5||hi//end", "1.2.3.4||n||a||s||f||5||x//end",
-                           "1.2.3.4()||n||a||s||f||5||x//end", "1.2.3.4(M)||n||a||s||f//end",
-                           "1.2||3.4(M)||n||a||s||f||5||x//end"}) {
+  const std::vector<std::string> texts = {
+      "no header at all||x||5||hi//end", "1.2.3.4||n||a||s||f||5||x//end",
+      "1.2.3.4()||n||a||s||f||5||x//end", "1.2.3.4(M)||n||a||s||f//end",
+      "1.2||3.4(M)||n||a||s||f||5||x//end"};
+  for (const std::string& text : texts)
     Receive(bad, server_->Codec().EncodeText(text));
-  }
   EXPECT_EQ(server_->Users().GetCount(), 1);
-  EXPECT_TRUE(a->Sent().empty());
+  // Relayed byte for byte, to the sender too; nothing is answered.
+  std::vector<std::string> relayed;
+  for (const std::string& text : texts)
+    relayed.push_back(server_->Codec().EncodeText(text));
+  EXPECT_EQ(a->Sent(), relayed);
+  EXPECT_EQ(bad->Sent(), relayed);
   EXPECT_FALSE(bad->closed);
-  EXPECT_TRUE(view_.HasLine("Packet from 192.168.1.20 dropped: its header is incomplete"));
+  EXPECT_EQ(view_.CountLines("incomplete header"), 1);
+  EXPECT_TRUE(
+      view_.HasLine("Packet from 192.168.1.20 has an incomplete header: relayed, but it "
+                    "makes no user and gets no answer"));
   // The same connection may still announce itself properly.
   Receive(bad, Packet("BB", "bob", 4, "1:ok"));
   EXPECT_EQ(server_->Users().GetCount(), 2);
   server_->OnRefresh();
   ASSERT_EQ(view_.rows.size(), 2u);
   EXPECT_FALSE(bad->closed);
+
+  // Not from a blocked connection: its address is listed, or a user it holds is blocked.
+  auto listed = Connect("192.168.1.66");
+  ASSERT_TRUE(server_->RunRowCommand(RowCommand::kBlockName, 1));
+  ClearOutputs();
+  Receive(listed, server_->Codec().EncodeText(texts[0]));
+  Receive(bad, server_->Codec().EncodeText(texts[1]));
+  EXPECT_TRUE(a->Sent().empty());
+  EXPECT_TRUE(view_.HasLine(
+      "Packet from 192.168.1.66 has an incomplete header: not relayed, its connection is "
+      "blocked"));
 }
 
 TEST_F(EngineTest, RefreshSendsEveryUserItsAfsValueAndUpdatesTheTooltip) {

@@ -132,6 +132,47 @@ TEST_F(EngineTest, ProfileRequestToTheServerIsAnswered) {
   EXPECT_EQ(a->Sent().size(), 1u);
 }
 
+// Listening on every address, the server is known to each client by the address that client
+// reached (and that interface's MAC), never by an empty "()".
+TEST_F(EngineTest, WithoutServerIpEachClientHearsTheAddressItReached) {
+  serverIp_.clear();
+  WriteSettings();
+  SetMessage("ServerWelcomeMessage", "Welcome");
+  Start();
+  EXPECT_TRUE(
+      view_.HasLine("Listening on every address of this machine; clients connect to "
+                    "192.168.5.1:5000, 10.1.1.1:5000"));
+  EXPECT_EQ(view_.status.clientAddresses, (std::vector<std::string>{"192.168.5.1", "10.1.1.1"}));
+  auto lan = std::make_shared<FakeConnection>(nextKey_++, "192.168.5.9", scheduler_);
+  lan->local = "192.168.5.1";
+  auto local = std::make_shared<FakeConnection>(nextKey_++, "127.0.0.1", scheduler_);
+  connections_ = {lan, local};
+  server_->OnAccepted(lan);
+  server_->OnAccepted(local);
+  Settle();
+  ASSERT_FALSE(lan->Sent().empty());
+  EXPECT_EQ(Decode(lan->Sent().front()).ip, "192.168.5.1");
+  // The lookup finds no MAC here: the address's digits twice stand in, as for ServerIP.
+  EXPECT_EQ(Decode(lan->Sent().front()).mac, "1921685119216851");
+  EXPECT_EQ(Decode(local->Sent().front()).ip, "127.0.0.1");
+
+  ClearOutputs();
+  server_->OnSend("hello all");
+  ASSERT_EQ(lan->Sent().size(), 1u);
+  ASSERT_EQ(local->Sent().size(), 1u);
+  EXPECT_EQ(Decode(lan->Sent()[0]).ip, "192.168.5.1");
+  EXPECT_EQ(Decode(local->Sent()[0]).ip, "127.0.0.1");
+  EXPECT_EQ(Decode(local->Sent()[0]).mac, "127001127001");
+  EXPECT_EQ(Decode(local->Sent()[0]).body, "1:hello all");
+
+  Receive(lan, Packet("AA", "alice", 14, "Srv"));
+  ASSERT_GE(lan->Sent().size(), 2u);
+  const Seen profile = Decode(lan->Sent()[1]);
+  EXPECT_EQ(profile.type, 15);
+  EXPECT_NE(profile.body.find("|IP|192.168.5.1|/IP||MAC|1921685119216851|/MAC|"), std::string::npos)
+      << profile.body;
+}
+
 TEST_F(EngineTest, BlockedSendersAreRefusedWhateverTheyWrite) {
   WriteFile("data/blocklist.cfg", "[LIST]\n192.168.1.66=1\nmallory=1\n");
   Start();

@@ -63,9 +63,9 @@ void EngineTest::SetMessage(const std::string& key, const std::string& value) {
 }
 
 void EngineTest::WriteSettings() {
-  std::string file =
-      "<ServerName>\nSrv\n</ServerName>\n<ServerIP>\n10.9.8.7\n</ServerIP>\n"
-      "<ServerPort>\n5000\n</ServerPort>\n<FloodStopper>\n10\n</FloodStopper>\n";
+  std::string file = "<ServerName>\nSrv\n</ServerName>\n<ServerIP>\n" + serverIp_ +
+                     "\n</ServerIP>\n<ServerPort>\n5000\n</ServerPort>\n<FloodStopper>\n10\n"
+                     "</FloodStopper>\n";
   for (const auto& [key, value] : messages_) {
     file += "<" + key + ">\n" + value + "\n</" + key + ">\n";
   }

@@ -58,6 +58,7 @@ class EngineTest : public ::testing::Test {
 
   std::filesystem::path workDir_;
   std::map<std::string, std::string> messages_;
+  std::string serverIp_ = "10.9.8.7";
   FixedClock clock_{MakeTime(2026, 12, 6, 13, 5, 9)};
   FakeScheduler scheduler_;
   FakeNetwork network_;

@@ -107,6 +107,29 @@ TEST_F(EngineTest, BlockAndUnblockWriteTheListAndTheRecord) {
   EXPECT_EQ(server_->Users().Find("BB")->blockState, BlockState::kMac);
 }
 
+// A block by IP also refuses the connection's own address; the operator sees both.
+TEST_F(EngineTest, ABlockByIpNamesTheConnectionAddressItAlsoRefuses) {
+  Start();
+  auto a = Login("AA", "alice", "10.0.0.1");
+  auto c = Connect("192.168.1.30");
+  Receive(c, Packet("CC", "carol", 4, "1:online", "10.0.0.3"));
+  ASSERT_TRUE(server_->RunRowCommand(RowCommand::kBlockIp, 1));
+  EXPECT_TRUE(view_.HasLine("S30 10.0.0.3 (connection address 192.168.1.30 blocked too)"))
+      << ::testing::PrintToString(view_.Unstamped());
+  ASSERT_EQ(view_.rows.size(), 2u);
+  EXPECT_EQ(view_.rows[0].blockText, "");
+  EXPECT_EQ(view_.rows[1].blockText, "IP + address");
+  // Listed by its connection address only: the row says so.
+  WriteFile("data/blocklist.cfg", "[LIST]\n10.0.0.1=\n192.168.1.20=1\n");
+  auto d = Connect("192.168.1.20");
+  Receive(d, Packet("DD", "dora", 4, "1:online", "10.0.0.4"));
+  server_->OnRefresh();
+  ASSERT_EQ(view_.rows.size(), 3u);
+  EXPECT_EQ(view_.rows[2].blockText, "address");
+  ASSERT_TRUE(server_->UnblockRow(1));
+  EXPECT_TRUE(view_.HasLine("S33 10.0.0.3 (connection address 192.168.1.30 unblocked too)"));
+}
+
 TEST_F(EngineTest, BlockWithoutDataFolderStillHoldsAndSaysTheListWasNotWritten) {
   std::filesystem::remove_all(workDir_ / "data");
   Start();
@@ -124,8 +147,13 @@ TEST_F(EngineTest, SetAfsStoresSendsAndSurvivesReconnection) {
   Start();
   auto a = Login("AA", "", "10.0.0.1");
   ClearOutputs();
+  const int rowUpdates = view_.rowUpdates;
   ASSERT_TRUE(server_->RunRowCommand(RowCommand::kSetAfs, 0, 0));
   EXPECT_TRUE(view_.HasLine("ADMIN: Set AFS=0 to 'n/a (10.0.0.1)'"));
+  // The row shows the value at once, not at the next refresh.
+  EXPECT_EQ(view_.rowUpdates, rowUpdates + 1);
+  ASSERT_EQ(view_.rows.size(), 1u);
+  EXPECT_EQ(view_.rows[0].afs, 0);
   ASSERT_EQ(a->Sent().size(), 1u);
   EXPECT_EQ(Decode(a->Sent()[0]).type, 45);
   EXPECT_EQ(Decode(a->Sent()[0]).body, "1:0");

@@ -35,11 +35,14 @@ TEST_F(EngineTest, ReloadTakesWhatCanChangeAndKeepsTheAddress) {
       view_.HasLine("The settings now say 10.9.8.7:6001; the server keeps listening on "
                     "10.9.8.7:5000 until it is restarted"));
   EXPECT_TRUE(view_.HasLine("Settings reloaded"));
-  // The new language is in use at once; a user who comes now has the new default AFS value.
+  // The new language is in use at once; the new default AFS value reaches the user who comes
+  // now and the one who was online already.
   auto b = Login("BB", "bob");
   server_->OnRefresh();
   EXPECT_TRUE(view_.HasLine("Now 2 online"));
   EXPECT_EQ(DecodedSent(*b).back().body, "1:30");
+  EXPECT_EQ(DecodedSent(*a).back().body, "1:30");
+  EXPECT_EQ(view_.texts.floodStopper, 30);
 }
 
 TEST_F(EngineTest, AReloadOfABrokenFileChangesNothingAndSaysWhy) {

@@ -75,6 +75,7 @@ class FakeConnection final : public Connection {
       : key_(key), peer_(std::move(peer)), clock_(clock) {}
   ConnectionKey Key() const override { return ConnectionKey{key_}; }
   const std::string& PeerAddress() const override { return peer_; }
+  const std::string& LocalAddress() const override { return local; }
   void Send(SharedBytes bytes) override {
     if (closed) return;
     if (!waiting_.empty()) {
@@ -125,6 +126,7 @@ class FakeConnection final : public Connection {
   }
 
   std::vector<Output> outputs;
+  std::string local = "127.0.0.1";  // the address the peer reached
   bool closed = false;
   bool deferSources = false;
 
@@ -187,6 +189,13 @@ class RecordingView final : public OperatorView {
     }
     return false;
   }
+  // Console lines that contain text.
+  int CountLines(const std::string& text) const {
+    int n = 0;
+    for (const auto& l : console)
+      n += l.find(text) != std::string::npos ? 1 : 0;
+    return n;
+  }
 
   std::vector<std::string> console;
   std::vector<UserRow> rows;
@@ -210,6 +219,7 @@ inline ServerEnvironment FakeEnvironment(const std::filesystem::path& dir, const
   env.network = &network;
   env.view = &view;
   env.lookupMac = [](const std::string& ip) { return ip; };
+  env.machineAddresses = [] { return std::vector<std::string>{"192.168.5.1", "10.1.1.1"}; };
   env.programVersion = "1.3.1.0";
   return env;
 }
