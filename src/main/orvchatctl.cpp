@@ -1,5 +1,6 @@
 // orvchatctl: sends one operator command to a running headless server through its control
-// socket and prints the answer. The commands and their texts are the headless console's.
+// socket and prints the answer. The commands and their texts are the headless console's,
+// except that a user is named by the MAC that "orvchatctl users" prints, never by row.
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -55,21 +56,10 @@ int main(int argc, char** argv) {
   // Everything after the command is its arguments, dashes and all ("send -- hi" is not
   // needed).
   app.prefix_command();
-  app.footer(
-      "Commands (rows are numbered from 0, as 'users' shows them now):\n"
-      "  status                 version, address and port, listening or why not, users "
-      "online, uptime\n"
-      "  users                  the connected users\n"
-      "  kick ROW               disconnect the user with the kick message\n"
-      "  block ip|mac|name ROW  block the user's IP address, MAC or name\n"
-      "  unblock ROW            lift the user's block\n"
-      "  afs ROW VALUE          set the user's AFS value (0 to 100)\n"
-      "  send TEXT...           send TEXT to every client as a server message\n"
-      "  refresh                report the user count and refresh the list\n"
-      "  reload                 read the settings again (as SIGHUP does)\n"
-      "  stop                   send the close message and stop the server\n"
-      "Exit status: 0 done, 1 the server refused (and said why), 2 usage error, 3 no server\n"
-      "answers on the socket (or it may not be used), 4 no whole answer in time.");
+  app.footer(orv::ControlHelpText() +
+             "\nExit status: 0 done, 1 the server refused (and said why), 2 usage error (also a "
+             "row\nnumber where a MAC belongs), 3 no server answers on the socket (or it may not "
+             "be used),\n4 no whole answer in time.");
 
   if (auto end = orv::ParseCommandLine(app, argc, argv, orv::ProgramVersion(),
                                        "orvchatctl [OPTIONS] COMMAND [ARGS...]")) {
