@@ -21,14 +21,24 @@ namespace {
 namespace fs = std::filesystem;
 
 // The socket to use: the one given, the working folder's, the current folder's, or the
-// installed service's.
-fs::path ChooseSocket(const std::string& socket, const std::string& workDir) {
-  if (!socket.empty()) return socket;
-  if (!workDir.empty()) return fs::path(workDir) / orv::kControlSocketName;
-  std::error_code ec;
-  const fs::path here = fs::path(".") / orv::kControlSocketName;
-  if (fs::exists(fs::symlink_status(here, ec))) return here;
-  return fs::path(ORV_SERVICE_WORKDIR) / orv::kControlSocketName;
+// installed service's. tried gets every path considered, in order, so that a failure can
+// say where orvchatctl looked.
+fs::path ChooseSocket(const std::string& socket, const std::string& workDir,
+                      std::vector<fs::path>* tried) {
+  if (!socket.empty()) {
+    tried->push_back(socket);
+  } else if (!workDir.empty()) {
+    tried->push_back(fs::path(workDir) / orv::kControlSocketName);
+  } else {
+    std::error_code ec;
+    fs::path here = fs::current_path(ec) / orv::kControlSocketName;
+    if (ec) here = fs::path(".") / orv::kControlSocketName;
+    tried->push_back(here);
+    if (!fs::exists(fs::symlink_status(here, ec))) {
+      tried->push_back(fs::path(ORV_SERVICE_WORKDIR) / orv::kControlSocketName);
+    }
+  }
+  return tried->back();
 }
 
 }  // namespace
@@ -76,11 +86,25 @@ int main(int argc, char** argv) {
     return orv::kControlUsage;
   }
 
-  const fs::path path = ChooseSocket(socket, workDir);
+  std::vector<fs::path> tried;
+  const fs::path path = ChooseSocket(socket, workDir, &tried);
   const orv::ControlReply reply = orv::AskServer(
       path, *request, std::chrono::milliseconds(static_cast<long long>(timeoutSeconds * 1000.0)));
   if (reply.status != orv::kControlOk) {
     std::fprintf(stderr, "orvchatctl: %s\n", reply.why.c_str());
+    if (reply.nobodyThere) {
+      std::string places;
+      for (std::size_t i = 0; i < tried.size(); ++i) {
+        if (i > 0) places += i + 1 == tried.size() ? " and " : ", ";
+        places += tried[i].string();
+      }
+      std::fprintf(stderr,
+                   "orvchatctl: looked for the server's control socket at %s.\n"
+                   "orvchatctl: a server in another working folder has its socket there: give "
+                   "that folder with -C DIR (or the path of its --control with --socket "
+                   "PATH); a server with a window opens none.\n",
+                   places.c_str());
+    }
     return reply.status;
   }
   for (const auto& line : reply.answer.lines) {

@@ -36,9 +36,11 @@ std::string Quote(const std::string& text) {
   return quoted + "'";
 }
 
-// orvchatctl with args, bounded in time; its exit status and output.
-Outcome Ctl(const std::vector<std::string>& args) {
-  std::string command = std::string("timeout 30 ") + ORV_CTL_BINARY;
+// orvchatctl with args, bounded in time, in the folder cwd when given; its exit status and
+// output.
+Outcome Ctl(const std::vector<std::string>& args, const std::string& cwd = {}) {
+  std::string command =
+      (cwd.empty() ? std::string() : "cd " + Quote(cwd) + " && ") + "timeout 30 " + ORV_CTL_BINARY;
   for (const auto& arg : args)
     command += " " + Quote(arg);
   Outcome run;
@@ -299,6 +301,14 @@ TEST(ServiceTest, OrvchatctlCarriesOutEveryCommandOnARunningServer) {
   run = Ctl({"-C", dir, "status"});
   EXPECT_EQ(run.status, 3) << run.out;
   EXPECT_NE(run.out.find("no server is running there"), std::string::npos) << run.out;
+  // Without -C it says every place it looked, and how to name the right one.
+  run = Ctl({"status"}, dir);
+  EXPECT_EQ(run.status, 3) << run.out;
+  EXPECT_NE(
+      run.out.find("looked for the server's control socket at " + dir + "/orvchatserver.sock and "),
+      std::string::npos)
+      << run.out;
+  EXPECT_NE(run.out.find("give that folder with -C DIR"), std::string::npos) << run.out;
 }
 
 TEST(ServiceTest, OrvchatctlActsOnTheUserWhoseMacItIsGivenNeverOnARow) {
