@@ -39,9 +39,11 @@ ControlReply AskServer(const std::filesystem::path& socketPath, const std::strin
   // Asio reports the system's own codes, which compare by value with the portable ones.
   auto is = [&error](std::errc code) { return error && error.value() == static_cast<int>(code); };
   if (is(std::errc::no_such_file_or_directory)) {
+    reply.nobodyThere = true;
     return fail(kControlNoServer, "no server is running there: " + path + " does not exist");
   }
   if (is(std::errc::connection_refused)) {
+    reply.nobodyThere = true;
     return fail(kControlNoServer, "no server is running there: nothing answers on " + path);
   }
   if (is(std::errc::permission_denied)) {

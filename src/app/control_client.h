@@ -15,6 +15,9 @@ struct ControlReply {
   // kControlNoAnswer with why in words.
   int status = kControlOk;
   std::string why;
+  // kControlNoServer because there is no socket at the path, or nothing answers on it (not
+  // because it may not be used).
+  bool nobodyThere = false;
   ControlAnswer answer;
 };
 

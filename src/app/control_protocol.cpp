@@ -1,9 +1,12 @@
 #include "app/control_protocol.h"
 
+#include <algorithm>
+#include <memory>
 #include <utility>
 
 #include "app/headless_console.h"
 #include "app/headless_view.h"
+#include "console/escape.h"
 
 namespace orv {
 
@@ -34,6 +37,149 @@ ControlAnswer FromOutcome(const CommandOutcome& outcome) {
     }
   }
   return answer;
+}
+
+std::string_view Trim(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
+    text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
+    text.remove_suffix(1);
+  return text;
+}
+
+// Splits off the first blank-separated word of text.
+std::string_view NextWord(std::string_view& text) {
+  text = Trim(text);
+  const auto end = text.find_first_of(" \t");
+  const std::string_view word = text.substr(0, end);
+  text = end == std::string_view::npos ? std::string_view() : Trim(text.substr(end));
+  return word;
+}
+
+bool IsNumber(std::string_view word) {
+  return !word.empty() && word.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+// A command for one user, named by the MAC that "orvchatctl users" prints.
+struct UserRequest {
+  bool unblock = false;
+  RowCommand command = RowCommand::kKick;
+  std::string mac;  // as printed: UTF-8, control characters escaped
+  int afsValue = 0;
+};
+
+// Reads "/kick MAC", "/block ip|mac|name MAC", "/unblock MAC" and "/afs MAC VALUE". Nothing
+// for other lines; a usage text in *usage when the line is one of these but wrong. The MAC
+// is the rest of the line, so one with blanks inside can be given too.
+std::optional<UserRequest> ParseUserRequest(std::string_view line, std::string* usage) {
+  std::string_view rest = line;
+  const std::string_view name = NextWord(rest);
+  UserRequest request;
+  std::string what;  // the command as the operator wrote it, for the usage text
+  if (name == "/kick") {
+    what = "kick";
+  } else if (name == "/unblock") {
+    what = "unblock";
+    request.unblock = true;
+  } else if (name == "/block") {
+    const std::string_view kind = NextWord(rest);
+    if (kind == "ip") {
+      request.command = RowCommand::kBlockIp;
+    } else if (kind == "mac") {
+      request.command = RowCommand::kBlockMac;
+    } else if (kind == "name") {
+      request.command = RowCommand::kBlockName;
+    } else {
+      *usage =
+          "block needs ip, mac or name, then the MAC of a user as 'orvchatctl users' "
+          "prints it";
+      return std::nullopt;
+    }
+    what = "block " + std::string(kind);
+  } else if (name == "/afs") {
+    what = "afs";
+    request.command = RowCommand::kSetAfs;
+    const auto last = rest.find_last_of(" \t");
+    const std::string_view value = last == std::string_view::npos ? rest : rest.substr(last + 1);
+    rest = last == std::string_view::npos ? std::string_view() : Trim(rest.substr(0, last));
+    const char* afsUsage =
+        "afs needs the MAC of a user as 'orvchatctl users' prints it, and a value from 0 to 100";
+    if (rest.empty()) {
+      *usage = afsUsage;
+      return std::nullopt;
+    }
+    if (!IsNumber(value) || value.size() > 3 || std::stoi(std::string(value)) > 100) {
+      *usage = std::string(afsUsage) + "; '" + std::string(value) + "' is not one";
+      return std::nullopt;
+    }
+    request.afsValue = std::stoi(std::string(value));
+  } else {
+    return std::nullopt;
+  }
+  if (rest.empty()) {
+    *usage = what + " needs the MAC of a user as 'orvchatctl users' prints it";
+    return std::nullopt;
+  }
+  request.mac = std::string(rest);
+  return request;
+}
+
+// The MAC as "orvchatctl users" prints it; the operator gives it back in this form.
+std::string PrintedMac(const UserRow& row) {
+  return TerminalText(EscapeControlCharacters(row.mac), false);
+}
+
+// What looking a MAC up came to: the row found, or why it named nobody and the status that
+// ends orvchatctl then.
+struct Lookup {
+  int row = -1;
+  int status = kControlOk;
+  std::string why;
+};
+
+// The user whose printed MAC is mac, or -1 with why in *lookup.
+int FindByMac(const std::vector<UserRow>& rows, const std::string& mac, Lookup* lookup) {
+  int found = -1;
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    if (PrintedMac(rows[i]) != mac) continue;
+    if (found >= 0) {
+      // Two MACs that print alike (one with a control character, one with its escape
+      // written out): acting on either could be the wrong one.
+      lookup->status = kControlRefused;
+      lookup->why = "More than one user online shows as MAC '" + mac +
+                    "'; nothing was done. Use the server's console for them.";
+      return -1;
+    }
+    found = static_cast<int>(i);
+  }
+  if (found >= 0) return lookup->row = found;
+  if (IsNumber(mac)) {
+    // Most likely a row number: rows move as users come and go, so orvchatctl does not take
+    // them.
+    lookup->status = kControlUsage;
+    lookup->why = "'" + mac +
+                  "' is not the MAC of a user online; nothing was done. orvchatctl takes the "
+                  "MAC that 'orvchatctl users' prints, not a row number (a row can hold "
+                  "somebody else by the time the command arrives).";
+  } else {
+    lookup->status = kControlRefused;
+    lookup->why =
+        "No user with MAC '" + mac + "' is online (see orvchatctl users); nothing was done.";
+  }
+  return -1;
+}
+
+// The user listing for orvchatctl: the console's table without its row column, MAC first,
+// since orvchatctl names users by MAC.
+std::vector<std::string> ListingWithoutRows(std::vector<std::string> lines) {
+  if (lines.size() < 2) return lines;  // "no users"
+  // The row column holds digits only, padded to one width: the MAC column starts where
+  // its header does on every line.
+  const std::size_t macColumn = lines.front().find("MAC");
+  if (macColumn == std::string::npos) return lines;
+  for (std::string& line : lines)
+    line.erase(0, std::min(macColumn, line.size()));
+  return lines;
 }
 
 }  // namespace
@@ -116,11 +262,25 @@ std::optional<std::string> ControlRequestFor(const std::string& command,
   return "/" + word + (rest.empty() ? "" : " " + rest);
 }
 
+std::string ControlHelpText() {
+  return "Commands (a user is named by the MAC that 'users' prints):\n"
+         "  status                 version, address and port, listening or why not, users "
+         "online, uptime\n"
+         "  users                  the connected users, with their MACs\n"
+         "  kick MAC               disconnect the user with the kick message\n"
+         "  block ip|mac|name MAC  block the user's IP address, MAC or name\n"
+         "  unblock MAC            lift the user's block\n"
+         "  afs MAC VALUE          set the user's AFS value (0 to 100)\n"
+         "  send TEXT...           send TEXT to every client as a server message\n"
+         "  refresh                report the user count and refresh the list\n"
+         "  reload                 read the settings again (as SIGHUP does)\n"
+         "  stop                   send the close message and stop the server";
+}
+
 void ExecuteControlRequest(EngineCommands& engine, std::string_view requestLine,
                            std::function<void(ControlAnswer)> done,
                            const std::function<void()>& requestStop) {
   using Kind = ConsoleCommand::Kind;
-  ConsoleCommand command = ParseConsoleLine(requestLine);
   auto answerWith = [&done](int status, const std::string& text, bool toStdout) {
     ControlAnswer answer;
     answer.status = status;
@@ -128,6 +288,48 @@ void ExecuteControlRequest(EngineCommands& engine, std::string_view requestLine,
       answer.lines.push_back({toStdout, std::move(line)});
     done(std::move(answer));
   };
+
+  // Commands for one user name the user by MAC: a row could hold somebody else by the time
+  // the command arrives. The user is looked up and the command carried out in one step on
+  // the engine thread.
+  std::string usage;
+  if (std::optional<UserRequest> request = ParseUserRequest(requestLine, &usage)) {
+    auto lookup = std::make_shared<Lookup>();
+    UserFinder find = [mac = request->mac, lookup](const std::vector<UserRow>& rows) {
+      return FindByMac(rows, mac, lookup.get());
+    };
+    OutcomeHandler answer = [done, lookup, mac = request->mac](CommandOutcome outcome) {
+      if (lookup->status != kControlOk) {
+        ControlAnswer refused;
+        refused.status = lookup->status;
+        refused.Err(lookup->why);
+        done(std::move(refused));
+        return;
+      }
+      // The engine's refusals speak of rows ("The user in row 2 is blocked already."); the
+      // operator named a MAC and never saw the row.
+      const std::string rowText = "The user in row " + std::to_string(lookup->row);
+      ControlAnswer answer = FromOutcome(outcome);
+      for (ControlAnswer::Line& line : answer.lines) {
+        if (!line.toStdout && line.text.rfind(rowText + " ", 0) == 0)
+          line.text.replace(0, rowText.size(), "The user with MAC " + mac);
+      }
+      done(std::move(answer));
+    };
+    if (request->unblock) {
+      engine.UnblockUserAnswered(std::move(find), std::move(answer));
+    } else {
+      engine.RunUserCommandAnswered(request->command, request->afsValue, std::move(find),
+                                    std::move(answer));
+    }
+    return;
+  }
+  if (!usage.empty()) {
+    answerWith(kControlUsage, usage, false);
+    return;
+  }
+
+  ConsoleCommand command = ParseConsoleLine(requestLine);
   switch (command.kind) {
     case Kind::kNothing:
       answerWith(kControlUsage, "no command was given", false);
@@ -136,7 +338,7 @@ void ExecuteControlRequest(EngineCommands& engine, std::string_view requestLine,
       answerWith(kControlUsage, command.text, false);
       return;
     case Kind::kHelp:
-      answerWith(kControlOk, ConsoleHelpText(), true);
+      answerWith(kControlOk, ControlHelpText(), true);
       return;
     case Kind::kExit:
       answerWith(kControlOk, "The server is stopping.", true);
@@ -153,7 +355,7 @@ void ExecuteControlRequest(EngineCommands& engine, std::string_view requestLine,
     case Kind::kUsers:
       engine.ListUsers([done](const std::vector<UserRow>& rows) {
         ControlAnswer answer;
-        for (std::string& line : FormatUserRows(rows))
+        for (std::string& line : ListingWithoutRows(FormatUserRows(rows)))
           answer.Out(std::move(line));
         done(std::move(answer));
       });
@@ -175,12 +377,9 @@ void ExecuteControlRequest(EngineCommands& engine, std::string_view requestLine,
       engine.Reload([done](CommandOutcome outcome) { done(FromOutcome(outcome)); });
       return;
     case Kind::kRow:
-      engine.RunRowCommandAnswered(command.rowCommand, command.row, command.afsValue,
-                                   [done](CommandOutcome outcome) { done(FromOutcome(outcome)); });
-      return;
     case Kind::kUnblock:
-      engine.UnblockRowAnswered(command.row,
-                                [done](CommandOutcome outcome) { done(FromOutcome(outcome)); });
+      // Read above as commands for a user named by MAC; a console line never gets here.
+      answerWith(kControlUsage, "name the user by the MAC that 'orvchatctl users' prints", false);
       return;
   }
 }

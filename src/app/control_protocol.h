@@ -1,7 +1,9 @@
 // The control channel between orvchatctl and a running server. A request is one line of
-// UTF-8 text, a command as the headless console takes it ("/status", "/kick 2", "hello" to
-// send). The answer is lines "out TEXT" (for the program's stdout) and "err TEXT" (for its
-// stderr), then "end N", the status the program ends with; then the server closes.
+// UTF-8 text, a command as the headless console takes it ("/status", "hello" to send),
+// except that commands for one user name the user by the MAC that "orvchatctl users"
+// prints, never by row ("/kick 00AABBCCDDEE", "/afs 00AABBCCDDEE 20"). The answer is lines "out
+// TEXT" (for the program's stdout) and "err TEXT" (for its stderr), then "end N", the status the
+// program ends with; then the server closes.
 #pragma once
 
 #include <functional>
@@ -48,6 +50,9 @@ std::optional<ControlAnswer> DecodeControlAnswer(std::string_view text);
 std::optional<std::string> ControlRequestFor(const std::string& command,
                                              const std::vector<std::string>& args,
                                              std::string* error);
+
+// orvchatctl's commands and what they do, for its --help and the help command.
+std::string ControlHelpText();
 
 // Carries out one request through the engine's commands. done runs once with the answer,
 // on the engine thread or at once; requestStop is called after done for the stop

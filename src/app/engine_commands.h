@@ -4,6 +4,7 @@
 // engine state outside the engine thread.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <string>
 #include <utility>
@@ -22,6 +23,8 @@ struct CommandOutcome {
   std::vector<std::string> lines;
 };
 using OutcomeHandler = std::function<void(CommandOutcome)>;
+// Picks a user among the rows of the user list: the row's index, or -1 for nobody.
+using UserFinder = std::function<int(const std::vector<UserRow>& rows)>;
 
 class EngineCommands {
  public:
@@ -59,14 +62,36 @@ class EngineCommands {
     Refresh();
     if (done) done({});
   }
-  virtual void RunRowCommandAnswered(RowCommand command, int row, int afsValue,
-                                     OutcomeHandler done) {
-    RunRowCommand(command, row, afsValue, {});
-    if (done) done({});
+  // A row command for the user find picks among the rows as they are now, found and carried
+  // out in one step, so that nobody can take the row in between (for front-ends that name
+  // users by MAC, not by row). When find picks nobody (-1), nothing is done and done gets a
+  // refusal without lines: find keeps its own account of why.
+  virtual void RunUserCommandAnswered(RowCommand command, int afsValue, UserFinder find,
+                                      OutcomeHandler done) {
+    ListUsers([this, command, afsValue, find = std::move(find),
+               done = std::move(done)](const std::vector<UserRow>& rows) {
+      const int row = find ? find(rows) : -1;
+      if (row < 0 || static_cast<std::size_t>(row) >= rows.size()) {
+        if (done) done({false, {}});
+        return;
+      }
+      // Checked against the MAC, should the list change before the command arrives.
+      RunRowCommand(command, row, afsValue, rows[static_cast<std::size_t>(row)].mac);
+      if (done) done({});
+    });
   }
-  virtual void UnblockRowAnswered(int row, OutcomeHandler done) {
-    UnblockRow(row, {});
-    if (done) done({});
+  // Lifts whatever block the user find picks has, as RunUserCommandAnswered finds the user.
+  virtual void UnblockUserAnswered(UserFinder find, OutcomeHandler done) {
+    ListUsers(
+        [this, find = std::move(find), done = std::move(done)](const std::vector<UserRow>& rows) {
+          const int row = find ? find(rows) : -1;
+          if (row < 0 || static_cast<std::size_t>(row) >= rows.size()) {
+            if (done) done({false, {}});
+            return;
+          }
+          UnblockRow(row, rows[static_cast<std::size_t>(row)].mac);
+          if (done) done({});
+        });
   }
   // Reads the settings again (as SIGHUP does); the outcome says whether they were taken.
   virtual void Reload(OutcomeHandler done) {

@@ -73,18 +73,37 @@ void HostCommands::RefreshAnswered(OutcomeHandler done) {
   });
 }
 
-void HostCommands::RunRowCommandAnswered(RowCommand command, int row, int afsValue,
-                                         OutcomeHandler done) {
-  PostAnswered(host_, std::move(done),
-               [command, row, afsValue](ChatServer& server, std::string* refusal) {
-                 return server.RunRowCommand(command, row, afsValue, {}, refusal);
-               });
+namespace {
+
+// The row find picks among the engine's rows now and the MAC it holds, or -1.
+int FindUser(const ChatServer& server, const UserFinder& find, std::string* mac) {
+  const std::vector<UserRow> rows = server.Rows();
+  const int row = find ? find(rows) : -1;
+  if (row < 0 || static_cast<std::size_t>(row) >= rows.size()) return -1;
+  *mac = rows[static_cast<std::size_t>(row)].mac;
+  return row;
 }
 
-void HostCommands::UnblockRowAnswered(int row, OutcomeHandler done) {
-  PostAnswered(host_, std::move(done), [row](ChatServer& server, std::string* refusal) {
-    return server.UnblockRow(row, {}, refusal);
-  });
+}  // namespace
+
+void HostCommands::RunUserCommandAnswered(RowCommand command, int afsValue, UserFinder find,
+                                          OutcomeHandler done) {
+  PostAnswered(
+      host_, std::move(done),
+      [command, afsValue, find = std::move(find)](ChatServer& server, std::string* refusal) {
+        std::string mac;
+        const int row = FindUser(server, find, &mac);
+        return row >= 0 && server.RunRowCommand(command, row, afsValue, mac, refusal);
+      });
+}
+
+void HostCommands::UnblockUserAnswered(UserFinder find, OutcomeHandler done) {
+  PostAnswered(host_, std::move(done),
+               [find = std::move(find)](ChatServer& server, std::string* refusal) {
+                 std::string mac;
+                 const int row = FindUser(server, find, &mac);
+                 return row >= 0 && server.UnblockRow(row, mac, refusal);
+               });
 }
 
 void HostCommands::Reload(OutcomeHandler done) {

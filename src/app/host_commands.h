@@ -24,9 +24,9 @@ class HostCommands final : public EngineCommands {
   void Status(std::function<void(const ServerStatus&)> show) override;
   void SendAnswered(std::string text, OutcomeHandler done) override;
   void RefreshAnswered(OutcomeHandler done) override;
-  void RunRowCommandAnswered(RowCommand command, int row, int afsValue,
-                             OutcomeHandler done) override;
-  void UnblockRowAnswered(int row, OutcomeHandler done) override;
+  void RunUserCommandAnswered(RowCommand command, int afsValue, UserFinder find,
+                              OutcomeHandler done) override;
+  void UnblockUserAnswered(UserFinder find, OutcomeHandler done) override;
   void Reload(OutcomeHandler done) override;
 
  private:

@@ -1,5 +1,6 @@
 // orvchatctl: sends one operator command to a running headless server through its control
-// socket and prints the answer. The commands and their texts are the headless console's.
+// socket and prints the answer. The commands and their texts are the headless console's,
+// except that a user is named by the MAC that "orvchatctl users" prints, never by row.
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -20,14 +21,24 @@ namespace {
 namespace fs = std::filesystem;
 
 // The socket to use: the one given, the working folder's, the current folder's, or the
-// installed service's.
-fs::path ChooseSocket(const std::string& socket, const std::string& workDir) {
-  if (!socket.empty()) return socket;
-  if (!workDir.empty()) return fs::path(workDir) / orv::kControlSocketName;
-  std::error_code ec;
-  const fs::path here = fs::path(".") / orv::kControlSocketName;
-  if (fs::exists(fs::symlink_status(here, ec))) return here;
-  return fs::path(ORV_SERVICE_WORKDIR) / orv::kControlSocketName;
+// installed service's. tried gets every path considered, in order, so that a failure can
+// say where orvchatctl looked.
+fs::path ChooseSocket(const std::string& socket, const std::string& workDir,
+                      std::vector<fs::path>* tried) {
+  if (!socket.empty()) {
+    tried->push_back(socket);
+  } else if (!workDir.empty()) {
+    tried->push_back(fs::path(workDir) / orv::kControlSocketName);
+  } else {
+    std::error_code ec;
+    fs::path here = fs::current_path(ec) / orv::kControlSocketName;
+    if (ec) here = fs::path(".") / orv::kControlSocketName;
+    tried->push_back(here);
+    if (!fs::exists(fs::symlink_status(here, ec))) {
+      tried->push_back(fs::path(ORV_SERVICE_WORKDIR) / orv::kControlSocketName);
+    }
+  }
+  return tried->back();
 }
 
 }  // namespace
@@ -55,21 +66,10 @@ int main(int argc, char** argv) {
   // Everything after the command is its arguments, dashes and all ("send -- hi" is not
   // needed).
   app.prefix_command();
-  app.footer(
-      "Commands (rows are numbered from 0, as 'users' shows them now):\n"
-      "  status                 version, address and port, listening or why not, users "
-      "online, uptime\n"
-      "  users                  the connected users\n"
-      "  kick ROW               disconnect the user with the kick message\n"
-      "  block ip|mac|name ROW  block the user's IP address, MAC or name\n"
-      "  unblock ROW            lift the user's block\n"
-      "  afs ROW VALUE          set the user's AFS value (0 to 100)\n"
-      "  send TEXT...           send TEXT to every client as a server message\n"
-      "  refresh                report the user count and refresh the list\n"
-      "  reload                 read the settings again (as SIGHUP does)\n"
-      "  stop                   send the close message and stop the server\n"
-      "Exit status: 0 done, 1 the server refused (and said why), 2 usage error, 3 no server\n"
-      "answers on the socket (or it may not be used), 4 no whole answer in time.");
+  app.footer(orv::ControlHelpText() +
+             "\nExit status: 0 done, 1 the server refused (and said why), 2 usage error (also a "
+             "row\nnumber where a MAC belongs), 3 no server answers on the socket (or it may not "
+             "be used),\n4 no whole answer in time.");
 
   if (auto end = orv::ParseCommandLine(app, argc, argv, orv::ProgramVersion(),
                                        "orvchatctl [OPTIONS] COMMAND [ARGS...]")) {
@@ -86,11 +86,25 @@ int main(int argc, char** argv) {
     return orv::kControlUsage;
   }
 
-  const fs::path path = ChooseSocket(socket, workDir);
+  std::vector<fs::path> tried;
+  const fs::path path = ChooseSocket(socket, workDir, &tried);
   const orv::ControlReply reply = orv::AskServer(
       path, *request, std::chrono::milliseconds(static_cast<long long>(timeoutSeconds * 1000.0)));
   if (reply.status != orv::kControlOk) {
     std::fprintf(stderr, "orvchatctl: %s\n", reply.why.c_str());
+    if (reply.nobodyThere) {
+      std::string places;
+      for (std::size_t i = 0; i < tried.size(); ++i) {
+        if (i > 0) places += i + 1 == tried.size() ? " and " : ", ";
+        places += tried[i].string();
+      }
+      std::fprintf(stderr,
+                   "orvchatctl: looked for the server's control socket at %s.\n"
+                   "orvchatctl: a server in another working folder has its socket there: give "
+                   "that folder with -C DIR (or the path of its --control with --socket "
+                   "PATH); a server with a window opens none.\n",
+                   places.c_str());
+    }
     return reply.status;
   }
   for (const auto& line : reply.answer.lines) {

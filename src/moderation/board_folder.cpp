@@ -1,6 +1,7 @@
 #include "moderation/board_folder.h"
 
 #include <fstream>
+#include <string>
 #include <system_error>
 #include <utility>
 
@@ -10,10 +11,41 @@ namespace {
 
 constexpr std::int64_t kBlock = 4096;
 
+// Whether Windows opens a device instead of a file for name, in whatever folder it stands:
+// CON, PRN, AUX, NUL, CONIN$, CONOUT$, COM and LPT with one digit (0 to 9, or the
+// superscripts 1 to 3 of the Western code page), in any case. Only what comes before the
+// first dot counts ("con.txt", "nul.tar.gz"), and Windows drops dots and blanks at the end
+// of a name ("nul.", "prn "). Blanks elsewhere around that part ("con .txt", " aux") are
+// ignored here too: refusing such a name costs nothing.
+bool IsWindowsDeviceName(std::string_view name) {
+  std::string_view stem = name.substr(0, name.find('.'));
+  while (!stem.empty() && stem.front() == ' ')
+    stem.remove_prefix(1);
+  while (!stem.empty() && stem.back() == ' ')
+    stem.remove_suffix(1);
+  if (stem.size() < 3 || stem.size() > 7) return false;
+  std::string upper(stem);
+  for (char& c : upper) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  if (upper == "CON" || upper == "PRN" || upper == "AUX" || upper == "NUL" || upper == "CONIN$" ||
+      upper == "CONOUT$") {
+    return true;
+  }
+  if (upper.size() != 4 || (upper.compare(0, 3, "COM") != 0 && upper.compare(0, 3, "LPT") != 0))
+    return false;
+  const auto digit = static_cast<unsigned char>(upper[3]);
+  return (digit >= '0' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3;
+}
+
 }  // namespace
 
 bool IsSafeBoardName(std::string_view name) {
   if (name.empty() || name == "." || name.find("..") != std::string_view::npos) return false;
+  // A Windows server would open the device: a client could write into its console or onto
+  // its printer, or hang it on a serial port. Refused on every system, so that every server
+  // takes the same names.
+  if (IsWindowsDeviceName(name)) return false;
   for (const char c : name) {
     const auto byte = static_cast<unsigned char>(c);
     if (c == '/' || c == '\\' || c == ':' || byte < 0x20 || byte == 0x7F) return false;

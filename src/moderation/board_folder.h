@@ -12,7 +12,8 @@ class BoardFolder {
  public:
   enum class Result {
     kWritten,
-    kBadName,       // empty, "..", a separator, a drive letter or a control character
+    kBadName,       // empty, "..", a separator, a drive letter, a control character, or a
+                    // device on Windows ("con.txt")
     kNameTooLong,   // longer than kMaxNameBytes
     kFileTooLarge,  // more than the per-file limit
     kOverQuota,     // the folder would grow past its quota
@@ -49,7 +50,9 @@ class BoardFolder {
   int storesSinceMeasure_ = 0;
 };
 
-// Whether a client's file name stays inside the board folder as one plain name.
+// Whether a client's file name stays inside the board folder as one plain name: no
+// separator, "..", drive letter or control character, and none of the names Windows takes
+// for a device (CON, PRN, AUX, NUL, COM1, LPT1 ..., with or without an extension).
 bool IsSafeBoardName(std::string_view name);
 
 }  // namespace orv

@@ -31,10 +31,10 @@ TEST(ControlRequest, WordsBecomeHeadlessConsoleLines) {
   };
   EXPECT_EQ(request("status"), "/status");
   EXPECT_EQ(request("users"), "/users");
-  EXPECT_EQ(request("kick", {"3"}), "/kick 3");
-  EXPECT_EQ(request("block", {"mac", "0"}), "/block mac 0");
-  EXPECT_EQ(request("unblock", {"1"}), "/unblock 1");
-  EXPECT_EQ(request("afs", {"0", "20"}), "/afs 0 20");
+  EXPECT_EQ(request("kick", {"AA01"}), "/kick AA01");
+  EXPECT_EQ(request("block", {"mac", "AA01"}), "/block mac AA01");
+  EXPECT_EQ(request("unblock", {"AA01"}), "/unblock AA01");
+  EXPECT_EQ(request("afs", {"AA 01", "20"}), "/afs AA 01 20");
   EXPECT_EQ(request("refresh"), "/refresh");
   EXPECT_EQ(request("reload"), "/reload");
   EXPECT_EQ(request("stop"), "/exit");
@@ -108,18 +108,21 @@ TEST(ControlRequest, CarriedOutThroughTheEngineCommands) {
   engine.rows.push_back({"AA01", "ann", "10.0.0.7", "127.0.0.1", "", BlockState::kNone, -1});
   const ControlAnswer users = Execute(engine, "/users");
   ASSERT_EQ(users.lines.size(), 2u);
-  EXPECT_NE(users.lines[1].text.find("ann"), std::string::npos);
+  EXPECT_EQ(users.lines[0].text.rfind("MAC   name", 0), 0u) << users.lines[0].text;
+  EXPECT_EQ(users.lines[1].text.rfind("AA01  ann", 0), 0u) << users.lines[1].text;
 
-  ControlAnswer kick = Execute(engine, "/kick 0");
+  ControlAnswer kick = Execute(engine, "/kick AA01");
   EXPECT_EQ(kick.status, kControlOk);
   EXPECT_EQ(Texts(kick), std::vector<std::string>{"[10:00:00] Kicked user at 10.0.0.7 (ann)"});
-  ControlAnswer refused = Execute(engine, "/block ip 4");
+  engine.rows[0].blockState = BlockState::kName;
+  ControlAnswer refused = Execute(engine, "/block ip AA01");
   EXPECT_EQ(refused.status, kControlRefused);
   ASSERT_EQ(refused.lines.size(), 1u);
   EXPECT_FALSE(refused.lines[0].toStdout);
-  EXPECT_EQ(refused.lines[0].text, "There is no row 4.");
-  EXPECT_EQ(engine.rowCommands.back(), std::make_pair(RowCommand::kBlockIp, 4));
-
+  EXPECT_EQ(refused.lines[0].text, "The user with MAC AA01 is blocked already.");
+  EXPECT_EQ(engine.rowCommands.back(), std::make_pair(RowCommand::kBlockIp, 0));
+  EXPECT_EQ(Execute(engine, "/unblock AA01").status, kControlOk);
+  EXPECT_EQ(engine.unblocked, std::vector<int>{0});
   EXPECT_EQ(Execute(engine, "hello all").status, kControlOk);
   EXPECT_EQ(engine.sent.back(), "hello all");
   const ControlAnswer tooShort = Execute(engine, "x");
@@ -132,10 +135,14 @@ TEST(ControlRequest, CarriedOutThroughTheEngineCommands) {
   EXPECT_EQ(Execute(engine, "/reload").status, kControlRefused);
   EXPECT_EQ(engine.reloads, 2);
 
-  // Mistakes are usage errors with the console's own words.
-  const ControlAnswer mistake = Execute(engine, "/afs 0 101");
+  // Mistakes are usage errors.
+  const ControlAnswer mistake = Execute(engine, "/afs AA01 101");
   EXPECT_EQ(mistake.status, kControlUsage);
   EXPECT_NE(mistake.lines[0].text.find("0 to 100"), std::string::npos);
+  for (const char* line : {"/afs 20", "/afs AA01", "/kick", "/block AA01", "/block ip"})
+    EXPECT_EQ(Execute(engine, line).status, kControlUsage) << line;
+  EXPECT_NE(Texts(Execute(engine, "/help"))[0].find("the MAC that 'users' prints"),
+            std::string::npos);
   EXPECT_EQ(Execute(engine, "").status, kControlUsage);
   EXPECT_EQ(Execute(engine, "/status now").status, kControlUsage);
 
@@ -143,6 +150,54 @@ TEST(ControlRequest, CarriedOutThroughTheEngineCommands) {
   const ControlAnswer stop = Execute(engine, "/exit", &stopped);
   EXPECT_TRUE(stopped);
   EXPECT_EQ(Texts(stop), std::vector<std::string>{"The server is stopping."});
+}
+
+TEST(ControlRequest, AUserIsNamedByTheMacUsersPrintsNeverByRow) {
+  FakeCommands engine;
+  auto row = [](std::string mac, std::string name) {
+    return UserRow{
+        std::move(mac), std::move(name), "10.0.0.7", "127.0.0.1", "", BlockState::kNone, -1};
+  };
+  // A MAC of digits only, one with a blank and a control character inside, one in
+  // Cyrillic (code-page bytes, given back in UTF-8), and two that print alike.
+  engine.rows = {row("001122334455", "ann"),
+                 row("\x01"
+                     "A B",
+                     "bob"),
+                 row("\xC0\xC1", "cyr"), row("\x02", "dup1"), row("\\x02", "dup2")};
+  const ControlAnswer users = Execute(engine, "/users");
+  ASSERT_EQ(users.lines.size(), 6u);
+  EXPECT_EQ(users.lines[2].text.rfind("\\x01A B", 0), 0u) << users.lines[2].text;
+  EXPECT_EQ(users.lines[3].text.rfind("\u0410\u0411", 0), 0u) << users.lines[3].text;
+
+  EXPECT_EQ(Execute(engine, "/kick 001122334455").status, kControlOk);
+  EXPECT_EQ(Execute(engine, "/afs \\x01A B 20").status, kControlOk);
+  EXPECT_EQ(Execute(engine, "/block name \u0410\u0411").status, kControlOk);
+  EXPECT_EQ(engine.rowCommands,
+            (std::vector<std::pair<RowCommand, int>>{
+                {RowCommand::kKick, 0}, {RowCommand::kSetAfs, 1}, {RowCommand::kBlockName, 2}}));
+
+  // A row number is refused as a usage error that asks for the MAC; a MAC nobody online
+  // has, and one that could be either of two users, are refused. Nothing is done.
+  engine.rowCommands.clear();
+  const ControlAnswer byRow = Execute(engine, "/kick 1");
+  EXPECT_EQ(byRow.status, kControlUsage);
+  ASSERT_EQ(byRow.lines.size(), 1u);
+  EXPECT_FALSE(byRow.lines[0].toStdout);
+  EXPECT_NE(byRow.lines[0].text.find("takes the MAC that 'orvchatctl users' prints, not a row "
+                                     "number"),
+            std::string::npos)
+      << byRow.lines[0].text;
+  EXPECT_EQ(Execute(engine, "/unblock 0").status, kControlUsage);
+  const ControlAnswer gone = Execute(engine, "/block mac BB02");
+  EXPECT_EQ(gone.status, kControlRefused);
+  EXPECT_EQ(Texts(gone), std::vector<std::string>{"No user with MAC 'BB02' is online (see "
+                                                  "orvchatctl users); nothing was done."});
+  const ControlAnswer twice = Execute(engine, "/kick \\x02");
+  EXPECT_EQ(twice.status, kControlRefused);
+  EXPECT_NE(Texts(twice)[0].find("More than one user"), std::string::npos);
+  EXPECT_TRUE(engine.rowCommands.empty());
+  EXPECT_TRUE(engine.unblocked.empty());
 }
 
 TEST(ControlSocket, AnswersOverTheSocketAndTellsWhenNoServerRuns) {

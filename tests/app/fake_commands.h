@@ -27,13 +27,28 @@ class FakeCommands final : public EngineCommands {
     done({true, sendable ? std::vector<std::string>{"[10:00:00] Operator message: " + text}
                          : std::vector<std::string>{}});
   }
-  void RunRowCommandAnswered(RowCommand command, int row, int, OutcomeHandler done) override {
-    rowCommands.push_back({command, row});
-    if (row >= static_cast<int>(rows.size())) {
-      done({false, {"There is no row " + std::to_string(row) + "."}});
-    } else {
-      done({true, {"[10:00:00] Kicked user at 10.0.0.7 (ann)"}});
+  // Finds the user among rows and answers as the engine does, with what it did or why not.
+  void RunUserCommandAnswered(RowCommand command, int, UserFinder find,
+                              OutcomeHandler done) override {
+    const int row = find(rows);
+    if (row < 0) {
+      done({false, {}});
+      return;
     }
+    rowCommands.push_back({command, row});
+    if (command == RowCommand::kBlockIp &&
+        rows[static_cast<std::size_t>(row)].blockState != BlockState::kNone) {
+      done({false, {"The user in row " + std::to_string(row) + " is blocked already."}});
+    } else {
+      done({true,
+            {"[10:00:00] Kicked user at 10.0.0.7 (" + rows[static_cast<std::size_t>(row)].name +
+             ")"}});
+    }
+  }
+  void UnblockUserAnswered(UserFinder find, OutcomeHandler done) override {
+    const int row = find(rows);
+    if (row >= 0) unblocked.push_back(row);
+    done({row >= 0, {}});
   }
   void Reload(OutcomeHandler done) override {
     ++reloads;

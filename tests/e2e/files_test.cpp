@@ -78,6 +78,34 @@ TEST(FilesTest, LineBreaksInNamesShowAsEscapesAndStartNoLineOfTheirOwn) {
   EXPECT_EQ(BoardUse(server).first, 0);
 }
 
+TEST(FilesTest, BoardNamesThatAreWindowsDevicesAreRefusedOnEverySystem) {
+  RunningServer server;
+  ASSERT_TRUE(server.ready) << server.process->Transcript();
+  ServerProcess& console = *server.process;
+  Client eve(server.Port());
+  // A Windows server would open the device for these (the part before the first dot
+  // counts, in any case, trailing dots and blanks ignored); their neighbours are files.
+  const std::vector<std::string> devices = {"con.txt", "CON",      "Com1.log",   "nul.",
+                                            "PRN ",    "aux .txt", "lpt9.tar.gz"};
+  const std::vector<std::string> files = {"console.txt", "com10.log", "lpt.txt", "nul_.txt"};
+  std::string burst;
+  for (const std::string& name : devices)
+    burst += MakePacket("EV01", "eve", 16, name + ";to the device");
+  for (const std::string& name : files)
+    burst += MakePacket("EV01", "eve", 16, name + ";to a file");
+  burst += MakePacket("EV01", "eve", 5, "all sent");
+  ASSERT_TRUE(eve.Send(burst));
+  ASSERT_TRUE(eve.WaitFor([](const Packet& p) { return p.body == "all sent"; }));
+  EXPECT_TRUE(console.WaitForLine(
+      "Board file 'con.txt' from 127.0.0.1 refused: its name would leave board/"))
+      << console.Transcript();
+  for (const std::string& name : devices)
+    EXPECT_FALSE(fs::exists(server.folder.Dir() / "board" / name)) << name;
+  for (const std::string& name : files)
+    EXPECT_EQ(ReadFile(server.folder.Dir() / "board" / name), "to a file") << name;
+  EXPECT_EQ(BoardUse(server).first, static_cast<int>(files.size()));
+}
+
 TEST(FilesTest, ABoardFloodStopsAtTheQuotaWithOneConsoleLine) {
   RunningServer server({}, [](WorkFolder& folder) {
     folder.Set("BoardQuota", "65536");

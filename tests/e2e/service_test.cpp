@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 
 #include "e2e_support.h"
 
@@ -35,9 +36,11 @@ std::string Quote(const std::string& text) {
   return quoted + "'";
 }
 
-// orvchatctl with args, bounded in time; its exit status and output.
-Outcome Ctl(const std::vector<std::string>& args) {
-  std::string command = std::string("timeout 30 ") + ORV_CTL_BINARY;
+// orvchatctl with args, bounded in time, in the folder cwd when given; its exit status and
+// output.
+Outcome Ctl(const std::vector<std::string>& args, const std::string& cwd = {}) {
+  std::string command =
+      (cwd.empty() ? std::string() : "cd " + Quote(cwd) + " && ") + "timeout 30 " + ORV_CTL_BINARY;
   for (const auto& arg : args)
     command += " " + Quote(arg);
   Outcome run;
@@ -237,8 +240,9 @@ TEST(ServiceTest, OrvchatctlCarriesOutEveryCommandOnARunningServer) {
 
   run = Ctl({"--socket=" + dir + "/orvchatserver.sock", "users"});
   EXPECT_EQ(run.status, 0) << run.out;
-  EXPECT_NE(run.out.find("0    AA01  alice"), std::string::npos) << run.out;
-  EXPECT_NE(run.out.find("1    BB02  bob"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("MAC   name   reported IP"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("\nAA01  alice"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("\nBB02  bob"), std::string::npos) << run.out;
 
   bob.Clear();
   run = Ctl({"-C", dir, "send", "hello", "from", "the", "operator"});
@@ -248,7 +252,7 @@ TEST(ServiceTest, OrvchatctlCarriesOutEveryCommandOnARunningServer) {
   ASSERT_TRUE(said);
   EXPECT_EQ(said->body, "1:hello from the operator");
 
-  run = Ctl({"-C", dir, "afs", "1", "20"});
+  run = Ctl({"-C", dir, "afs", "BB02", "20"});
   EXPECT_EQ(run.status, 0) << run.out;
   EXPECT_TRUE(bob.WaitFor([](const Packet& p) { return p.type == 45 && p.body == "1:20"; }));
 
@@ -256,31 +260,29 @@ TEST(ServiceTest, OrvchatctlCarriesOutEveryCommandOnARunningServer) {
   EXPECT_EQ(run.status, 0) << run.out;
   EXPECT_NE(run.out.find("Users connected: 2"), std::string::npos) << run.out;
 
-  run = Ctl({"-C", dir, "block", "name", "1"});
+  run = Ctl({"-C", dir, "block", "name", "BB02"});
   EXPECT_EQ(run.status, 0) << run.out;
   EXPECT_NE(run.out.find("Blocked by name: bob"), std::string::npos) << run.out;
-  run = Ctl({"-C", dir, "block", "ip", "1"});
+  run = Ctl({"-C", dir, "block", "ip", "BB02"});
   EXPECT_EQ(run.status, 1) << run.out;
-  EXPECT_NE(run.out.find("orvchatctl: The user in row 1 is blocked already."), std::string::npos)
+  EXPECT_NE(run.out.find("orvchatctl: The user with MAC BB02 is blocked already."),
+            std::string::npos)
       << run.out;
-  run = Ctl({"-C", dir, "unblock", "1"});
+  run = Ctl({"-C", dir, "unblock", "BB02"});
   EXPECT_EQ(run.status, 0) << run.out;
   EXPECT_NE(run.out.find("Unblocked by name: bob"), std::string::npos) << run.out;
 
-  run = Ctl({"-C", dir, "kick", "0"});
+  run = Ctl({"-C", dir, "kick", "AA01"});
   EXPECT_EQ(run.status, 0) << run.out;
   EXPECT_NE(run.out.find("Kicked user at 10.0.0.7 (alice)"), std::string::npos) << run.out;
   EXPECT_TRUE(alice.WaitClosed(milliseconds(3000)));
-  run = Ctl({"-C", dir, "kick", "5"});
-  EXPECT_EQ(run.status, 1) << run.out;
-  EXPECT_NE(run.out.find("There is no row 5"), std::string::npos) << run.out;
 
   run = Ctl({"-C", dir, "reload"});
   EXPECT_EQ(run.status, 0) << run.out;
   EXPECT_NE(run.out.find("Settings reloaded"), std::string::npos) << run.out;
 
   // Mistakes: the console's words, status 2.
-  run = Ctl({"-C", dir, "afs", "0"});
+  run = Ctl({"-C", dir, "afs", "BB02"});
   EXPECT_EQ(run.status, 2) << run.out;
   run = Ctl({"-C", dir, "shout"});
   EXPECT_EQ(run.status, 2) << run.out;
@@ -299,6 +301,65 @@ TEST(ServiceTest, OrvchatctlCarriesOutEveryCommandOnARunningServer) {
   run = Ctl({"-C", dir, "status"});
   EXPECT_EQ(run.status, 3) << run.out;
   EXPECT_NE(run.out.find("no server is running there"), std::string::npos) << run.out;
+  // Without -C it says every place it looked, and how to name the right one.
+  run = Ctl({"status"}, dir);
+  EXPECT_EQ(run.status, 3) << run.out;
+  EXPECT_NE(
+      run.out.find("looked for the server's control socket at " + dir + "/orvchatserver.sock and "),
+      std::string::npos)
+      << run.out;
+  EXPECT_NE(run.out.find("give that folder with -C DIR"), std::string::npos) << run.out;
+}
+
+TEST(ServiceTest, OrvchatctlActsOnTheUserWhoseMacItIsGivenNeverOnARow) {
+  RunningServer server;
+  ASSERT_TRUE(server.ready) << server.process->Transcript();
+  const std::string dir = server.folder.Dir().string();
+  auto alice = std::make_unique<Client>(server.Port());
+  Client boris(server.Port());
+  Client clara(server.Port());
+  ASSERT_TRUE(alice->Send(MakePacket("AA01", "alice", 4, "1:online")));
+  alice->Pump(milliseconds(100));
+  ASSERT_TRUE(boris.Send(MakePacket("BB02", "boris", 4, "1:online")));
+  boris.Pump(milliseconds(100));
+  ASSERT_TRUE(clara.Send(MakePacket("CC03", "clara", 4, "1:online")));
+  ASSERT_TRUE(clara.WaitFor([](const Packet& p) { return p.name == "clara" && p.type == 4; }));
+  Outcome run = Ctl({"-C", dir, "users"});
+  ASSERT_EQ(run.status, 0) << run.out;
+  EXPECT_LT(run.out.find("AA01  alice"), run.out.find("BB02  boris")) << run.out;
+
+  // The admin saw boris second; alice, above him, leaves; clara moves up. A row number
+  // that meant boris must not reach clara: it is refused, with the way to say it.
+  const std::size_t mark = server.process->LineCount();
+  alice.reset();
+  ASSERT_TRUE(
+      server.process->WaitForLine("Connection closed: 127.0.0.1 (alice)", milliseconds(5000), mark))
+      << server.process->Transcript();
+  run = Ctl({"-C", dir, "kick", "1"});
+  EXPECT_EQ(run.status, 2) << run.out;
+  EXPECT_NE(run.out.find("orvchatctl takes the MAC that 'orvchatctl users' prints, not a row "
+                         "number"),
+            std::string::npos)
+      << run.out;
+  for (const char* word : {"block", "unblock", "afs"}) {
+    std::vector<std::string> args = {"-C", dir, word};
+    if (std::string(word) == "block") args.push_back("ip");
+    args.push_back("0");
+    if (std::string(word) == "afs") args.push_back("30");
+    run = Ctl(args);
+    EXPECT_EQ(run.status, 2) << word << run.out;
+  }
+  run = Ctl({"-C", dir, "kick", "AA01"});
+  EXPECT_EQ(run.status, 1) << run.out;
+  EXPECT_NE(run.out.find("No user with MAC 'AA01' is online"), std::string::npos) << run.out;
+  EXPECT_FALSE(clara.WaitClosed(milliseconds(600)));
+  EXPECT_FALSE(boris.WaitClosed(milliseconds(1)));
+
+  run = Ctl({"-C", dir, "kick", "BB02"});
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_NE(run.out.find("Kicked user at 10.0.0.7 (boris)"), std::string::npos) << run.out;
+  EXPECT_TRUE(boris.WaitClosed(milliseconds(3000)));
+  EXPECT_FALSE(clara.WaitClosed(milliseconds(600)));
 }
 
 }  // namespace
