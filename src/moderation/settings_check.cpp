@@ -108,11 +108,13 @@ class SettingsReader {
             " holds no settings (no <Key> ... </Key> blocks); at least ServerPort is needed");
       return;
     }
+    // In the order of the file.
+    std::map<int, std::string> unknown;
     for (const auto& [name, lines] : blocks_) {
-      if (lines.Complete() && KnownKeys().count(name) == 0) {
-        Warning("Unknown setting " + EscapeControlCharacters(name) + " in " + file_ +
-                " is ignored");
-      }
+      if (lines.Complete() && KnownKeys().count(name) == 0) unknown[lines.firstOpen] = name;
+    }
+    for (const auto& [line, name] : unknown) {
+      Warning("Unknown setting " + EscapeControlCharacters(name) + " in " + file_ + " is ignored");
     }
     ReadText("ServerLanguage", values_.ServerLanguage, kDefaultLanguage,
              std::string("\"") + kDefaultLanguage + "\" is taken");

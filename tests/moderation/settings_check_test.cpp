@@ -267,6 +267,11 @@ TEST(SettingsCheck, NamesLanguagesEmptyFilesAndUnknownKeys) {
   EXPECT_FALSE(typo[0].error);
   EXPECT_EQ(typo[0].text, "Unknown setting ServerPrt in " + kFile.string() + " is ignored");
   EXPECT_TRUE(typo[1].error);
+  // Several, in the order of the file.
+  EXPECT_EQ(
+      ProblemsWith(Block("Zone", "1") + Block("Area", "2"), false),
+      (std::vector<std::string>{"Unknown setting Zone in " + kFile.string() + " is ignored",
+                                "Unknown setting Area in " + kFile.string() + " is ignored"}));
 }
 
 TEST(SettingsCheck, AFileThatCannotBeReadIsOneError) {
