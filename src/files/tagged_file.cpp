@@ -5,6 +5,22 @@
 
 namespace orv {
 
+namespace {
+
+// The next line of content from pos on, without its line end; pos moves past it.
+std::string_view NextLine(std::string_view content, std::size_t& pos) {
+  std::size_t end = content.find('\n', pos);
+  const std::size_t next = end == std::string_view::npos ? content.size() : end + 1;
+  if (end == std::string_view::npos) end = content.size();
+  std::string_view line = content.substr(pos, end - pos);
+  // Text-mode reading turns CR LF into one line break; a lone CR elsewhere stays.
+  if (!line.empty() && line.back() == '\r' && end < content.size()) line.remove_suffix(1);
+  pos = next;
+  return line;
+}
+
+}  // namespace
+
 std::string ReadTaggedValueFrom(std::string_view content, std::string_view key) {
   std::string open;
   open.reserve(key.size() + 2);
@@ -17,14 +33,7 @@ std::string ReadTaggedValueFrom(std::string_view content, std::string_view key) 
   bool inside = false;
   std::size_t pos = 0;
   while (pos < content.size()) {
-    std::size_t end = content.find('\n', pos);
-    std::size_t next = end == std::string_view::npos ? content.size() : end + 1;
-    if (end == std::string_view::npos) end = content.size();
-    std::string_view line = content.substr(pos, end - pos);
-    // Text-mode reading turns CR LF into one line break; a lone CR elsewhere stays.
-    if (!line.empty() && line.back() == '\r' && end < content.size()) line.remove_suffix(1);
-    pos = next;
-
+    std::string_view line = NextLine(content, pos);
     if (line.empty()) line = "\n";
     if (line == open) {
       inside = true;
@@ -35,6 +44,21 @@ std::string ReadTaggedValueFrom(std::string_view content, std::string_view key) 
   }
   // A block that never closes is not a value.
   return std::string();
+}
+
+std::vector<TagLine> TagLines(std::string_view content) {
+  std::vector<TagLine> tags;
+  int number = 0;
+  std::size_t pos = 0;
+  while (pos < content.size()) {
+    const std::string_view line = NextLine(content, pos);
+    ++number;
+    if (line.size() < 3 || line.front() != '<' || line.back() != '>') continue;
+    const bool closing = line[1] == '/';
+    const std::string_view key = line.substr(closing ? 2 : 1, line.size() - (closing ? 3 : 2));
+    if (!key.empty()) tags.push_back({std::string(key), closing, number});
+  }
+  return tags;
 }
 
 std::string ReadTaggedValue(const std::filesystem::path& file, std::string_view key) {

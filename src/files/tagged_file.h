@@ -7,6 +7,7 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "files/cached_file.h"
 
@@ -17,6 +18,17 @@ inline constexpr const char* kReadFalse = "READFALSE";
 // The value of the first complete block for key in content (CR LF or LF line ends); the
 // empty text when there is none.
 std::string ReadTaggedValueFrom(std::string_view content, std::string_view key);
+
+// A line that opens ("<Key>") or closes ("</Key>") a block, with its number in the file
+// (from 1).
+struct TagLine {
+  std::string key;
+  bool closing = false;
+  int number = 0;
+};
+
+// Every tag line of content, in order, with the lines cut as ReadTaggedValueFrom cuts them.
+std::vector<TagLine> TagLines(std::string_view content);
 
 // Reads the file on every call: the value, the empty text, or "READFALSE" when the file
 // cannot be opened.

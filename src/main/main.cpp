@@ -26,6 +26,7 @@
 
 #if defined(ORV_WITH_GUI)
 #include "gui/run_operator_window.h"
+#include "gui/startup_error_box.h"
 #endif
 #if defined(ORV_WITH_WIN32_WINDOW)
 #include "win32/run_win32_window.h"
@@ -157,6 +158,13 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "orvchatserver: %s\n", problem.text.c_str());
       errors += (errors.empty() ? "" : "\n") + problem.text;
     }
+#if defined(ORV_WITH_GUI)
+    // Started from a desktop, nobody reads stderr: where the window would have opened,
+    // a message box says it.
+    if (!parsed.options.headless && HasDisplay() && orv::DisplayProblem().empty()) {
+      orv::ShowStartupErrors(errors);
+    }
+#endif
 #if defined(ORV_WITH_WIN32_WINDOW)
     // Started from Explorer, the console is gone before anyone could read it.
     if (!parsed.options.headless) orv::ShowStartupError(errors);

@@ -1,6 +1,7 @@
 #include "moderation/settings_check.h"
 
 #include <limits>
+#include <map>
 #include <set>
 
 #include "console/escape.h"
@@ -11,8 +12,14 @@ namespace orv {
 
 namespace {
 
+constexpr std::int64_t kInt32Max = std::numeric_limits<std::int32_t>::max();
+
 bool IsBlank(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
 }
 
 // The keys the server reads; a block with any other name is most likely a typing mistake.
@@ -30,35 +37,309 @@ const std::set<std::string, std::less<>>& KnownKeys() {
   return keys;
 }
 
-// Names of the blocks in content: a line "<Name>" with a later line "</Name>".
-std::vector<std::string> BlockNames(std::string_view content) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  while (start <= content.size()) {
-    std::size_t end = content.find('\n', start);
-    if (end == std::string_view::npos) end = content.size();
-    std::string_view line = content.substr(start, end - start);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    lines.emplace_back(line);
-    start = end + 1;
+const NumberSetting& NumberSettingOf(std::string_view key) {
+  for (const NumberSetting& number : NumberSettings()) {
+    if (key == number.key) return number;
   }
-  std::vector<std::string> names;
-  std::set<std::string, std::less<>> closed;
-  for (auto it = lines.rbegin(); it != lines.rend(); ++it) {
-    const std::string& line = *it;
-    if (line.size() > 3 && line.front() == '<' && line[1] == '/' && line.back() == '>') {
-      closed.insert(line.substr(2, line.size() - 3));
-    } else if (line.size() > 2 && line.front() == '<' && line.back() == '>' &&
-               closed.count(std::string_view(line).substr(1, line.size() - 2)) > 0) {
-      names.insert(names.begin(), line.substr(1, line.size() - 2));
+  return NumberSettings().front();  // not reached: every caller names a number setting
+}
+
+// Where a key's blocks open and close. A block that opens and is never closed after that
+// reads as empty: the reader collects up to the end of the file and then gives up.
+struct BlockLines {
+  int firstOpen = 0;  // line numbers from 1; 0 for none
+  int lastClose = 0;
+  bool Given() const { return firstOpen > 0; }
+  bool Complete() const { return firstOpen > 0 && lastClose > firstOpen; }
+};
+
+std::map<std::string, BlockLines, std::less<>> ScanBlocks(std::string_view content) {
+  std::map<std::string, BlockLines, std::less<>> blocks;
+  for (const TagLine& tag : TagLines(content)) {
+    BlockLines& lines = blocks[tag.key];
+    if (tag.closing) {
+      lines.lastClose = tag.number;
+    } else if (lines.firstOpen == 0) {
+      lines.firstOpen = tag.number;
     }
   }
-  return names;
+  return blocks;
+}
+
+// The decimal digits a value begins with: the way the server has always read numbers
+// (a sign or a letter ends them; none read as 0).
+struct LeadingNumber {
+  std::size_t length = 0;  // digits read
+  bool tooLarge = false;   // more than 2147483647
+  std::int64_t value = 0;
+};
+
+LeadingNumber ReadLeadingNumber(std::string_view text) {
+  LeadingNumber number;
+  while (number.length < text.size() && IsDigit(text[number.length])) {
+    if (!number.tooLarge) {
+      number.value = number.value * 10 + (text[number.length] - '0');
+      number.tooLarge = number.value > kInt32Max;
+    }
+    ++number.length;
+  }
+  return number;
 }
 
 std::string Quoted(std::string_view value) {
   return "\"" + EscapeControlCharacters(value) + "\"";
 }
+
+// Reads the settings key by key, in the order the server takes them, and keeps what it
+// finds to say.
+class SettingsReader {
+ public:
+  SettingsReader(std::string_view content, const std::filesystem::path& file,
+                 SettingsReading& reading)
+      : content_(content),
+        file_(file.string()),
+        reading_(reading),
+        values_(reading.values),
+        blocks_(ScanBlocks(content)) {}
+
+  void Read() {
+    if (!HasAnySetting()) {
+      Error("The settings file " + file_ +
+            " holds no settings (no <Key> ... </Key> blocks); at least ServerPort is needed");
+      return;
+    }
+    // In the order of the file.
+    std::map<int, std::string> unknown;
+    for (const auto& [name, lines] : blocks_) {
+      if (lines.Complete() && KnownKeys().count(name) == 0) unknown[lines.firstOpen] = name;
+    }
+    for (const auto& [line, name] : unknown) {
+      Warning("Unknown setting " + EscapeControlCharacters(name) + " in " + file_ + " is ignored");
+    }
+    ReadText("ServerLanguage", values_.ServerLanguage, kDefaultLanguage,
+             std::string("\"") + kDefaultLanguage + "\" is taken");
+    ReadText("ServerName", values_.ServerName, kDefaultServerName,
+             std::string("the default name \"") + kDefaultServerName + "\" is taken");
+    ReadAddress();
+    ReadPort();
+    ReadAllowLog();
+    ReadDebugLog();
+    ReadNumber("MaxLineMessage", values_.MaxLineMessage);
+    ReadNumber("FloodStopper", values_.FloodStopper);
+    ReadLimit("MaxPacketSize", values_.MaxPacketSize);
+    ReadLimit("MaxUsersPerConnection", values_.MaxUsersPerConnection);
+    ReadLimit("BoardQuota", values_.BoardQuota);
+    ReadLimit("BoardFileLimit", values_.BoardFileLimit);
+    ReadLimit("IdleTimeout", values_.IdleTimeout);
+    ReadLimit("MaxConnectionsPerAddress", values_.MaxConnectionsPerAddress);
+    ReadLimit("LogKeepDays", values_.LogKeepDays);
+    // Read elsewhere (the alphabets at the start, the messages at each use); here only a
+    // block that does not close is told.
+    for (const char* key : {"ServerPlainAlphabet", "ServerWireAlphabet"})
+      Value(key, "it is read as empty");
+    for (const char* key : {"ServerWelcomeMessage", "ServerCloseMessage", "ServerKickMessage",
+                            "ServerBlockMessage"}) {
+      Value(key, "it is read as empty, so the message is not sent");
+    }
+  }
+
+ private:
+  void Error(std::string text) { reading_.problems.push_back({true, std::move(text)}); }
+  void Warning(std::string text) { reading_.problems.push_back({false, std::move(text)}); }
+
+  bool HasAnySetting() const {
+    for (const auto& [name, lines] : blocks_) {
+      if (lines.Complete() || (lines.Given() && KnownKeys().count(name) > 0)) return true;
+    }
+    return false;
+  }
+
+  // "Key "value" in file", the start of every sentence about a value.
+  std::string Named(std::string_view key, std::string_view value) const {
+    return std::string(key) + " " + Quoted(value) + " in " + file_;
+  }
+
+  std::string NotClosed(const std::string& key, int line) const {
+    return "The <" + key + "> block at line " + std::to_string(line) + " of " + file_ +
+           " is not closed (no line </" + key + "> follows it)";
+  }
+
+  // The value of key's block. Nothing when the file has no block for it, or when the
+  // block is not closed (said here, with what is taken instead).
+  std::optional<std::string> Value(const std::string& key, const std::string& taken) {
+    const auto found = blocks_.find(key);
+    if (found == blocks_.end() || !found->second.Given()) return std::nullopt;
+    if (!found->second.Complete()) {
+      Warning(NotClosed(key, found->second.firstOpen) + "; " + taken);
+      return std::nullopt;
+    }
+    return ReadTaggedValueFrom(content_, key);
+  }
+
+  // A name of at least 2 characters; a shorter one gives the default.
+  void ReadText(const std::string& key, std::string& field, const char* fallback,
+                const std::string& taken) {
+    field = fallback;
+    const std::optional<std::string> value = Value(key, taken);
+    if (!value) return;
+    std::string text = TrimBlanks(*value);
+    if (text.size() < 2) {
+      Warning(Named(key, *value) + " is shorter than 2 characters; " + taken);
+    } else if (key == "ServerLanguage" && !IsUsableLanguageName(text)) {
+      Error(Named(key, *value) +
+            " is not a language name: give the NAME of a file language/lang_NAME.cfg");
+    } else {
+      field = std::move(text);
+    }
+  }
+
+  void ReadAddress() {
+    const std::optional<std::string> value =
+        Value("ServerIP", "ServerIP is taken as empty: the server listens on every local address");
+    if (!value) return;
+    std::string address = TrimBlanks(*value);
+    if (!address.empty() && !IsIpv4Address(address)) {
+      Error(Named("ServerIP", *value) +
+            " is not an IPv4 address: give four numbers from 0 to 255 with dots between "
+            "them (0.0.0.0 or nothing for every local address)");
+      return;
+    }
+    values_.ServerIP = std::move(address);
+  }
+
+  // The one setting without which the server cannot serve.
+  void ReadPort() {
+    const auto found = blocks_.find("ServerPort");
+    if (found == blocks_.end() || !found->second.Given()) {
+      Error("ServerPort is missing in " + file_ +
+            ": give the port to listen on, a whole number from 1 to 65535");
+      return;
+    }
+    if (!found->second.Complete()) {
+      Error(NotClosed("ServerPort", found->second.firstOpen) +
+            ", so there is no port to listen on");
+      return;
+    }
+    const std::string value = ReadTaggedValueFrom(content_, "ServerPort");
+    const std::string text = TrimBlanks(value);
+    const LeadingNumber port = ReadLeadingNumber(text);
+    if (port.length == 0 || port.tooLarge || port.value < 1 || port.value > 65535) {
+      Error(Named("ServerPort", value) + " is not a port: give a whole number from 1 to 65535");
+      return;
+    }
+    values_.ServerPort = static_cast<std::int32_t>(port.value);
+    if (port.length < text.size()) {
+      Warning(Named("ServerPort", value) + " is not a whole number; " + std::to_string(port.value) +
+              " is taken (the number it begins with)");
+    }
+  }
+
+  // Any number but 0 switches it on: read as a C conversion reads it (a sign allowed).
+  void ReadAllowLog() {
+    values_.ServerAllowLog = true;
+    const std::optional<std::string> value = Value("ServerAllowLog", "the default 1 (on) is taken");
+    if (!value) return;
+    const std::string text = TrimBlanks(*value);
+    if (text.empty()) {
+      Warning(Named("ServerAllowLog", *value) + " is empty; the default 1 (on) is taken");
+      return;
+    }
+    reading_.allowLogGiven = true;
+    if (const auto whole = ParseWholeNumber(text, 0, 1)) {
+      values_.ServerAllowLog = *whole != 0;
+      return;
+    }
+    const std::size_t start = text.front() == '+' || text.front() == '-' ? 1 : 0;
+    const LeadingNumber number = ReadLeadingNumber(std::string_view(text).substr(start));
+    bool nonZero = false;
+    for (std::size_t i = start; i < start + number.length; ++i)
+      nonZero = nonZero || text[i] != '0';
+    values_.ServerAllowLog = nonZero;
+    Warning(Named("ServerAllowLog", *value) + " is not 0 or 1; " +
+            (nonZero             ? "1 (on) is taken (any number but 0 switches it on)"
+             : number.length > 0 ? "0 (off) is taken (the number it begins with is 0)"
+                                 : "0 (off) is taken (it does not begin with a number)"));
+  }
+
+  // A number of 1 or more, read from the digits it begins with, switches it on.
+  void ReadDebugLog() {
+    values_.DebugLog = false;
+    const std::optional<std::string> value = Value("DebugLog", "the default 0 (off) is taken");
+    if (!value) return;
+    const std::string text = TrimBlanks(*value);
+    if (text.empty()) {
+      Warning(Named("DebugLog", *value) + " is empty; the default 0 (off) is taken");
+      return;
+    }
+    if (const auto whole = ParseWholeNumber(text, 0, 1)) {
+      values_.DebugLog = *whole != 0;
+      return;
+    }
+    const LeadingNumber number = ReadLeadingNumber(text);
+    values_.DebugLog = number.length > 0 && (number.tooLarge || number.value >= 1);
+    Warning(Named("DebugLog", *value) + " is not 0 or 1; " +
+            (values_.DebugLog    ? "1 (on) is taken (any number from 1 up switches it on)"
+             : number.length > 0 ? "0 (off) is taken (the number it begins with is 0)"
+                                 : "0 (off) is taken (it does not begin with a digit)"));
+  }
+
+  // MaxLineMessage and FloodStopper: the digits the value begins with, whatever follows,
+  // as written even outside the range (the range is what the server offers itself).
+  void ReadNumber(const char* key, std::int32_t& field) {
+    const NumberSetting& setting = NumberSettingOf(key);
+    const std::string fallback = "the default " + std::to_string(setting.defaultValue);
+    field = static_cast<std::int32_t>(setting.defaultValue);
+    const std::optional<std::string> value = Value(key, fallback + " is taken");
+    if (!value) return;
+    const std::string text = TrimBlanks(*value);
+    if (text.empty()) {
+      Warning(Named(key, *value) + " is empty; " + fallback + " is taken");
+      return;
+    }
+    if (const auto whole = ParseWholeNumber(text, setting.low, setting.high)) {
+      field = static_cast<std::int32_t>(*whole);
+      return;
+    }
+    const LeadingNumber number = ReadLeadingNumber(text);
+    std::string taken;
+    if (number.tooLarge) {
+      taken = fallback + " is taken (the number is too large)";
+    } else if (number.length == 0) {
+      field = 0;
+      taken = "0 is taken (it does not begin with a digit)";
+    } else {
+      field = static_cast<std::int32_t>(number.value);
+      taken = std::to_string(number.value) + (number.length == text.size()
+                                                  ? " is taken as written"
+                                                  : " is taken (the number it begins with)");
+    }
+    Warning(Named(key, *value) + " is not a whole number from " + std::to_string(setting.low) +
+            " to " + std::to_string(setting.high) + " (" + setting.meaning + "); " + taken);
+  }
+
+  // The limits: a whole number in range, else the default.
+  template <typename Field>
+  void ReadLimit(const char* key, Field& field) {
+    const NumberSetting& setting = NumberSettingOf(key);
+    const std::string fallback = "the default " + std::to_string(setting.defaultValue);
+    field = static_cast<Field>(setting.defaultValue);
+    const std::optional<std::string> value = Value(key, fallback + " is taken");
+    if (!value) return;
+    if (const auto whole = ParseWholeNumber(TrimBlanks(*value), setting.low, setting.high)) {
+      field = static_cast<Field>(*whole);
+      return;
+    }
+    Warning(Named(key, *value) + " is not a whole number from " + std::to_string(setting.low) +
+            " to " + std::to_string(setting.high) + " (" + setting.meaning + "); " + fallback +
+            " is taken");
+  }
+
+  std::string_view content_;
+  std::string file_;
+  SettingsReading& reading_;
+  Settings& values_;
+  std::map<std::string, BlockLines, std::less<>> blocks_;
+};
 
 }  // namespace
 
@@ -105,20 +386,19 @@ bool IsUsableLanguageName(std::string_view name) {
 }
 
 const std::vector<NumberSetting>& NumberSettings() {
-  constexpr std::int64_t kInt32Max = std::numeric_limits<std::int32_t>::max();
   static const std::vector<NumberSetting> numbers = {
-      {"ServerAllowLog", 0, 1, "1 to write the console lines to logs/, 0 not to"},
-      {"DebugLog", 0, 1, "1 to write trace lines to the log, 0 not to"},
-      {"MaxLineMessage", 0, kInt32Max, "lines the console keeps"},
-      {"FloodStopper", 0, 100, "the default AFS value"},
-      {"MaxPacketSize", 64, kInt32Max, "bytes a client may send without ending a packet"},
-      {"MaxUsersPerConnection", 1, kInt32Max, "users one connection may hold"},
+      {"ServerAllowLog", 0, 1, "1 to write the console lines to logs/, 0 not to", 1},
+      {"DebugLog", 0, 1, "1 to write trace lines to the log, 0 not to", 0},
+      {"MaxLineMessage", 0, kInt32Max, "lines the console keeps", 300},
+      {"FloodStopper", 0, 100, "the default AFS value", 15},
+      {"MaxPacketSize", 64, kInt32Max, "bytes a client may send without ending a packet", 65536},
+      {"MaxUsersPerConnection", 1, kInt32Max, "users one connection may hold", 2},
       {"BoardQuota", 0, std::numeric_limits<std::int64_t>::max() / 10,
-       "bytes all board files may take"},
-      {"BoardFileLimit", 0, kInt32Max, "bytes one board file may take"},
-      {"IdleTimeout", 0, kInt32Max, "seconds without input before a close, 0 for never"},
-      {"MaxConnectionsPerAddress", 0, kInt32Max, "connections from one address, 0 for any"},
-      {"LogKeepDays", 0, 100000, "days of logs to keep, 0 to keep all"},
+       "bytes all board files may take", 16 << 20},
+      {"BoardFileLimit", 0, kInt32Max, "bytes one board file may take", 65536},
+      {"IdleTimeout", 0, kInt32Max, "seconds without input before a close, 0 for never", 0},
+      {"MaxConnectionsPerAddress", 0, kInt32Max, "connections from one address, 0 for any", 0},
+      {"LogKeepDays", 0, 100000, "days of logs to keep, 0 to keep all", 0},
   };
   return numbers;
 }
@@ -132,75 +412,15 @@ std::vector<SettingsProblem> CheckSettingsFile(const std::filesystem::path& file
   return CheckSettingsContent(*content, file);
 }
 
+SettingsReading ReadSettingsContent(std::string_view content, const std::filesystem::path& file) {
+  SettingsReading reading;
+  SettingsReader(content, file, reading).Read();
+  return reading;
+}
+
 std::vector<SettingsProblem> CheckSettingsContent(std::string_view content,
                                                   const std::filesystem::path& file) {
-  std::vector<SettingsProblem> problems;
-  const std::string where = " in " + file.string();
-  auto error = [&](std::string text) { problems.push_back({true, std::move(text)}); };
-  auto warning = [&](std::string text) { problems.push_back({false, std::move(text)}); };
-
-  const std::vector<std::string> names = BlockNames(content);
-  if (names.empty()) {
-    error("The settings file " + file.string() +
-          " holds no settings (no <Key> ... </Key> blocks); at least ServerPort is needed");
-    return problems;
-  }
-  for (const std::string& name : names) {
-    if (KnownKeys().count(name) == 0) {
-      warning("Unknown setting " + EscapeControlCharacters(name) + where + " is ignored");
-    }
-  }
-  auto has = [&names](std::string_view key) {
-    for (const std::string& name : names) {
-      if (name == key) return true;
-    }
-    return false;
-  };
-  auto read = [&content](std::string_view key) { return ReadTaggedValueFrom(content, key); };
-
-  if (!has("ServerPort")) {
-    error("ServerPort is missing" + where +
-          ": give the port to listen on, a whole number from 1 to 65535");
-  } else {
-    const std::string value = read("ServerPort");
-    if (!ParseWholeNumber(TrimBlanks(value), 1, 65535)) {
-      error("ServerPort " + Quoted(value) + where +
-            " is not a port: give a whole number from 1 to 65535");
-    }
-  }
-  if (has("ServerIP")) {
-    const std::string value = read("ServerIP");
-    const std::string trimmed = TrimBlanks(value);
-    if (!trimmed.empty() && !IsIpv4Address(trimmed)) {
-      error("ServerIP " + Quoted(value) + where +
-            " is not an IPv4 address: give four numbers from 0 to 255 with dots between "
-            "them (0.0.0.0 or nothing for every local address)");
-    }
-  }
-  if (has("ServerName")) {
-    const std::string value = read("ServerName");
-    if (TrimBlanks(value).size() < 2) {
-      error("ServerName " + Quoted(value) + where + " is too short: give at least 2 characters");
-    }
-  }
-  if (has("ServerLanguage")) {
-    const std::string value = read("ServerLanguage");
-    const std::string trimmed = TrimBlanks(value);
-    if (trimmed.size() < 2 || !IsUsableLanguageName(trimmed)) {
-      error("ServerLanguage " + Quoted(value) + where +
-            " is not a language name: give the NAME of a file language/lang_NAME.cfg");
-    }
-  }
-  for (const NumberSetting& number : NumberSettings()) {
-    if (!has(number.key)) continue;
-    const std::string value = read(number.key);
-    if (!ParseWholeNumber(TrimBlanks(value), number.low, number.high)) {
-      error(std::string(number.key) + " " + Quoted(value) + where + " is not a whole number from " +
-            std::to_string(number.low) + " to " + std::to_string(number.high) + " (" +
-            number.meaning + ")");
-    }
-  }
-  return problems;
+  return ReadSettingsContent(content, file).problems;
 }
 
 }  // namespace orv

@@ -1,7 +1,9 @@
-// What is wrong with a settings file, key by key, before the server runs on it or takes it
-// on a reload: a port or an address that cannot be what the operator meant, numbers that
-// are not numbers, a file without settings. Each problem names the key, the value as
-// written and the file.
+// How the server reads orvchatserver.cfg, key by key, and what it says about it before it
+// runs on it or takes it on a reload. Errors are what the server cannot serve with: no
+// port, an address that is none, a language name that is a path, a file without settings.
+// Any other odd value is read as the server has always read it (a short name is "DIVIV",
+// a number is the digits it begins with, ...) and told as a warning that names the key,
+// the value as written, the file and the value taken.
 #pragma once
 
 #include <cstdint>
@@ -11,16 +13,22 @@
 #include <string_view>
 #include <vector>
 
+#include "moderation/settings.h"
+
 namespace orv {
 
 struct SettingsProblem {
-  // Errors stop the start (and a reload); warnings only tell of something the server
-  // works around (a missing language file, a key it does not know).
+  // Errors stop the start (and a reload); warnings tell of something the server reads
+  // in its own way or works around (an odd value, a missing language file, a key it does
+  // not know).
   bool error = true;
-  std::string text;
+  std::string text;  // one sentence, UTF-8 where the file is ASCII, else the file's bytes
   // Said on stderr at the start too (warnings the server does not report by itself later).
-  bool atStart = true;  // one sentence, UTF-8 where the file is ASCII, else the file's bytes
+  bool atStart = true;
 };
+
+inline constexpr const char* kDefaultServerName = "DIVIV";
+inline constexpr const char* kDefaultLanguage = "english";
 
 // Leading and trailing blanks (spaces, tabs, line breaks) removed.
 std::string TrimBlanks(std::string_view text);
@@ -35,20 +43,35 @@ bool IsIpv4Address(std::string_view text);
 // A language name that stays a file name inside language/ (no separators, no "..").
 bool IsUsableLanguageName(std::string_view name);
 
-// The numbers the settings file may hold, with the range each accepts.
+// The numbers the settings file may hold. A value outside low..high is a warning: the
+// first four are then read as the server has always read them, the limits take their
+// default.
 struct NumberSetting {
   const char* key;
   std::int64_t low;
   std::int64_t high;
   const char* meaning;  // what the number is, for the problem text
+  std::int64_t defaultValue;
 };
 const std::vector<NumberSetting>& NumberSettings();
 
-// Every problem of the settings file (empty: it is fine). A file that cannot be read is
-// one error.
+// What the server takes from a settings file, and everything it has to say about it.
+struct SettingsReading {
+  // ServerLanguage, ServerName, ServerIP, ServerPort, the switches, the numbers and the
+  // limits; their defaults where the file gives nothing usable.
+  Settings values;
+  bool allowLogGiven = false;  // the file gives ServerAllowLog a value (the report shows it)
+  std::vector<SettingsProblem> problems;
+};
+
+// content is the file's bytes; file names it in the texts.
+SettingsReading ReadSettingsContent(std::string_view content, const std::filesystem::path& file);
+
+// Every problem of the settings file (no error: the server can run on it). A file that
+// cannot be read is one error.
 std::vector<SettingsProblem> CheckSettingsFile(const std::filesystem::path& file);
 
-// The same for content already read from file (file names the file in the texts).
+// The same for content already read from file.
 std::vector<SettingsProblem> CheckSettingsContent(std::string_view content,
                                                   const std::filesystem::path& file);
 

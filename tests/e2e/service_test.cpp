@@ -58,15 +58,15 @@ TEST(ServiceTest, EachBadSettingRefusesTheStartNamingKeyValueAndFile) {
   struct Case {
     std::string key, value;
   };
+  // What the server cannot serve with: no port, an address that is none, a path for a
+  // language name.
   for (const Case& c : std::vector<Case>{{"ServerPort", "abc"},
                                          {"ServerPort", "70000"},
-                                         {"ServerPort", "19 404"},
+                                         {"ServerPort", "0"},
+                                         {"ServerPort", " "},
                                          {"ServerIP", "192.168.1"},
                                          {"ServerIP", "localhost"},
-                                         {"DebugLog", "yes"},
-                                         {"FloodStopper", "-1"},
-                                         {"IdleTimeout", "5m"},
-                                         {"MaxPacketSize", "lots"}}) {
+                                         {"ServerLanguage", "../../etc/x"}}) {
     WorkFolder folder;
     folder.Set(c.key, c.value);
     const Outcome run = RunServer({"--headless", "-C", folder.Dir().string()});
@@ -75,6 +75,22 @@ TEST(ServiceTest, EachBadSettingRefusesTheStartNamingKeyValueAndFile) {
               std::string::npos)
         << run.out;
     EXPECT_EQ(run.out.find("Waiting for connections"), std::string::npos) << run.out;
+  }
+  // Anything else is read as the server has always read it: a warning, and the server
+  // would start (the start itself: StartupTest).
+  for (const Case& c : std::vector<Case>{{"ServerPort", "19 404"},
+                                         {"DebugLog", "yes"},
+                                         {"FloodStopper", "-1"},
+                                         {"IdleTimeout", "5m"},
+                                         {"MaxPacketSize", "lots"}}) {
+    WorkFolder folder;
+    folder.Set(c.key, c.value);
+    const Outcome run = RunServer({"--check-config", "-C", folder.Dir().string()});
+    EXPECT_EQ(run.status, 0) << c.key << run.out;
+    EXPECT_NE(
+        run.out.find("warning: " + c.key + " \"" + c.value + "\" in " + folder.Settings().string()),
+        std::string::npos)
+        << run.out;
   }
 
   // No port at all, an empty file, a file of comments only.
@@ -168,6 +184,17 @@ TEST(ServiceTest, SighupReloadsTheSettingsANewClientSees) {
   ASSERT_TRUE(welcome) << server.process->Transcript();
   EXPECT_EQ(welcome->name, "Renamed");
   EXPECT_EQ(welcome->body, "1:Hello after the reload");
+
+  // Warnings do not stop a reload; they show on the console.
+  server.folder.Set("FloodStopper", "150");
+  std::size_t next = server.process->LineCount();
+  server.process->Signal(SIGHUP);
+  ASSERT_TRUE(server.process->WaitForLine("Settings reloaded", milliseconds(5000), next))
+      << server.process->Transcript();
+  EXPECT_TRUE(server.process->WaitForLine(
+      "Warning: FloodStopper \"150\" in " + server.folder.Settings().string(), milliseconds(1000),
+      next))
+      << server.process->Transcript();
 
   // A reload of a broken file keeps what runs.
   server.folder.Set("ServerPort", "oops");

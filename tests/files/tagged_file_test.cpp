@@ -38,6 +38,18 @@ TEST(ReadTaggedValue, OnlyCompleteBlocksCount) {
   EXPECT_EQ(ReadTaggedValueFrom("<K>\na\n<K>\nb\n</K>\n", "K"), "ab");
   EXPECT_EQ(ReadTaggedValueFrom("<K>\none\n</K>\n<K>\ntwo\n</K>\n", "K"), "one");
   EXPECT_EQ(ReadTaggedValueFrom("", "K"), "");
+
+  // The tag lines, numbered as the reader cuts the lines; a tag line with a blank is none.
+  const std::vector<TagLine> tags = TagLines("note\r\n<K>\r\nv\n</K>\n<>\n</>\n<K> \n<L>");
+  ASSERT_EQ(tags.size(), 3u);
+  EXPECT_EQ(tags[0].key, "K");
+  EXPECT_FALSE(tags[0].closing);
+  EXPECT_EQ(tags[0].number, 2);
+  EXPECT_EQ(tags[1].key, "K");
+  EXPECT_TRUE(tags[1].closing);
+  EXPECT_EQ(tags[1].number, 4);
+  EXPECT_EQ(tags[2].key, "L");
+  EXPECT_EQ(tags[2].number, 8);
 }
 
 TEST(ReadTaggedValue, FilesThatCannotBeReadAndOddContent) {

@@ -126,7 +126,7 @@ TEST_F(LoadSettingsTest, FullFileReportsEverySetting) {
   EXPECT_NE(Log().find("] Server port: 6000\r\n"), std::string::npos);
 }
 
-TEST_F(LoadSettingsTest, ShortOrOddValuesKeepTheirDefaults) {
+TEST_F(LoadSettingsTest, OddValuesAreTakenAsTheyAlwaysWereAndTheWarningsShowFirst) {
   Settle({{"ServerLanguage", "x"},
           {"ServerName", " Z "},
           {"ServerIP", "1"},
@@ -141,19 +141,29 @@ TEST_F(LoadSettingsTest, ShortOrOddValuesKeepTheirDefaults) {
   EXPECT_EQ(settings_.ServerLanguage, "english");
   EXPECT_EQ(settings_.ServerName, "DIVIV");
   EXPECT_EQ(title_, "ORV Chat Server (DIVIV)");
+  // The address and the port are errors: the start refuses such a file before the loader
+  // sees it; here nothing is taken from them.
   EXPECT_EQ(settings_.ServerIP, "");
   EXPECT_EQ(settings_.serverMac, "");
   EXPECT_EQ(settings_.ServerPort, 0);
   EXPECT_TRUE(settings_.ServerAllowLog);
   EXPECT_FALSE(settings_.DebugLog);
-  EXPECT_EQ(settings_.MaxLineMessage, 300);
-  EXPECT_EQ(settings_.FloodStopper, 15);
+  EXPECT_EQ(settings_.MaxLineMessage, 42);
+  EXPECT_EQ(settings_.FloodStopper, 0);
   EXPECT_EQ(settings_.IdleTimeout, 0);
   EXPECT_EQ(settings_.MaxPacketSize, 65536);
-  // The start refuses such a file before the loader sees it; here the loader only keeps its
-  // defaults and reports nothing it did not take.
-  EXPECT_EQ(sink_.all, (std::vector<std::string>{"Server name: DIVIV", "Console keeps 300 lines",
-                                                 "Flood stopper: 15 seconds"}));
+  // Each warning once, before the report that shows what was taken; errors are the
+  // caller's to tell.
+  const std::string in = "\" in " + (dir_ / kSettingsFileName).string();
+  ASSERT_EQ(sink_.all.size(), 12u);
+  EXPECT_EQ(sink_.all[0], "Warning: ServerLanguage \"x" + in +
+                              " is shorter than 2 characters; \"english\" is taken");
+  EXPECT_EQ(sink_.all[4].rfind("Warning: MaxLineMessage \"42lines" + in, 0), 0u) << sink_.all[4];
+  EXPECT_EQ(sink_.all[6].rfind("Warning: MaxPacketSize \"10" + in, 0), 0u) << sink_.all[6];
+  EXPECT_EQ(std::vector<std::string>(sink_.all.begin() + 8, sink_.all.end()),
+            (std::vector<std::string>{"Server name: DIVIV", "Console log: on",
+                                      "Console keeps 42 lines", "Flood stopper: off"}));
+  EXPECT_NE(Log().find("Warning: ServerName \" Z " + in), std::string::npos);
 }
 
 TEST_F(LoadSettingsTest, BlanksAroundValuesAreIgnored) {

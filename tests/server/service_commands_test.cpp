@@ -48,12 +48,12 @@ TEST_F(EngineTest, ReloadTakesWhatCanChangeAndKeepsTheAddress) {
 TEST_F(EngineTest, AReloadOfABrokenFileChangesNothingAndSaysWhy) {
   Start();
   WriteFile("orvchatserver.cfg",
-            "<ServerName>\nOther\n</ServerName>\n<ServerPort>\n50x0\n</ServerPort>\n");
+            "<ServerName>\nOther\n</ServerName>\n<ServerPort>\nx500\n</ServerPort>\n");
   view_.console.clear();
   EXPECT_FALSE(server_->Reload());
   EXPECT_EQ(server_->GetSettings().ServerName, "Srv");
   const std::string file = (workDir_ / "orvchatserver.cfg").string();
-  EXPECT_TRUE(view_.HasLine("ServerPort \"50x0\" in " + file +
+  EXPECT_TRUE(view_.HasLine("ServerPort \"x500\" in " + file +
                             " is not a port: give a whole number from 1 to 65535"));
   EXPECT_TRUE(view_.HasLine("Settings not reloaded: 1 problem in " + file +
                             "; the server goes on with the settings it has"));
