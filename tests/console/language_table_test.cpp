@@ -69,7 +69,7 @@ TEST_F(LanguageTableTest, MissingFileLeavesAnEmptyTableAndNoLog) {
 // The shipped English file: every string present, and each format takes exactly the one
 // argument its caller gives it.
 TEST_F(LanguageTableTest, ShippedEnglishFileFitsItsCallers) {
-  const auto workdir = std::filesystem::path(__FILE__).parent_path() / ".." / ".." / "workdir";
+  const auto workdir = std::filesystem::path(ORV_SOURCE_DIR) / "workdir";
   ASSERT_TRUE(table_.LoadLanguage("english", workdir, log_));
   EXPECT_EQ(Log(), "");
 
