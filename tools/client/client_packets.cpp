@@ -326,12 +326,9 @@ std::vector<std::string> DescribeLines(const ParsedPacket& packet) {
     lines.push_back(heading + ": " + StatusPrefix(packet.type) + StatusSummary(payload));
     return lines;
   }
-  if (payload.find('\n') == std::string_view::npos) {
-    lines.push_back(heading + ": " + Text(payload));
-  } else {
-    lines.push_back(heading + ":");
-    AppendTextLines(payload, lines);
-  }
+  // A line break in a message stays in its line (shown escaped), so no sender can make a
+  // line that looks like another sender's.
+  lines.push_back(heading + ": " + Text(payload));
   return lines;
 }
 

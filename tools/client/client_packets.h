@@ -100,8 +100,10 @@ std::vector<std::pair<std::string, std::string>> ParseProfileTags(std::string_vi
 std::string EscapeLine(std::string_view text);
 
 // Readable forms of a packet: one line (for scripts), or a heading with indented lines (for
-// people). Both name the sender and the type and read status bodies, user lists, profile
-// tags and AFS values.
+// people: the rows of a user list, the tags of a profile, the lines of a board file; a
+// message keeps to its heading's line). Both name the sender and the type and read status
+// bodies, user lists, profile tags and AFS values. DescribeLines leaves control characters
+// as they came: escape them before they reach a terminal.
 std::string DescribeLine(const ParsedPacket& packet);
 std::vector<std::string> DescribeLines(const ParsedPacket& packet);
 

@@ -26,6 +26,7 @@
 #include "client_commands.h"
 #include "client_packets.h"
 #include "console/code_page.h"
+#include "console/escape.h"
 #include "console/version.h"
 #include "protocol/text_fields.h"
 #include "protocol/wire_codec.h"
@@ -429,7 +430,7 @@ class Session {
     }
     if (options_.raw) {
       const std::string text = item.text + std::string(kTerminator);
-      Print(options_.batch ? EscapeLine(text) : text);
+      Print(options_.batch ? EscapeLine(text) : EscapeControlCharacters(text));
       return;
     }
     if (options_.batch) {
@@ -440,8 +441,10 @@ class Session {
     }
     std::vector<std::string> lines = DescribeLines(packet);
     if (!packet.wellFormed()) lines.push_back("  " + item.text);
+    // Names and texts are whatever another client wrote: shown with their control characters
+    // escaped, as the server's console shows them, so no sender can steer this terminal.
     for (const std::string& line : lines)
-      Print(line);
+      Print(EscapeControlCharacters(line));
   }
 
   void Print(const std::string& wireText) {
@@ -587,7 +590,10 @@ int main(int argc, char** argv) {
   }
   std::cout.flush();
   std::cerr.flush();
-  std::fflush(nullptr);
+  // Not fflush(nullptr): that would wait for the lock of stdin, which the terminal reader
+  // holds while it waits for a line, so the client would end only after the next typed line.
+  std::fflush(stdout);
+  std::fflush(stderr);
   console.Restore();
   // The terminal reader may still be blocked in its read; leave without waiting for it.
   std::_Exit(code);
