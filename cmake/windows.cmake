@@ -5,11 +5,6 @@
 # Windows 7 and later: Asio's IOCP back-end and the IP Helper calls need no more.
 target_compile_definitions(orv_options INTERFACE _WIN32_WINNT=0x0601 WINVER=0x0601
                                                  WIN32_LEAN_AND_MEAN NOMINMAX)
-if(MINGW AND CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_CXX_COMPILER_VERSION VERSION_LESS 13)
-  # MinGW's GCC 12 takes std::string::insert, once inlined, for an overlapping copy of
-  # absurd size (GCC bug 105329): a false alarm on correct code.
-  target_compile_options(orv_options INTERFACE -Wno-restrict)
-endif()
 if(MINGW)
   # libgcc, libstdc++ and winpthread linked in: nothing to ship but the .exe files.
   target_link_options(orv_options INTERFACE -static -static-libgcc -static-libstdc++)
