@@ -48,6 +48,10 @@ else()
   message(STATUS "orvchat: help2man not found, no manual pages")
 endif()
 
+# The settings file's page, written by hand (a test keeps it in step with the keys, defaults
+# and ranges the server knows).
+install(FILES "${PROJECT_SOURCE_DIR}/docs/orvchatserver.cfg.5" DESTINATION ${CMAKE_INSTALL_MANDIR}/man5)
+
 # The default working folder: what a new server starts from.
 install(FILES "${PROJECT_SOURCE_DIR}/workdir/orvchatserver.cfg"
               "${PROJECT_SOURCE_DIR}/workdir/orvchatserver_command.cfg"
