@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Checks a built orvchat-server .deb: its control data and contents, its settings, the
 # systemd unit (where systemd-analyze is present), an install, an upgrade and a purge in a
-# throwaway root (dpkg --root, the maintainer scripts run outside it with DPKG_ROOT set).
+# throwaway root (dpkg --root, the maintainer scripts run outside it with DPKG_ROOT set), and
+# the service itself under systemd where this machine can boot a throwaway system for it
+# (packaging/service-test.sh).
 set -euo pipefail
 source_dir=$(cd "$(dirname "$0")/.." && pwd)
 deb=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
@@ -49,7 +51,8 @@ echo "== unit"
 unit="$work/extracted/usr/lib/systemd/system/orvchatserver.service"
 for line in "User=orvchat" "ExecStart=/usr/bin/orvchatserver --headless -C /var/lib/orvchat" \
   "ExecReload=/bin/kill -HUP \$MAINPID" "Restart=on-failure" "NoNewPrivileges=yes" \
-  "ProtectSystem=strict" "PrivateTmp=yes" "StandardOutput=journal"; do
+  "ProtectSystem=strict" "PrivateTmp=yes" "StandardOutput=journal" \
+  "SystemCallFilter=@system-service" "ProtectProc=invisible"; do
   grep -qxF -- "$line" "$unit" || fail "unit lacks $line"
 done
 if command -v systemd-analyze >/dev/null; then
@@ -107,6 +110,14 @@ dpkg --root="$root" --force-script-chrootless --log=/dev/null --purge orvchat-se
   >"$work/dpkg.log" 2>&1 || { cat "$work/dpkg.log" >&2; fail "dpkg --purge"; }
 [ ! -e "$wd" ] || fail "purge left the working folder"
 [ ! -e "$root/etc/orvchat/orvchatserver.cfg" ] || fail "purge left the settings"
+
+echo "== the service under systemd, in a throwaway system"
+status=0
+bash "$source_dir/packaging/service-test.sh" "$deb" || status=$?
+case "$status" in
+  0 | 77) ;;  # 77: this machine cannot boot one; the test said why
+  *) fail "service test" ;;
+esac
 
 if [ "$failures" -ne 0 ]; then
   echo "package check: $failures failed" >&2
