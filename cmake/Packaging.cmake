@@ -48,16 +48,27 @@ else()
   message(STATUS "orvchat: help2man not found, no manual pages")
 endif()
 
-# The default working folder: what a new server starts from.
-install(FILES "${PROJECT_SOURCE_DIR}/workdir/orvchatserver.cfg"
-              "${PROJECT_SOURCE_DIR}/workdir/orvchatserver_command.cfg"
+# The settings file's page, written by hand (a test keeps it in step with the keys, defaults
+# and ranges the server knows).
+install(FILES "${PROJECT_SOURCE_DIR}/docs/orvchatserver.cfg.5" DESTINATION ${CMAKE_INSTALL_MANDIR}/man5)
+
+# The default working folder: what a new server starts from. The settings come from their
+# own template, listening on every address (an installed server serves its LAN), never from
+# the checkout's workdir/orvchatserver.cfg, which holds a developer's local edits.
+set(ORV_SETTINGS_TEMPLATE "${PROJECT_SOURCE_DIR}/packaging/orvchatserver.cfg")
+install(FILES "${ORV_SETTINGS_TEMPLATE}" "${PROJECT_SOURCE_DIR}/workdir/orvchatserver_command.cfg"
         DESTINATION "${CMAKE_INSTALL_DATADIR}/orvchat/workdir")
 install(DIRECTORY "${PROJECT_SOURCE_DIR}/workdir/language"
         DESTINATION "${CMAKE_INSTALL_DATADIR}/orvchat/workdir")
 # The editable settings of the service.
-install(FILES "${PROJECT_SOURCE_DIR}/workdir/orvchatserver.cfg"
-              "${PROJECT_SOURCE_DIR}/workdir/orvchatserver_command.cfg"
+install(FILES "${ORV_SETTINGS_TEMPLATE}" "${PROJECT_SOURCE_DIR}/workdir/orvchatserver_command.cfg"
         DESTINATION "${ORV_SERVICE_CONFDIR}")
+# What an admin reads first, and whose work is in the programs.
+set(ORV_DOC_DIR "${CMAKE_INSTALL_DATAROOTDIR}/doc/orvchat-server")
+install(FILES "${PROJECT_SOURCE_DIR}/README.md" "${PROJECT_SOURCE_DIR}/packaging/copyright"
+        DESTINATION "${ORV_DOC_DIR}")
+install(FILES "${PROJECT_SOURCE_DIR}/docs/protocol.md" "${PROJECT_SOURCE_DIR}/docs/decisions.md"
+        DESTINATION "${ORV_DOC_DIR}/docs")
 install(PROGRAMS "${ORV_PACKAGING_OUT}/setup-workdir"
         DESTINATION "${CMAKE_INSTALL_LIBEXECDIR}/orvchat")
 install(FILES "${ORV_PACKAGING_OUT}/orvchatserver.service" DESTINATION lib/systemd/system)

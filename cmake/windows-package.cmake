@@ -1,16 +1,18 @@
 # The Windows zip (cpack -G ZIP, or the "package" target): the programs in the working
 # folder they use by default, ready to run, with a short README.
 #
-# The settings file is the ready one with two changes for a machine that serves a LAN:
-# ServerIP empty (every local address) and Windows line ends.
+# The settings file is the one the Linux package starts from (packaging/orvchatserver.cfg,
+# ServerIP empty: a machine that runs the server serves its LAN), with Windows line ends;
+# never the checkout's workdir/orvchatserver.cfg, which holds a developer's local edits.
+set(settings ${PROJECT_SOURCE_DIR}/packaging/orvchatserver.cfg)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${settings})
+file(READ ${settings} text)
+if(NOT text MATCHES "\n<ServerIP>\n</ServerIP>\n")
+  message(FATAL_ERROR "${settings}: ServerIP must be empty in the shipped settings")
+endif()
+string(REPLACE "\n" "\r\n" text "${text}")
 set(ORV_PACKAGE_SETTINGS ${CMAKE_BINARY_DIR}/package/orvchatserver.cfg)
-add_custom_command(
-  OUTPUT ${ORV_PACKAGE_SETTINGS}
-  COMMAND ${CMAKE_COMMAND} -DIN=${PROJECT_SOURCE_DIR}/workdir/orvchatserver.cfg
-          -DOUT=${ORV_PACKAGE_SETTINGS} -P ${PROJECT_SOURCE_DIR}/cmake/lan_settings.cmake
-  DEPENDS ${PROJECT_SOURCE_DIR}/workdir/orvchatserver.cfg ${PROJECT_SOURCE_DIR}/cmake/lan_settings.cmake
-  COMMENT "Settings file for the Windows package")
-add_custom_target(orv_package_settings ALL DEPENDS ${ORV_PACKAGE_SETTINGS})
+file(WRITE ${ORV_PACKAGE_SETTINGS} "${text}")
 
 install(TARGETS orvchatserver orvchat-client RUNTIME DESTINATION .)
 install(FILES ${ORV_PACKAGE_SETTINGS} ${PROJECT_SOURCE_DIR}/workdir/orvchatserver_command.cfg

@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
-# Checks a built orvchat-server .deb: its control data and contents, the systemd unit (where
-# systemd-analyze is present), and an install, an upgrade and a purge in a throwaway root
-# (dpkg --root, the maintainer scripts run outside it with DPKG_ROOT set).
+# Checks a built orvchat-server .deb: its control data and contents, its settings, the
+# systemd unit (where systemd-analyze is present), an install, an upgrade and a purge in a
+# throwaway root (dpkg --root, the maintainer scripts run outside it with DPKG_ROOT set), and
+# the service itself under systemd where this machine can boot a throwaway system for it
+# (packaging/service-test.sh).
 set -euo pipefail
+source_dir=$(cd "$(dirname "$0")/.." && pwd)
 deb=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 work=$(mktemp -d /tmp/orvchat-package.XXXXXX)
 trap 'rm -rf "$work"' EXIT
@@ -25,19 +28,31 @@ for path in ./usr/bin/orvchatserver ./usr/bin/orvchatctl ./usr/bin/orvchat-clien
   ./usr/lib/systemd/system/orvchatserver.service ./usr/lib/sysusers.d/orvchat.conf \
   ./usr/libexec/orvchat/setup-workdir ./etc/orvchat/orvchatserver.cfg \
   ./etc/orvchat/orvchatserver_command.cfg ./usr/share/orvchat/workdir/language/lang_english.cfg \
-  ./usr/share/man/man1/orvchatserver.1 ./usr/share/man/man1/orvchatctl.1; do
+  ./usr/share/orvchat/workdir/language/lang_russian.cfg ./usr/share/man/man1/orvchatserver.1 \
+  ./usr/share/man/man1/orvchatctl.1 ./usr/share/man/man5/orvchatserver.cfg.5 \
+  ./usr/share/doc/orvchat-server/README.md ./usr/share/doc/orvchat-server/copyright; do
   expect "$contents" " $path\$" "contents"
 done
 if grep -q " ./var/lib/orvchat" <<<"$contents"; then
   fail "the working folder is state, not package contents"
 fi
 
-echo "== unit"
+echo "== settings: the package's own, serving the LAN"
 dpkg-deb -x "$deb" "$work/extracted"
+# Never the checkout's workdir/orvchatserver.cfg, whatever a developer left in it.
+for file in etc/orvchat/orvchatserver.cfg usr/share/orvchat/workdir/orvchatserver.cfg; do
+  cmp -s "$work/extracted/$file" "$source_dir/packaging/orvchatserver.cfg" ||
+    fail "/$file is not packaging/orvchatserver.cfg"
+done
+grep -Pzq '\n<ServerIP>\n</ServerIP>\n' "$work/extracted/etc/orvchat/orvchatserver.cfg" ||
+  fail "the packaged settings do not listen on every address (ServerIP empty)"
+
+echo "== unit"
 unit="$work/extracted/usr/lib/systemd/system/orvchatserver.service"
 for line in "User=orvchat" "ExecStart=/usr/bin/orvchatserver --headless -C /var/lib/orvchat" \
   "ExecReload=/bin/kill -HUP \$MAINPID" "Restart=on-failure" "NoNewPrivileges=yes" \
-  "ProtectSystem=strict" "PrivateTmp=yes" "StandardOutput=journal"; do
+  "ProtectSystem=strict" "PrivateTmp=yes" "StandardOutput=journal" \
+  "SystemCallFilter=@system-service" "ProtectProc=invisible"; do
   grep -qxF -- "$line" "$unit" || fail "unit lacks $line"
 done
 if command -v systemd-analyze >/dev/null; then
@@ -67,6 +82,11 @@ install_deb() {
     >"$work/dpkg.log" 2>&1 || { cat "$work/dpkg.log" >&2; fail "dpkg -i"; }
 }
 install_deb
+# A first install says where the server listens and that a firewall must let the port in.
+for said in "listens on TCP port 9010 of every address" "write that address into ServerIP" \
+  "/etc/orvchat/orvchatserver.cfg" "must let TCP port 9010 in"; do
+  grep -qF "$said" "$work/dpkg.log" || fail "the install does not say: $said"
+done
 grep -q "^orvchat:" "$root/etc/passwd" || fail "no system user orvchat"
 wd="$root/var/lib/orvchat"
 [ "$(readlink "$wd/orvchatserver.cfg")" = "../../../etc/orvchat/orvchatserver.cfg" ] ||
@@ -90,6 +110,14 @@ dpkg --root="$root" --force-script-chrootless --log=/dev/null --purge orvchat-se
   >"$work/dpkg.log" 2>&1 || { cat "$work/dpkg.log" >&2; fail "dpkg --purge"; }
 [ ! -e "$wd" ] || fail "purge left the working folder"
 [ ! -e "$root/etc/orvchat/orvchatserver.cfg" ] || fail "purge left the settings"
+
+echo "== the service under systemd, in a throwaway system"
+status=0
+bash "$source_dir/packaging/service-test.sh" "$deb" || status=$?
+case "$status" in
+  0 | 77) ;;  # 77: this machine cannot boot one; the test said why
+  *) fail "service test" ;;
+esac
 
 if [ "$failures" -ne 0 ]; then
   echo "package check: $failures failed" >&2

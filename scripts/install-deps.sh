@@ -36,7 +36,9 @@ packages=(
 for option in "$@"; do
   case "$option" in
     --screenshot) packages+=(imagemagick xdotool trayer) ;;
-    # Wine runs the Windows build here; its fonts draw the window's title bar buttons.
+    # Wine runs the Windows build here. fonts-wine holds Wine's own fonts (Tahoma, and
+    # Marlett, which draws the title bar's buttons); scripts/screenshot-windows.sh puts them
+    # in its prefix, since Debian 12's Wine does not find them where they are installed.
     --wine) packages+=(wine64 fonts-wine) ;;
   esac
 done

@@ -44,6 +44,12 @@ if [ "${1:-}" != "--on-display" ]; then
   work=$(mktemp -d)
   trap '/usr/lib/wine/wineserver --kill; rm -rf "$work"' EXIT
   /usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1
+  # Debian 12's Wine does not look for its own fonts where fonts-wine installs them
+  # (/usr/share/wine/fonts): without Marlett the title bar's buttons come out as the letters
+  # "0 1 r". The prefix's Fonts folder is read at every start, so Wine's TrueType fonts go
+  # there.
+  mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
+  cp /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
   # The window opens as on a first run.
   rm -rf "$WINEPREFIX"/drive_c/users/*/AppData/Roaming/orvchatserver
 

@@ -1,5 +1,6 @@
 // The server as a service: settings checked before the start, --check-config, SIGHUP,
-// a failed listen, a display that is not there, and orvchatctl against the real binary.
+// a failed listen, a display that is not there, the Russian texts, and orvchatctl against the
+// real binary.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -128,6 +129,30 @@ TEST(ServiceTest, BlanksAroundTheValuesAndAMissingLanguageFileStillStart) {
       "are used"));
   Client client(server.Port());
   EXPECT_TRUE(client.WaitForType(6));
+}
+
+TEST(ServiceTest, TheRussianTextsShowOnTheConsoleAndGoToTheLogInTheCodePage) {
+  WorkFolder folder;
+  folder.Set("ServerLanguage", "russian");
+  Outcome check = RunServer({"--check-config", "-C", folder.Dir().string()});
+  EXPECT_EQ(check.status, 0) << check.out;
+  EXPECT_EQ(check.out.find("warning:"), std::string::npos) << check.out;
+
+  ServerProcess process({"--headless", "-C", folder.Dir().string()});
+  ASSERT_TRUE(process.WaitForLine("Ожидание подключений...", milliseconds(10000)))
+      << process.Transcript();
+  EXPECT_TRUE(process.WaitForLine("Имя сервера: OrvServer"));
+  {
+    Client client(folder.Port());
+    EXPECT_TRUE(process.WaitForLine("Принято подключение с 127.0.0.1"));
+  }
+  EXPECT_TRUE(process.WaitForLine("Подключено пользователей: 0"));
+  // "Сервер запущен" in Windows-1251, as every file of the working folder is written.
+  std::string log;
+  for (const auto& entry : fs::directory_iterator(folder.Dir() / "logs"))
+    log += ReadFile(entry.path());
+  EXPECT_NE(log.find("\xD1\xE5\xF0\xE2\xE5\xF0 \xE7\xE0\xEF\xF3\xF9\xE5\xED"), std::string::npos)
+      << log;
 }
 
 TEST(ServiceTest, CheckConfigListsEveryProblemAndEndsWithZeroOrOne) {
