@@ -63,28 +63,31 @@ class LineUi final : public ChatOutput {
   int status_ = kOk;
 };
 
-// The chat screen on the terminal. The terminal is taken over once the first connection
-// stands, so a wrong address is reported as plain text.
+// The chat screen on the terminal, from the first attempt to connect on.
 class TerminalUi final : public ChatOutput {
  public:
-  explicit TerminalUi(asio::io_context& io) : io_(io), editor_(Sendable), ticker_(io) {}
+  TerminalUi(asio::io_context& io, std::unique_ptr<Terminal> terminal)
+      : io_(io),
+        terminal_(std::move(terminal)),
+        screen_(terminal_->Colour()),
+        editor_(Sendable),
+        ticker_(io) {}
   ~TerminalUi() override { Close(); }
 
-  void Attach(ChatSession& session) { session_ = &session; }
+  void Attach(ChatSession& session) {
+    session_ = &session;
+    terminal_->Start({[this](const Key& key) { OnKey(key); }, [this] { Redraw(); },
+                      [this] { session_->Quit(); }});
+  }
 
   void Show(const ChatLine& line) override {
-    const std::string stamp = LocalTime("%H:%M");
-    if (!screen_) {
-      early_.push_back(line);
-      return;
-    }
-    screen_->Add(line, stamp);
+    screen_.Add(line, LocalTime("%H:%M"));
+    if (!connected_) early_.push_back(line);
     Redraw();
   }
 
   void Changed() override {
-    if (!terminal_ && !failed_ && session_->link() == ChatSession::Link::kConnected) Open();
-    if (!screen_) return;
+    if (session_->link() == ChatSession::Link::kConnected) connected_ = true;
     UpdatePane();
     Redraw();
     if (session_->link() == ChatSession::Link::kWaiting) Tick();
@@ -92,50 +95,34 @@ class TerminalUi final : public ChatOutput {
 
   void Ended(int status) override {
     if (status_ == kOk) status_ = status;
-    if (!screen_) {
-      // Never shown on the screen: said on the terminal as it is.
-      for (const ChatLine& line : early_) {
-        std::string text = line.Plain();
-        if (text.starts_with("-- ")) text.erase(0, 3);
-        std::cerr << "orvchat-client: " << text << "\n";
-      }
-    }
     io_.stop();
   }
 
+  // Gives the terminal back; what went wrong before any connection stood is said again on
+  // the terminal as it is, since the screen has gone with its lines.
   void Close() {
-    if (terminal_) terminal_->Close();
+    if (closed_) return;
+    closed_ = true;
+    terminal_->Close();
+    if (connected_) return;
+    for (const ChatLine& line : early_) {
+      std::string text = line.Plain();
+      if (text.starts_with("-- ")) text.erase(0, 3);
+      std::cerr << "orvchat-client: " << text << "\n";
+    }
   }
   int status() const { return status_; }
 
  private:
-  void Open() {
-    std::string error;
-    terminal_ = OpenTerminal(io_, &error);
-    if (!terminal_) {
-      failed_ = true;
-      std::cerr << "orvchat-client: " << error << "\n";
-      status_ = kBadSettings;
-      session_->Quit();
-      return;
-    }
-    screen_ = std::make_unique<ChatScreen>(terminal_->Colour());
-    for (const ChatLine& line : early_)
-      screen_->Add(line, LocalTime("%H:%M"));
-    early_.clear();
-    terminal_->Start({[this](const Key& key) { OnKey(key); }, [this] { Redraw(); },
-                      [this] { session_->Quit(); }});
-  }
-
   void OnKey(const Key& key) {
     using Code = Key::Code;
-    screen_->SetHint({});
+    screen_.SetHint({});
     switch (key.code) {
       case Code::kPageUp:
-        screen_->PageUp();
+        screen_.PageUp();
         break;
       case Code::kPageDown:
-        screen_->PageDown();
+        screen_.PageDown();
         break;
       case Code::kTab:
         Complete();
@@ -152,12 +139,12 @@ class TerminalUi final : public ChatOutput {
         switch (editor_.Handle(key)) {
           case LineEditor::Result::kSubmit: {
             const std::string line = EncodeUtf8(editor_.TakeLine());
-            screen_->ScrollToEnd();
+            screen_.ScrollToEnd();
             session_->OnTyped(line);
             break;
           }
           case LineEditor::Result::kRefused:
-            screen_->SetHint("the chat's code page has no such character");
+            screen_.SetHint("the chat's code page has no such character");
             break;
           default:
             break;
@@ -188,14 +175,17 @@ class TerminalUi final : public ChatOutput {
         ++same;
       common.resize(same);
     }
-    if (common.size() > word.size()) editor_.Insert(common.substr(word.size()));
+    // The name as it is written, whatever case was typed.
+    for (std::size_t i = 0; i < word.size(); ++i)
+      editor_.Handle({Key::Code::kBackspace, 0});
+    editor_.Insert(common);
     if (matches.size() == 1) {
       editor_.Insert(start == 0 ? U": " : U" ");
     } else {
       std::string names;
       for (const std::u32string& name : matches)
         names += (names.empty() ? "" : " ") + EncodeUtf8(name);
-      screen_->SetHint(names);
+      screen_.SetHint(names);
     }
   }
 
@@ -207,8 +197,8 @@ class TerminalUi final : public ChatOutput {
                          member.statusCode == 2 || member.statusCode == 3});
     }
     const std::size_t count = entries.size();
-    screen_->SetPane(std::move(entries), "Online (" + std::to_string(count) + ")");
-    screen_->SetStatus(StatusText());
+    screen_.SetPane(std::move(entries), "Online (" + std::to_string(count) + ")");
+    screen_.SetStatus(StatusText());
   }
 
   std::string StatusText() const {
@@ -242,7 +232,7 @@ class TerminalUi final : public ChatOutput {
     ticker_.async_wait([this](const asio::error_code& ec) {
       ticking_ = false;
       if (ec || session_->link() != ChatSession::Link::kWaiting) return;
-      screen_->SetStatus(StatusText());
+      screen_.SetStatus(StatusText());
       Redraw();
       Tick();
     });
@@ -250,26 +240,27 @@ class TerminalUi final : public ChatOutput {
 
   // Many changes in one go (a burst of packets) make one drawing.
   void Redraw() {
-    if (redrawPosted_ || !terminal_) return;
+    if (redrawPosted_ || closed_) return;
     redrawPosted_ = true;
     asio::post(io_, [this] {
       redrawPosted_ = false;
-      if (!terminal_) return;
-      screen_->SetStatus(StatusText());
-      terminal_->Draw(screen_->Render(terminal_->Rows(), terminal_->Cols(), editor_));
+      if (closed_) return;
+      screen_.SetStatus(StatusText());
+      terminal_->Draw(screen_.Render(terminal_->Rows(), terminal_->Cols(), editor_));
     });
   }
 
   asio::io_context& io_;
   ChatSession* session_ = nullptr;
   std::unique_ptr<Terminal> terminal_;
-  std::unique_ptr<ChatScreen> screen_;
+  ChatScreen screen_;
   LineEditor editor_;
-  std::vector<ChatLine> early_;  // lines before the screen was there
+  std::vector<ChatLine> early_;  // lines until the first connection stood
   asio::steady_timer ticker_;
   bool ticking_ = false;
   bool redrawPosted_ = false;
-  bool failed_ = false;
+  bool connected_ = false;
+  bool closed_ = false;
   int status_ = kOk;
 };
 
@@ -286,16 +277,21 @@ int RunChat(Options& options, const WireCodec& codec) {
   // They live until the process ends: the line reader may still hold them.
   auto& io = *new asio::io_context;
   if (IsInteractiveTerminal()) {
-    settings.reconnect = true;
-    auto& ui = *new TerminalUi(io);
-    auto& session = *new ChatSession(io, codec, std::move(settings), ui);
-    ui.Attach(session);
-    session.Start();
-    io.run();
-    ui.Close();
-    return ui.status();
+    std::string error;
+    if (auto terminal = OpenTerminal(io, &error)) {
+      settings.reconnect = true;
+      auto& ui = *new TerminalUi(io, std::move(terminal));
+      auto& session = *new ChatSession(io, codec, std::move(settings), ui);
+      ui.Attach(session);
+      session.Start();
+      io.run();
+      ui.Close();
+      return ui.status();
+    }
+    std::cerr << "orvchat-client: " << error << "; the chat goes on in plain lines\n";
   }
-  // Piped: a script or a log reads the lines; a closed connection ends the run (status 3).
+  // Piped (or a terminal the screen cannot use): a script or a log reads the lines; a closed
+  // connection ends the run (status 3).
   settings.reconnect = false;
   auto& ui = *new LineUi(io);
   auto& session = *new ChatSession(io, codec, std::move(settings), ui);

@@ -38,6 +38,17 @@ class CursesTerminal final : public Terminal {
       *error = std::string("cannot use the terminal (TERM=") + (term ? term : "") + ")";
       return false;
     }
+    const char* place = tigetstr("cup");
+    if (place == nullptr || place == reinterpret_cast<const char*>(-1)) {
+      // A terminal that cannot place the cursor (TERM=dumb, an editor's shell buffer).
+      endwin();
+      delscreen(screen_);
+      screen_ = nullptr;
+      const char* term = std::getenv("TERM");
+      *error =
+          std::string("the terminal (TERM=") + (term ? term : "") + ") cannot place the cursor";
+      return false;
+    }
     raw();  // Ctrl+C and Ctrl+Z reach the client as keys instead of stopping it mid-frame
     noecho();
     nonl();
