@@ -83,8 +83,9 @@ std::string EncodeUtf8(std::u32string_view text) {
 }
 
 Colour NameColour(std::string_view name) {
-  static constexpr Colour kColours[] = {Colour::kGreen,   Colour::kYellow, Colour::kBlue,
-                                        Colour::kMagenta, Colour::kCyan,   Colour::kRed};
+  // Yellow is the server's.
+  static constexpr Colour kColours[] = {Colour::kGreen, Colour::kBlue, Colour::kMagenta,
+                                        Colour::kCyan, Colour::kRed};
   std::uint32_t hash = 2166136261u;  // FNV-1a
   for (const char c : name) {
     hash ^= static_cast<unsigned char>(c);
@@ -265,7 +266,7 @@ void ChatScreen::DrawPane(Frame& frame, int left, int width, int height) const {
     const PaneEntry& entry = pane_[static_cast<std::size_t>(i)];
     Style style = StyleOf(entry.own ? Tone::kOwnName : Tone::kName, entry.name);
     if (entry.away) {
-      style.bold = false;
+      style = Style{};  // a faint colour would be hard to read
       style.dim = true;
     }
     Put(frame, 1 + i, left + 1, DecodeUtf8(entry.name), style, limit);

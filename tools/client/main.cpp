@@ -111,6 +111,7 @@ std::variant<Options, orv::CommandLineEnd> ParseOptions(std::vector<std::string>
   app.add_option("-s,--send", options.sends,
                  "send LINE as if typed (chat text or a /command); repeatable")
       ->type_name("LINE")
+      ->allow_extra_args(false)  // one line each time, so the address may follow
       ->group(scripts);
   app.add_option("-w,--wait", options.waitSeconds, "wait this long after the last send (default 1)")
       ->type_name("SECONDS")
