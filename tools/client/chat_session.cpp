@@ -301,6 +301,9 @@ void ChatSession::OnTyped(const std::string& utf8Line) {
     if (word == "busy") line = "/status 3 " + std::string(rest.empty() ? "busy" : rest);
     if (word == "back") line = "/status 1 online";
   }
+  if (settings_.state.serverName.empty()) {
+    settings_.state.serverName = conversation_.serverName();  // for /profile
+  }
   const Action action = TranslateInput(line, settings_.state);
   switch (action.kind) {
     case Action::Kind::kNothing:
