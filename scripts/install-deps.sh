@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs, by Debian package name, everything the build, the tests and the run need
-# (with --screenshot, also what scripts/screenshot.sh needs; with --wine, what the Windows
+# (with --screenshot, also what the screenshot scripts need; with --wine, what the Windows
 # build needs to run here: scripts/test-windows.sh).
 # Packages already present are skipped; works as root or through sudo.
 set -euo pipefail
@@ -22,6 +22,8 @@ packages=(
   libclang-rt-14-dev  # libFuzzer and the sanitizer runtimes of clang-14
   xvfb              # a display for the window tests and the screenshot script
   xauth
+  libncurses-dev    # the chat screen of orvchat-client (ncurses with wide characters)
+  tmux              # a real terminal for the chat screen's tests
   g++-mingw-w64-x86-64-posix  # the Windows cross build (scripts/build-windows.sh)
   # Running as a service
   libcli11-dev      # command lines of every program (header-only)
@@ -35,7 +37,8 @@ packages=(
 # virtual display, a notification area. Only with --screenshot.
 for option in "$@"; do
   case "$option" in
-    --screenshot) packages+=(imagemagick xdotool trayer) ;;
+    # xterm and a monospaced font with Cyrillic letters for the chat client's picture.
+    --screenshot) packages+=(imagemagick xdotool trayer xterm fonts-dejavu-core) ;;
     # Wine runs the Windows build here. fonts-wine holds Wine's own fonts (Tahoma, and
     # Marlett, which draws the title bar's buttons); scripts/screenshot-windows.sh puts them
     # in its prefix, since Debian 12's Wine does not find them where they are installed.
