@@ -94,11 +94,55 @@ void LogWriter::AppendLog(const std::string& text, bool stamp) const {
   line += text;
   line += "\r\n";
 
+  if (!fullLog_.empty() && fullLog_ != fileName) FinishDay();  // a new day began
+  if (fullLog_ == fileName) {
+    ++heldBack_;
+    return;
+  }
+  const std::filesystem::path path = folder / fileName;
+  if (dayLimit_ > 0) {
+    // One client must not be able to fill the disk through the log: the day's log stops
+    // at the limit, with one line that says so.
+    std::error_code sizeError;
+    const auto size = std::filesystem::file_size(path, sizeError);
+    if (!sizeError &&
+        static_cast<std::int64_t>(size) + static_cast<std::int64_t>(line.size()) > dayLimit_) {
+      fullLog_ = fileName;
+      heldBack_ = 1;
+      Write(path, FormatTime(*now, kStampPattern) + "This log has reached " +
+                      std::to_string(dayLimit_) +
+                      " bytes (LogDayLimit): no more lines are written to it today; the "
+                      "console still shows them\r\n");
+      return;
+    }
+  }
+  Write(path, line);
+}
+
+void LogWriter::Write(const std::filesystem::path& path, const std::string& line) const {
   // Opened and closed for every line so that the operator may move or delete the file
   // while the server runs. A line that cannot be written is lost; the server carries on.
-  std::ofstream file(folder / fileName, std::ios::binary | std::ios::app);
+  std::ofstream file(path, std::ios::binary | std::ios::app);
   if (!file) return;
   file.write(line.data(), static_cast<std::streamsize>(line.size()));
+}
+
+void LogWriter::SetDayLimit(std::int64_t bytes) {
+  if (bytes == dayLimit_) return;
+  // A day held back under the old limit says how much before lines are weighed anew.
+  FinishDay();
+  dayLimit_ = bytes;
+}
+
+void LogWriter::FinishDay() const {
+  if (fullLog_.empty()) return;
+  const std::optional<std::tm> now = clock_.LocalTime();
+  Write(workDir_ / kLogFolder / fullLog_, (now ? FormatTime(*now, kStampPattern) : std::string()) +
+                                              std::to_string(heldBack_) +
+                                              (heldBack_ == 1 ? " line was" : " lines were") +
+                                              " not written to this log (LogDayLimit)\r\n");
+  fullLog_.clear();
+  heldBack_ = 0;
 }
 
 }  // namespace orv

@@ -4,9 +4,23 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <string_view>
 
 namespace orv {
+
+enum class ReplaceResult {
+  kReplaced,
+  kFailed,            // nothing changed (no folder, a full disk, no permission)
+  kChangedMeanwhile,  // unchanged() said the file changed since it was read: left as it is
+};
+
+// Replaces file's content with content so that readers see either the old or the new file,
+// never a half-written one, and a failure (a full disk) leaves the old content in place. A
+// file that exists keeps its permissions. When given, unchanged() is asked right before the
+// new content takes the old one's place, so that an edit made meanwhile is not lost.
+ReplaceResult ReplaceFile(const std::filesystem::path& file, std::string_view content,
+                          const std::function<bool()>& unchanged = {});
 
 // Creates file with content; false when something already exists under that name (which is
 // left alone) or the content could not be written (the new file is removed again).

@@ -1,7 +1,5 @@
 #include "files/profile_file.h"
 
-#include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <system_error>
 #include <utility>
@@ -114,31 +112,89 @@ bool ReadWholeFile(const std::filesystem::path& file, std::string& out, bool& ex
   return true;
 }
 
-// Writes content next to file under a fresh name and moves it over file, so that readers
-// see either the old or the new file, never a half-written one.
-bool ReplaceFile(const std::filesystem::path& file, const std::string& content, bool existed) {
-  static std::atomic<unsigned> counter{0};
-  const std::filesystem::path folder = file.parent_path();
-  std::error_code ec;
-  if (!folder.empty() && !std::filesystem::is_directory(folder, ec)) return false;
+// What tells whether a file changed: its size and modification time (nothing for a file
+// that is not there).
+struct FileState {
+  bool present = false;
+  std::uintmax_t size = 0;
+  std::filesystem::file_time_type modified{};
+  bool operator==(const FileState&) const = default;
+};
 
-  std::filesystem::path temp;
-  bool created = false;
-  const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-  for (int attempt = 0; attempt < 16 && !created; ++attempt) {
-    temp = file;
-    temp += ".tmp" + std::to_string(stamp % 1000000) + "_" + std::to_string(counter++);
-    created = CreateNewFile(temp, content);
+FileState StateOf(const std::filesystem::path& file) {
+  FileState state;
+  std::error_code ec;
+  state.size = std::filesystem::file_size(file, ec);
+  if (ec) return FileState{};
+  state.modified = std::filesystem::last_write_time(file, ec);
+  if (ec) return FileState{};
+  state.present = true;
+  return state;
+}
+
+// The file's content with key=value set in section (added where missing).
+std::string WithValue(const std::string& content, std::string_view trimmedSection,
+                      std::string_view trimmedKey, std::string_view value) {
+  std::vector<RawLine> lines = SplitLines(content);
+
+  // Keep the file's own line ends; new files get CR LF.
+  std::string lineEnd = "\r\n";
+  for (const RawLine& l : lines) {
+    if (!l.end.empty()) {
+      lineEnd = l.end;
+      break;
+    }
   }
-  if (!created) return false;
-  if (existed) {
-    const auto perms = std::filesystem::status(file, ec).permissions();
-    if (!ec) std::filesystem::permissions(temp, perms, ec);
-    ec.clear();
+
+  std::size_t firstSectionEnd = std::string::npos;  // insert position in the first match
+  bool inMatch = false;
+  bool inFirstMatch = false;
+  bool sawMatch = false;
+  std::size_t keyLine = std::string::npos;
+  std::string storedKey;
+  for (std::size_t i = 0; i < lines.size() && keyLine == std::string::npos; ++i) {
+    const LineInfo info = ClassifyLine(lines[i].text);
+    if (info.kind == LineInfo::kSection) {
+      inMatch = EqualsIgnoringCase(info.name, trimmedSection);
+      inFirstMatch = inMatch && !sawMatch;
+      if (inFirstMatch) firstSectionEnd = i + 1;
+      sawMatch = sawMatch || inMatch;
+      continue;
+    }
+    if (inFirstMatch && !Trim(lines[i].text).empty()) firstSectionEnd = i + 1;
+    if (inMatch && info.kind == LineInfo::kEntry && EqualsIgnoringCase(info.name, trimmedKey)) {
+      keyLine = i;
+      storedKey = std::string(info.name);
+    }
   }
-  const bool ok = MoveOver(temp, file);
-  if (!ok) std::filesystem::remove(temp, ec);
-  return ok;
+
+  auto makeLine = [&](std::string_view k) {
+    std::string line;
+    line.reserve(k.size() + 1 + value.size());
+    line.append(k).append("=").append(value);
+    return line;
+  };
+  auto insertAt = [&](std::size_t at, std::string text) {
+    if (at > 0 && lines[at - 1].end.empty()) lines[at - 1].end = lineEnd;
+    lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(at),
+                 RawLine{std::move(text), lineEnd});
+  };
+
+  if (keyLine != std::string::npos) {
+    lines[keyLine].text = makeLine(storedKey);
+    if (lines[keyLine].end.empty()) lines[keyLine].end = lineEnd;
+  } else if (sawMatch) {
+    insertAt(firstSectionEnd, makeLine(trimmedKey));
+  } else {
+    insertAt(lines.size(), "[" + std::string(trimmedSection) + "]");
+    insertAt(lines.size(), makeLine(trimmedKey));
+  }
+
+  std::string out;
+  out.reserve(content.size() + trimmedKey.size() + value.size() + trimmedSection.size() + 8);
+  for (const RawLine& l : lines)
+    out.append(l.text).append(l.end);
+  return out;
 }
 
 }  // namespace
@@ -220,69 +276,19 @@ bool WriteProfileValue(std::string_view section, std::string_view key, std::stri
     return false;
   }
 
-  std::string content;
-  bool existed = false;
-  if (!ReadWholeFile(file, content, existed)) return false;
-  std::vector<RawLine> lines = SplitLines(content);
-
-  // Keep the file's own line ends; new files get CR LF.
-  std::string lineEnd = "\r\n";
-  for (const RawLine& l : lines) {
-    if (!l.end.empty()) {
-      lineEnd = l.end;
-      break;
-    }
+  // A hand edit of the file made while we change it must not be lost: the file is read
+  // again, and the change made again, when it changed between our read and our write.
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    const FileState before = StateOf(file);
+    std::string content;
+    bool existed = false;
+    if (!ReadWholeFile(file, content, existed)) return false;
+    const std::string out = WithValue(content, trimmedSection, trimmedKey, value);
+    const ReplaceResult result =
+        ReplaceFile(file, out, [&file, &before] { return StateOf(file) == before; });
+    if (result != ReplaceResult::kChangedMeanwhile) return result == ReplaceResult::kReplaced;
   }
-
-  std::size_t firstSectionEnd = std::string::npos;  // insert position in the first match
-  bool inMatch = false;
-  bool inFirstMatch = false;
-  bool sawMatch = false;
-  std::size_t keyLine = std::string::npos;
-  std::string storedKey;
-  for (std::size_t i = 0; i < lines.size() && keyLine == std::string::npos; ++i) {
-    const LineInfo info = ClassifyLine(lines[i].text);
-    if (info.kind == LineInfo::kSection) {
-      inMatch = EqualsIgnoringCase(info.name, trimmedSection);
-      inFirstMatch = inMatch && !sawMatch;
-      if (inFirstMatch) firstSectionEnd = i + 1;
-      sawMatch = sawMatch || inMatch;
-      continue;
-    }
-    if (inFirstMatch && !Trim(lines[i].text).empty()) firstSectionEnd = i + 1;
-    if (inMatch && info.kind == LineInfo::kEntry && EqualsIgnoringCase(info.name, trimmedKey)) {
-      keyLine = i;
-      storedKey = std::string(info.name);
-    }
-  }
-
-  auto makeLine = [&](std::string_view k) {
-    std::string line;
-    line.reserve(k.size() + 1 + value.size());
-    line.append(k).append("=").append(value);
-    return line;
-  };
-  auto insertAt = [&](std::size_t at, std::string text) {
-    if (at > 0 && lines[at - 1].end.empty()) lines[at - 1].end = lineEnd;
-    lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(at),
-                 RawLine{std::move(text), lineEnd});
-  };
-
-  if (keyLine != std::string::npos) {
-    lines[keyLine].text = makeLine(storedKey);
-    if (lines[keyLine].end.empty()) lines[keyLine].end = lineEnd;
-  } else if (sawMatch) {
-    insertAt(firstSectionEnd, makeLine(trimmedKey));
-  } else {
-    insertAt(lines.size(), "[" + std::string(trimmedSection) + "]");
-    insertAt(lines.size(), makeLine(trimmedKey));
-  }
-
-  std::string out;
-  out.reserve(content.size() + key.size() + value.size() + section.size() + 8);
-  for (const RawLine& l : lines)
-    out.append(l.text).append(l.end);
-  return ReplaceFile(file, out, existed);
+  return false;
 }
 
 CachedProfile::CachedProfile(std::filesystem::path path) : file_(std::move(path)) {}

@@ -1,9 +1,10 @@
 #include "moderation/board_folder.h"
 
-#include <fstream>
 #include <string>
 #include <system_error>
 #include <utility>
+
+#include "files/file_replace.h"
 
 namespace orv {
 
@@ -101,12 +102,11 @@ BoardFolder::Result BoardFolder::Store(std::string_view name, std::string_view c
   }
 
   std::filesystem::create_directories(folder_, ec);
-  std::ofstream out(file, std::ios::binary | std::ios::trunc);
-  if (!out) return Result::kFailed;
-  out.write(content.data(), static_cast<std::streamsize>(content.size()));
-  out.close();
+  // Through a new file moved over the old one: a reader never sees half a file, and a full
+  // disk keeps the old content.
+  if (ReplaceFile(file, content) != ReplaceResult::kReplaced) return Result::kFailed;
   used_ += added;
-  return out ? Result::kWritten : Result::kFailed;
+  return Result::kWritten;
 }
 
 }  // namespace orv

@@ -133,6 +133,7 @@ class SettingsReader {
     ReadLimit("IdleTimeout", values_.IdleTimeout);
     ReadLimit("MaxConnectionsPerAddress", values_.MaxConnectionsPerAddress);
     ReadLimit("LogKeepDays", values_.LogKeepDays);
+    ReadLimit("LogDayLimit", values_.LogDayLimit);
     // Read elsewhere (the alphabets at the start, the messages at each use); here only a
     // block that does not close is told.
     for (const char* key : {"ServerPlainAlphabet", "ServerWireAlphabet"})
@@ -399,6 +400,8 @@ const std::vector<NumberSetting>& NumberSettings() {
       {"IdleTimeout", 0, kInt32Max, "seconds without input before a close, 0 for never", 0},
       {"MaxConnectionsPerAddress", 0, kInt32Max, "connections from one address, 0 for any", 0},
       {"LogKeepDays", 0, 100000, "days of logs to keep, 0 to keep all", 0},
+      {"LogDayLimit", 0, std::numeric_limits<std::int64_t>::max() / 10,
+       "bytes one day's log may take, 0 for no limit", 64 << 20},
   };
   return numbers;
 }

@@ -115,6 +115,7 @@ void LoadSettings(SettingsLoadContext& context) {
   settings.IdleTimeout = taken.IdleTimeout;
   settings.MaxConnectionsPerAddress = taken.MaxConnectionsPerAddress;
   settings.LogKeepDays = taken.LogKeepDays;
+  settings.LogDayLimit = taken.LogDayLimit;
 
   if (settings.FloodStopper >= 1) {
     print(labelled(

@@ -68,6 +68,7 @@ void ChatServer::StartServer() {
       env_.lookupMac};
   LoadSettings(context);
   board_.SetLimits(settings_.BoardQuota, settings_.BoardFileLimit);
+  log_.SetDayLimit(settings_.LogDayLimit);
   AnnounceTexts();
   env_.view->TooltipChanged(std::string(kProductName) + " (" + settings_.ServerName + ") / " +
                             settings_.versionText);
@@ -162,6 +163,7 @@ bool ChatServer::Reload() {
   }
 
   board_.SetLimits(settings_.BoardQuota, settings_.BoardFileLimit);
+  log_.SetDayLimit(settings_.LogDayLimit);
   LookAtMachineAddresses();
   AnnounceTexts();
   env_.view->TooltipChanged(TooltipText());
@@ -237,8 +239,9 @@ ServerStatus ChatServer::Status() const {
 }
 
 std::string ChatServer::Format(StringId id, std::string_view arg) const {
-  // The argument is a name, an address or a MAC, most of them as a client gave them.
-  return FormatWithText(language_.GetString(id), EscapeControlCharacters(arg));
+  // The argument is a name, an address or a MAC, most of them as a client gave them: escaped
+  // and cut short.
+  return FormatWithText(language_.GetString(id), ClientText(arg));
 }
 
 std::string ChatServer::FormatCount(StringId id, std::int64_t arg) const {
@@ -519,6 +522,7 @@ void ChatServer::ShutdownServer() {
   PrintText(language_.GetString(StringId::kServerStopped), true, false);
   log_.AppendLog(language_.GetString(StringId::kServerStopped), true);
   log_.AppendLog("\r\n\r\n", false);
+  log_.FinishDay();
 }
 
 }  // namespace orv

@@ -169,6 +169,11 @@ class ChatServer final : public ConnectionEvents {
   // When the MAC's record is held by another connection from the same address, replaced
   // names that connection: the record moves and the old connection is to be closed.
   enum class Admission { kAdmitted, kRelayOnly, kRefused };
+  // Whether a client's packet is of a type only the server sends, or carries the server's
+  // MAC; such packets are neither relayed nor acted on (with a console line now and then).
+  bool PosesAsServer(const PacketHeader& header, const Connection& connection);
+  // Says when a MAC registers from another address than the one it last came from.
+  void NoteMacAddress(std::string_view mac, std::string_view peer);
   Admission AdmitSender(const PacketHeader& header, Connection& connection,
                         ConnectionKey* replaced);
   bool RefuseBlocked(const PacketHeader& header, std::string_view peer, Connection* connection);
@@ -185,9 +190,10 @@ class ChatServer final : public ConnectionEvents {
   void ReportBlockListWrite(bool written);
 
   // A console line about what one client did, printed at most once a minute for each kind
-  // and connection; those held back are counted in one line when the minute is over.
-  void Notice(ConnectionKey key, std::string_view kind, const std::string& address,
-              const std::string& line);
+  // and peer address; those held back are counted in one line when the minute is over.
+  void Notice(std::string_view kind, const std::string& address, const std::string& line);
+  // Whether an accept (or a close) from address may print its console lines now.
+  bool ChurnLinesAllowed(const std::string& address, bool accepted);
   void CloseIdleConnections();
   void ArmIdleCheck();
   // The user names (or MACs) of the connection's records, as " (name, name)"; empty when it
@@ -249,6 +255,17 @@ class ChatServer final : public ConnectionEvents {
   std::shared_ptr<std::string> relayBatch_;  // the packets of this receive to relay
   // Kinds of notice (kind and connection) held back in the current minute, and how many.
   std::unordered_map<std::string, std::uint64_t> notices_;
+  // Accepts and closes of each address in the current minute: lines printed, and events
+  // held back.
+  struct Churn {
+    std::uint32_t lines = 0;
+    std::uint64_t accepts = 0;
+    std::uint64_t closes = 0;
+  };
+  std::unordered_map<std::string, Churn> churn_;
+  // The address each MAC last registered from (bounded; see NoteMacAddress).
+  std::unordered_map<std::string, std::string, UserTable::TextHash, std::equal_to<>>
+      lastAddressOfMac_;
 
   // With ServerIP empty: the machine's addresses clients can use (looked at again on
   // Refresh and reload).

@@ -35,7 +35,7 @@ void ChatServer::OnAccepted(std::shared_ptr<Connection> connection) {
   acceptFailureSaid_ = false;
   const int sameAddress = connections_.CountFrom(connection->PeerAddress());
   if (settings_.MaxConnectionsPerAddress > 0 && sameAddress >= settings_.MaxConnectionsPerAddress) {
-    Notice({}, "refused connections", connection->PeerAddress(),
+    Notice("refused connections", connection->PeerAddress(),
            "Connection from " + connection->PeerAddress() + " refused: that address has " +
                std::to_string(sameAddress) + " connections already (MaxConnectionsPerAddress)");
     connection->Close();
@@ -57,8 +57,10 @@ void ChatServer::OnAccepted(std::shared_ptr<Connection> connection) {
     accepted.Send(EncodePacket(welcome, packet_type::kServerText, kOwnSubject, &accepted));
   }
 
-  PrintText(Format(StringId::kConnectionAccepted, accepted.PeerAddress()), true, true);
-  PrintText(kDashes, false, true);
+  if (ChurnLinesAllowed(accepted.PeerAddress(), true)) {
+    PrintText(Format(StringId::kConnectionAccepted, accepted.PeerAddress()), true, true);
+    PrintText(kDashes, false, true);
+  }
   RequestRefresh();
   ArmListRefreshTimer();
   Trace("::: accept proccess OK");
@@ -89,10 +91,10 @@ void ChatServer::OnReceived(Connection& connection, std::string_view data) {
       });
   FlushRelay();
   if (result == PacketAssembler::Result::kOverflow) {
-    PrintText("Connection from " + connection.PeerAddress() + UsersOf(key) +
-                  " closed: it sent more than " + std::to_string(limit) +
-                  " bytes without ending a packet (MaxPacketSize)",
-              true, true);
+    Notice("connections closed for MaxPacketSize", connection.PeerAddress(),
+           "Connection from " + connection.PeerAddress() + UsersOf(key) +
+               " closed: it sent more than " + std::to_string(limit) +
+               " bytes without ending a packet (MaxPacketSize)");
     CloseConnection(key, connection.PeerAddress());
   }
 }
@@ -119,9 +121,9 @@ void ChatServer::OnPeerClosed(Connection& connection) {
 void ChatServer::OnOverflow(Connection& connection) {
   AssertEngineThread();
   if (shutDown_ || connections_.Find(connection.Key()) == nullptr) return;
-  PrintText("Connection from " + connection.PeerAddress() + UsersOf(connection.Key()) +
-                " closed: it does not read what the server sends",
-            true, true);
+  Notice("slow readers closed", connection.PeerAddress(),
+         "Connection from " + connection.PeerAddress() + UsersOf(connection.Key()) +
+             " closed: it does not read what the server sends");
   CloseConnection(connection.Key(), connection.PeerAddress());
 }
 
@@ -183,18 +185,23 @@ void ChatServer::CloseConnection(ConnectionKey key, const std::string& address) 
     return;
   }
   Trace("::: close proccess");
-  PrintText(Format(StringId::kConnectionClosed, address) + UsersOf(key), true, true);
+  const bool said = ChurnLinesAllowed(connection->PeerAddress(), false);
+  if (said) PrintText(Format(StringId::kConnectionClosed, address) + UsersOf(key), true, true);
   users_.RemoveByConnectionKey(key);
-  PrintText(FormatCount(StringId::kUsersConnected, users_.GetCount()), true, true);
-  PrintText(kDashes, false, true);
+  if (said) {
+    PrintText(FormatCount(StringId::kUsersConnected, users_.GetCount()), true, true);
+    PrintText(kDashes, false, true);
+  }
   Trace("::: close proccess OK");
   RequestRefresh();
   connection->Close();
 }
 
-void ChatServer::Notice(ConnectionKey key, std::string_view kind, const std::string& address,
+void ChatServer::Notice(std::string_view kind, const std::string& address,
                         const std::string& line) {
-  std::string slot = std::string(kind) + " " + key.Text() + " " + address;
+  // Per address, not per connection: a thousand connections from one machine are one
+  // client's doing, and make one line a minute.
+  std::string slot = std::string(kind) + " " + address;
   const auto [it, first] = notices_.try_emplace(slot, 0);
   if (!first) {
     ++it->second;
@@ -212,6 +219,35 @@ void ChatServer::Notice(ConnectionKey key, std::string_view kind, const std::str
                 true, true);
     }
   });
+}
+
+bool ChatServer::ChurnLinesAllowed(const std::string& address, bool accepted) {
+  // Every accept and close makes a few console and log lines; a client that connects and
+  // closes in a loop must not fill the disk with them. Past a few a minute from one address
+  // they are counted and said in one line when the minute is over.
+  constexpr std::uint32_t kLinesPerMinute = 20;
+  const auto [it, first] = churn_.try_emplace(address);
+  Churn& churn = it->second;
+  if (first && env_.scheduler != nullptr) {
+    Later(kNoticePeriod, [this, address] {
+      const auto found = churn_.find(address);
+      if (found == churn_.end()) return;
+      const Churn held = found->second;
+      churn_.erase(found);
+      if (held.accepts + held.closes == 0) return;
+      PrintText("... and " + WithThousands(held.accepts) + " more connections accepted and " +
+                    WithThousands(held.closes) + " closed from " + address +
+                    " in the last minute; " +
+                    FormatCount(StringId::kUsersConnected, users_.GetCount()),
+                true, true);
+    });
+  }
+  if (churn.lines < kLinesPerMinute || env_.scheduler == nullptr) {
+    ++churn.lines;
+    return true;
+  }
+  ++(accepted ? churn.accepts : churn.closes);
+  return false;
 }
 
 void ChatServer::ArmIdleCheck() {
@@ -236,7 +272,7 @@ std::string ChatServer::UsersOf(ConnectionKey key) const {
     const UserRecord& record = *users_.At(i);
     if (record.connection != key) continue;
     names += names.empty() ? " (" : ", ";
-    names += EscapeControlCharacters(record.name.empty() ? record.mac : record.name);
+    names += ClientText(record.name.empty() ? record.mac : record.name);
   }
   return names.empty() ? names : names + ")";
 }
@@ -253,9 +289,9 @@ void ChatServer::CloseIdleConnections() {
     }
   }
   for (const auto& [key, address] : idle) {
-    PrintText("Connection from " + address + UsersOf(key) + " closed: nothing received for " +
-                  std::to_string(settings_.IdleTimeout) + " s (IdleTimeout)",
-              true, true);
+    Notice("connections closed for IdleTimeout", address,
+           "Connection from " + address + UsersOf(key) + " closed: nothing received for " +
+               std::to_string(settings_.IdleTimeout) + " s (IdleTimeout)");
     CloseConnection(key, address);
   }
 }

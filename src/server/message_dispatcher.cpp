@@ -64,6 +64,10 @@ bool ChatServer::Dispatch(std::string_view received, Connection* connection) {
   const std::string_view peer = connection ? std::string_view(connection->PeerAddress()) : "";
   ConnectionKey replaced;
   if (connection != nullptr) {
+    if (PosesAsServer(header, *connection)) {
+      Trace("::: parse proccess OK (2)");
+      return false;
+    }
     switch (AdmitSender(header, *connection, &replaced)) {
       case Admission::kRefused:
         Trace("::: parse proccess OK (2)");
@@ -76,6 +80,9 @@ bool ChatServer::Dispatch(std::string_view received, Connection* connection) {
     }
   }
 
+  if (connection != nullptr && users_.Find(header.mac) == nullptr) {
+    NoteMacAddress(header.mac, peer);
+  }
   if (IsStatusType(header.type)) {
     const std::string_view rest = ExtractField(msg, kFieldSeparator, Side::kAfter);
     const std::int32_t code = ParseLeadingNumber(ExtractField(rest, ":", Side::kBefore));
@@ -94,10 +101,10 @@ bool ChatServer::Dispatch(std::string_view received, Connection* connection) {
     // dropped link, a sleep): the new one has the record now; the old one goes.
     const Connection* old = connections_.Find(replaced);
     const std::string oldPeer = old != nullptr ? old->PeerAddress() : std::string(peer);
-    PrintText("MAC " + EscapeControlCharacters(header.mac) + " came back from " +
-                  std::string(peer) + " on connection " + key.Text() + "; its old connection " +
-                  replaced.Text() + " from " + oldPeer + " is closed",
-              true, true);
+    Notice("users taken over by a new connection", std::string(peer),
+           "MAC " + ClientText(header.mac) + " came back from " + std::string(peer) +
+               " on connection " + key.Text() + "; its old connection " + replaced.Text() +
+               " from " + oldPeer + " is closed");
     CloseConnection(replaced, oldPeer);
   }
 
@@ -145,6 +152,45 @@ bool ChatServer::Dispatch(std::string_view received, Connection* connection) {
   return true;
 }
 
+bool ChatServer::PosesAsServer(const PacketHeader& header, const Connection& connection) {
+  // Welcome and operator texts, the profile, the user list and the AFS value come from the
+  // server alone, and so does its MAC: a client's copy could not be told from the server's
+  // own by anyone (a forged AFS 0 turns every client's flood stopper off).
+  const bool serverType =
+      header.type == packet_type::kServerText || header.type == packet_type::kProfile ||
+      header.type == packet_type::kUserList || header.type == packet_type::kAfsValue;
+  const bool serverMac = !header.mac.empty() && (header.mac == settings_.serverMac ||
+                                                 header.mac == IdentityFor(&connection).mac);
+  if (!serverType && !serverMac) return false;
+  const std::string& peer = connection.PeerAddress();
+  Notice("packets posing as the server", peer,
+         "Packet from " + peer + " not relayed: " +
+             (serverType ? "type " + std::to_string(header.type) + " is the server's own"
+                         : std::string("it carries the server's MAC")));
+  return true;
+}
+
+void ChatServer::NoteMacAddress(std::string_view mac, std::string_view peer) {
+  // MACs are what clients say: remembering where each came from last lets the operator see
+  // one turn up on another machine (someone keeping an offline user out). Long texts are
+  // no MACs, and the memory is bounded.
+  constexpr std::size_t kLongestMac = 64;
+  constexpr std::size_t kMacsRemembered = 20000;
+  if (mac.size() > kLongestMac || peer.empty()) return;
+  const auto found = lastAddressOfMac_.find(mac);
+  if (found != lastAddressOfMac_.end()) {
+    if (found->second != peer) {
+      Notice("MACs registering from another address", std::string(peer),
+             "MAC " + ClientText(mac) + " registers from " + std::string(peer) +
+                 "; it last came from " + found->second);
+      found->second = std::string(peer);
+    }
+    return;
+  }
+  if (lastAddressOfMac_.size() >= kMacsRemembered) lastAddressOfMac_.clear();
+  lastAddressOfMac_.emplace(std::string(mac), std::string(peer));
+}
+
 ChatServer::Admission ChatServer::AdmitSender(const PacketHeader& header, Connection& connection,
                                               ConnectionKey* replaced) {
   const ConnectionKey key = connection.Key();
@@ -153,7 +199,7 @@ ChatServer::Admission ChatServer::AdmitSender(const PacketHeader& header, Connec
     // Nobody can be told by such a packet: it makes no record and gets no answer, but it is
     // relayed as every packet is, unless its connection is blocked.
     const bool blocked = users_.AnyBlockedFor(key) || blockList_.IsAddressBlocked(peer);
-    Notice(key, "packets with an incomplete header", peer,
+    Notice("packets with an incomplete header", peer,
            "Packet from " + peer + " has an incomplete header: " +
                (blocked ? "not relayed, its connection is blocked"
                         : "relayed, but it makes no user and gets no answer"));
@@ -162,7 +208,7 @@ ChatServer::Admission ChatServer::AdmitSender(const PacketHeader& header, Connec
   const UserRecord* holder = users_.Find(header.mac);
   if (holder != nullptr && holder->connection == key) return Admission::kAdmitted;
   if (users_.CountFor(key) >= settings_.MaxUsersPerConnection) {
-    Notice(key, "refused packets", peer,
+    Notice("refused packets", peer,
            "Packet from " + peer + " refused: its connection holds " +
                std::to_string(users_.CountFor(key)) + " users already (MaxUsersPerConnection)");
     return Admission::kRefused;
@@ -177,8 +223,8 @@ ChatServer::Admission ChatServer::AdmitSender(const PacketHeader& header, Connec
     *replaced = holder->connection;
     return Admission::kAdmitted;
   }
-  Notice(key, "refused packets", peer,
-         "Packet from " + peer + " refused: MAC " + EscapeControlCharacters(header.mac) +
+  Notice("refused packets", peer,
+         "Packet from " + peer + " refused: MAC " + ClientText(header.mac) +
              " belongs to the connection from " +
              (owner != nullptr ? owner->PeerAddress() : std::string("n/a")));
   return Admission::kRefused;
@@ -242,11 +288,8 @@ void ChatServer::WriteBoardFile(Connection* connection, std::string_view fileNam
       break;
   }
   const std::string peer = connection ? connection->PeerAddress() : std::string("the server");
-  const std::string shown =
-      EscapeControlCharacters(fileName.substr(0, std::min<std::size_t>(fileName.size(), 80)));
-  Notice(connection ? connection->Key() : ConnectionKey{}, "refused board files", peer,
-         "Board file '" + shown + (fileName.size() > 80 ? "...'" : "'") + " from " + peer +
-             " refused: " + why);
+  Notice("refused board files", peer,
+         "Board file '" + ClientText(fileName) + "' from " + peer + " refused: " + why);
 }
 
 void ChatServer::SendUserList(std::string_view mac, Connection* connection) {

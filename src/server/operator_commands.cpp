@@ -87,7 +87,7 @@ std::string ChatServer::CheckRow(RowCommand command, int row, int afsValue,
     // The list changed since the operator looked at it: the command was meant for another
     // user than the one in that row now.
     reason = "Row " + std::to_string(row) + " no longer holds the user with MAC " +
-             EscapeControlCharacters(expectedMac) + "; look at the list again.";
+             ClientText(expectedMac) + "; look at the list again.";
   } else if (command == RowCommand::kSetAfs) {
     if (afsValue < 0 || afsValue > 100) reason = "An AFS value runs from 0 to 100.";
   } else if (kind != BlockState::kNone && block) {
@@ -210,8 +210,8 @@ void ChatServer::SetAfs(int row, std::int32_t value) {
   const UserRecord* record = users_.At(row);
   if (record == nullptr) return;
   users_.SetAfsAt(row, value);
-  const std::string label = EscapeControlCharacters(
-      RowField(users_, row, Field::kName) + " (" + RowField(users_, row, Field::kReportedIp) + ")");
+  const std::string label = ClientText(RowField(users_, row, Field::kName)) + " (" +
+                            ClientText(RowField(users_, row, Field::kReportedIp)) + ")";
   const std::string text = std::to_string(value);
   PrintText("ADMIN: Set AFS=" + text + " to '" + label + "'", true, true);
   if (!afsList_.WriteAfsValue(record->mac, value)) {

@@ -8,6 +8,36 @@
 
 namespace orv {
 
+namespace {
+
+// Appends a client's text to a list block so that it stays inside its own field: "[", "]"
+// and "|" would let a name or status open or close entries and fields ("[/IUL][IUL]|U1|..."
+// puts a user that does not exist into every newcomer's list), so they become "(", ")" and
+// the broken bar. Only the list's copy changes; the client's own packets are relayed as sent.
+void AppendField(std::string& block, std::string_view text) {
+  if (text.find_first_of("[]|") == std::string_view::npos) {
+    block.append(text);
+    return;
+  }
+  for (const char c : text) {
+    switch (c) {
+      case '[':
+        block += '(';
+        break;
+      case ']':
+        block += ')';
+        break;
+      case '|':
+        block += '\xA6';  // the broken bar in the code page
+        break;
+      default:
+        block += c;
+    }
+  }
+}
+
+}  // namespace
+
 void UserTable::AddOrUpdate(std::string_view mac, std::string_view reportedIp,
                             std::string_view name, ConnectionKey connection,
                             std::string_view peerAddress, std::string_view avatar,
@@ -166,11 +196,16 @@ bool UserTable::BuildListBlock(std::uint64_t* next, std::string& block) const {
     const UserRecord& r = records_[i];
     if (r.name.empty() || r.mac.empty() || r.reportedIp.empty()) continue;
     const auto codeEnd = std::to_chars(code, code + sizeof code, r.lastCode).ptr;
-    block.append(kListEntryOpen).append("|U1|").append(r.name);
-    block.append("|/U1||U2|").append(r.mac);
-    block.append("|/U2||U3|").append(r.reportedIp);
-    block.append("|/U3||U4|").append(r.lastText.empty() ? std::string_view("n/a") : r.lastText);
-    block.append("|/U4||U5|").append(r.avatar.empty() ? std::string_view("none") : r.avatar);
+    block.append(kListEntryOpen).append("|U1|");
+    AppendField(block, r.name);
+    block.append("|/U1||U2|");
+    AppendField(block, r.mac);
+    block.append("|/U2||U3|");
+    AppendField(block, r.reportedIp);
+    block.append("|/U3||U4|");
+    AppendField(block, r.lastText.empty() ? std::string_view("n/a") : r.lastText);
+    block.append("|/U4||U5|");
+    AppendField(block, r.avatar.empty() ? std::string_view("none") : r.avatar);
     block.append("|/U5||U6|").append(code, static_cast<std::size_t>(codeEnd - code));
     block.append("|/U6||U7|").append(r.stateFlag ? "1" : "0");
     block.append("|/U7|").append(kListEntryClose);

@@ -32,6 +32,14 @@ struct UserRecord {
 
 class UserTable {
  public:
+  // Lookups by string_view without building a std::string.
+  struct TextHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view text) const {
+      return std::hash<std::string_view>{}(text);
+    }
+  };
+
   int GetCount() const { return static_cast<int>(records_.size()); }
 
   // Creates or refreshes the record of mac for the packet that came in on connection from
@@ -76,14 +84,6 @@ class UserTable {
 
  private:
   UserRecord* FindMutable(std::string_view mac);
-
-  // Lookups by string_view without building a std::string.
-  struct TextHash {
-    using is_transparent = void;
-    std::size_t operator()(std::string_view text) const {
-      return std::hash<std::string_view>{}(text);
-    }
-  };
 
   // A deque rather than a vector: each record is allocated on its own, so a table of
   // thousands does not carry the spare half of a doubled array.

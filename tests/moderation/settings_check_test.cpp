@@ -94,6 +94,7 @@ std::int64_t NumberOf(const Settings& values, const std::string& key) {
   if (key == "IdleTimeout") return values.IdleTimeout;
   if (key == "MaxConnectionsPerAddress") return values.MaxConnectionsPerAddress;
   if (key == "LogKeepDays") return values.LogKeepDays;
+  if (key == "LogDayLimit") return values.LogDayLimit;
   ADD_FAILURE() << key;
   return -1;
 }

@@ -128,6 +128,7 @@ const std::map<std::string, std::function<std::int64_t(const Settings&)>>& Numbe
       {"IdleTimeout", [](const Settings& s) { return s.IdleTimeout; }},
       {"MaxConnectionsPerAddress", [](const Settings& s) { return s.MaxConnectionsPerAddress; }},
       {"LogKeepDays", [](const Settings& s) { return s.LogKeepDays; }},
+      {"LogDayLimit", [](const Settings& s) { return s.LogDayLimit; }},
   };
   return fields;
 }

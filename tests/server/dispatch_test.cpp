@@ -249,20 +249,22 @@ TEST_F(EngineTest, BoardFilesStayWithinTheirLimits) {
                                      "<BoardFileLimit>\n100\n</BoardFileLimit>\n");
   Start();
   auto a = Login("AA", "alice");
-  auto b = Login("BB", "bob");
+  auto b = Login("BB", "bob", "192.168.1.21");
 
   // Too large for one file; a name no file system takes; then the quota, where every file
   // counts as at least 4096 bytes, so empty files fill it too.
   Receive(a, Packet("AA", "alice", 16, "big.txt;" + std::string(101, 'x')));
-  Receive(b, Packet("BB", "bob", 16, std::string(300, 'n') + ";x"));
+  Receive(b, Packet("BB", "bob", 16, std::string(300, 'n') + ";x", "192.168.1.21"));
   for (int i = 0; i < 5; ++i)
     Receive(a, Packet("AA", "alice", 16, "f" + std::to_string(i) + ";"));
   EXPECT_FALSE(std::filesystem::exists(workDir_ / "board" / "big.txt"));
   EXPECT_TRUE(
       view_.HasLine("Board file 'big.txt' from 192.168.1.20 refused: it is larger than 100 bytes "
                     "(BoardFileLimit)"));
-  EXPECT_TRUE(view_.HasLine("Board file '" + std::string(80, 'n') +
-                            "...' from 192.168.1.20 refused: its name is longer than 255 bytes"));
+  // The name is cut short on the console, saying how much was left out.
+  EXPECT_TRUE(view_.HasLine("Board file '" + std::string(64, 'n') +
+                            "...[+236 bytes]' from 192.168.1.21 refused: its name is longer "
+                            "than 255 bytes"));
   EXPECT_EQ(FolderEntries(workDir_ / "board"), (std::vector<std::string>{"f0", "f1", "f2"}));
 
   // Replacing a file that is there already needs no more room.
