@@ -2,6 +2,7 @@
 // commands carried out through the engine's commands, and the socket itself.
 #include <gtest/gtest.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -14,6 +15,7 @@
 #include "app/control_client.h"
 #include "app/control_protocol.h"
 #include "app/control_server.h"
+#include "app/control_trust.h"
 #include "fake_commands.h"
 #include "support/temp_folder.h"
 
@@ -265,6 +267,82 @@ TEST(ControlSocket, AnswersOverTheSocketAndTellsWhenNoServerRuns) {
   EXPECT_FALSE(blocked.Start(path, &error));
   EXPECT_NE(error.find("is not a socket"), std::string::npos) << error;
   EXPECT_EQ(AskServer(path, "/status", 2s).status, kControlNoServer);
+}
+
+// A user nobody logs in as, to hand files to (only root can).
+constexpr uid_t kOtherUser = 65534;
+
+// Another local user must not be able to put a socket of their own where the server's is.
+TEST(ControlSocket, OpensOnlyWhereNoOtherUserCanPutASocketInItsPlace) {
+  namespace fs = std::filesystem;
+  TempFolder dir;
+  FakeCommands engine;
+  const fs::path shared = dir / "shared";
+  fs::create_directories(shared / "inner");
+  fs::permissions(shared, fs::perms::all, fs::perm_options::replace);
+  auto refusal = [&engine](const fs::path& path) {
+    const bool there = fs::exists(fs::symlink_status(path));
+    ControlServer server(engine, nullptr);
+    std::string error;
+    EXPECT_FALSE(server.Start(path, &error)) << path;
+    EXPECT_EQ(fs::exists(fs::symlink_status(path)), there) << path;
+    return error;
+  };
+  // Everyone may write: the socket could be removed and replaced; so could a folder inside.
+  const std::string here = fs::canonical(shared).string();
+  EXPECT_EQ(refusal(shared / "ctl.sock"),
+            "no control socket at " + (shared / "ctl.sock").string() +
+                ": every user may write to the folder " + here +
+                " (mode 0777), so another user could put a socket of their own in place of the "
+                "server's and take the operator's commands; give the server a folder that only "
+                "root and its own user may write to (-C DIR or --control PATH), or chmod o-w " +
+                here);
+  EXPECT_NE(
+      refusal(shared / "inner" / "ctl.sock").find("every user may write to the folder " + here),
+      std::string::npos);
+  EXPECT_NE(refusal(dir / "missing" / "ctl.sock").find("its folder cannot be used"),
+            std::string::npos);
+
+  // With the sticky bit nobody removes or renames what is not theirs: the server's own
+  // socket is safe there, and a stale one of its own is replaced as anywhere.
+  fs::permissions(shared, fs::perms::all | fs::perms::sticky_bit, fs::perm_options::replace);
+  EXPECT_TRUE(CheckControlSocketFolder(shared / "ctl.sock").shared);
+  EXPECT_FALSE(CheckControlSocketFolder(shared / "inner" / "ctl.sock").shared);
+  for (int round = 0; round < 2; ++round) {
+    ControlServer server(engine, nullptr);
+    std::string error;
+    ASSERT_TRUE(server.Start(shared / "ctl.sock", &error)) << error;
+    EXPECT_TRUE(IsOwnSocket(shared / "ctl.sock"));
+    EXPECT_EQ(AskServer(shared / "ctl.sock", "/users", 5s).status, kControlOk);
+    if (round == 0) {
+      // As a server that was killed leaves it.
+      const fs::path kept = dir / "kept.sock";
+      fs::rename(shared / "ctl.sock", kept);
+      server.Stop();
+      fs::rename(kept, shared / "ctl.sock");
+    }
+  }
+
+  // What only root can set up: files and folders of another user.
+  testing::WriteFile(shared / "theirs.sock", "another user's file");
+  if (::chown((shared / "theirs.sock").c_str(), kOtherUser, kOtherUser) != 0)
+    GTEST_SKIP() << "only root can make a file of another user";
+  // In the sticky folder another user's file is neither replaced nor used.
+  const std::string theirs = refusal(shared / "theirs.sock");
+  EXPECT_NE(theirs.find(" belongs to user "), std::string::npos) << theirs;
+  EXPECT_NE(theirs.find("(uid 65534), not to this server"), std::string::npos) << theirs;
+  EXPECT_EQ(testing::ReadFile(shared / "theirs.sock"), "another user's file");
+  // A folder another user owns is theirs to change; one their group may write to, too.
+  fs::permissions(shared / "inner", fs::perms(0755), fs::perm_options::replace);
+  ASSERT_EQ(::chown((shared / "inner").c_str(), kOtherUser, 0), 0);
+  EXPECT_NE(
+      refusal(shared / "inner" / "ctl.sock").find("the folder " + here + "/inner belongs to user "),
+      std::string::npos);
+  ASSERT_EQ(::chown((shared / "inner").c_str(), 0, kOtherUser), 0);
+  EXPECT_TRUE(CheckControlSocketFolder(shared / "inner" / "ctl.sock").problem.empty());
+  fs::permissions(shared / "inner", fs::perms(0775), fs::perm_options::replace);
+  EXPECT_NE(refusal(shared / "inner" / "ctl.sock").find("the members of group "),
+            std::string::npos);
 }
 
 }  // namespace
