@@ -13,12 +13,68 @@
 #include <exception>
 #include <system_error>
 
+#include "console/escape.h"
+
+#if defined(ORV_CONTROL_SOCKETS)
+#include "app/control_trust.h"
+#endif
+
 namespace orv {
+
+std::string ShownText(std::string_view text) {
+  constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(text.size());
+  std::size_t at = 0;
+  while (at < text.size()) {
+    const auto lead = static_cast<unsigned char>(text[at]);
+    if (lead < 0x80) {
+      out += EscapeControlCharacters(text.substr(at, 1));
+      ++at;
+      continue;
+    }
+    // A UTF-8 sequence: its length and the least code point it may carry (anything shorter
+    // would be an overlong form) from its first byte.
+    std::size_t length = 0;
+    char32_t code = 0;
+    char32_t least = 0;
+    if ((lead & 0xE0) == 0xC0) {
+      length = 2, code = lead & 0x1F, least = 0x80;
+    } else if ((lead & 0xF0) == 0xE0) {
+      length = 3, code = lead & 0x0F, least = 0x800;
+    } else if ((lead & 0xF8) == 0xF0) {
+      length = 4, code = lead & 0x07, least = 0x10000;
+    }
+    bool valid = length > 0 && at + length <= text.size();
+    for (std::size_t i = 1; valid && i < length; ++i) {
+      const auto next = static_cast<unsigned char>(text[at + i]);
+      valid = (next & 0xC0) == 0x80;
+      code = (code << 6) | (next & 0x3F);
+    }
+    valid = valid && code >= least && code <= 0x10FFFF && (code < 0xD800 || code > 0xDFFF);
+    if (!valid) {
+      out += "\\x";
+      out += kHex[lead >> 4];
+      out += kHex[lead & 0x0F];
+      ++at;
+      continue;
+    }
+    if (code < 0xA0) {  // a C1 control
+      out += "\\u00";
+      out += kHex[code >> 4];
+      out += kHex[code & 0x0F];
+    } else {
+      out += text.substr(at, length);
+    }
+    at += length;
+  }
+  return out;
+}
 
 #if defined(ORV_CONTROL_SOCKETS)
 
 ControlReply AskServer(const std::filesystem::path& socketPath, const std::string& requestLine,
-                       std::chrono::milliseconds limit) {
+                       std::chrono::milliseconds limit, const std::string& serviceUser) {
   using Local = asio::local::stream_protocol;
   ControlReply reply;
   auto fail = [&reply](int status, std::string why) {
@@ -27,6 +83,9 @@ ControlReply AskServer(const std::filesystem::path& socketPath, const std::strin
     return reply;
   };
   const std::string path = socketPath.string();
+  // Another user's socket would take the operator's command and answer as it likes.
+  if (std::string why = UntrustedControlSocket(socketPath, serviceUser); !why.empty())
+    return fail(kControlNoServer, std::move(why));
 
   asio::io_context io;
   Local::socket socket(io);
@@ -53,6 +112,11 @@ ControlReply AskServer(const std::filesystem::path& socketPath, const std::strin
   }
   if (error)
     return fail(kControlNoServer, "cannot reach the server at " + path + ": " + error.message());
+  // The file may have been swapped since it was checked: who answers counts.
+  if (std::string why = UntrustedControlPeer(socket.native_handle(), socketPath, serviceUser);
+      !why.empty()) {
+    return fail(kControlNoServer, std::move(why));
+  }
 
   const std::string request = requestLine + "\n";
   std::string received;
@@ -97,7 +161,7 @@ ControlReply AskServer(const std::filesystem::path& socketPath, const std::strin
 #else
 
 ControlReply AskServer(const std::filesystem::path& socketPath, const std::string&,
-                       std::chrono::milliseconds) {
+                       std::chrono::milliseconds, const std::string&) {
   ControlReply reply;
   reply.status = kControlNoServer;
   reply.why = "this system offers no local sockets to reach " + socketPath.string();

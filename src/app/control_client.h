@@ -5,6 +5,7 @@
 #include <chrono>
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 #include "app/control_protocol.h"
 
@@ -16,12 +17,21 @@ struct ControlReply {
   int status = kControlOk;
   std::string why;
   // kControlNoServer because there is no socket at the path, or nothing answers on it (not
-  // because it may not be used).
+  // because it may not be used, or is not to be trusted).
   bool nobodyThere = false;
   ControlAnswer answer;
 };
 
+// What orvchatctl prints of a text it received or was given: control characters escaped as
+// the console shows them ("\x1B", "\r"), C1 controls written in UTF-8 as "\u009B", and bytes
+// that are no UTF-8 as "\x9B", so that nothing can steer the terminal (an 8-bit CSI does in
+// many). Other UTF-8 text stays as it is.
+std::string ShownText(std::string_view text);
+
+// Talks only to a socket of root, of the user running this program or of the user named
+// serviceUser (the service's; none when empty); another's is refused with kControlNoServer
+// and why, naming the path and the owner, before anything is sent.
 ControlReply AskServer(const std::filesystem::path& socket, const std::string& requestLine,
-                       std::chrono::milliseconds limit);
+                       std::chrono::milliseconds limit, const std::string& serviceUser = {});
 
 }  // namespace orv

@@ -25,6 +25,9 @@
 #include <utility>
 
 #include "app/control_protocol.h"
+#if defined(ORV_CONTROL_SOCKETS)
+#include "app/control_trust.h"
+#endif
 
 namespace orv {
 
@@ -170,9 +173,21 @@ bool ControlServer::Start(const std::filesystem::path& path, std::string* error)
     return false;
   };
   if (impl_) return fail("the control socket is open already");
+  const ControlFolderCheck folder = CheckControlSocketFolder(path);
+  if (!folder.problem.empty())
+    return fail("no control socket at " + path.string() + ": " + folder.problem);
   std::error_code fsError;
   const auto status = std::filesystem::symlink_status(path, fsError);
   if (std::filesystem::exists(status)) {
+    // Where others may put files, one that another user put here is neither used nor
+    // replaced: the server uses only a socket it makes itself.
+    const std::string owner = folder.shared ? ForeignOwner(path) : std::string();
+    if (!owner.empty()) {
+      return fail(path.string() + " belongs to " + owner + ", not to this server; in the folder " +
+                  folder.sharedFolder +
+                  ", the server uses only a socket it made itself: remove that file or give "
+                  "another path with --control");
+    }
     if (!std::filesystem::is_socket(status)) {
       return fail(path.string() +
                   " is in the way of the control socket and is not a socket; remove it or give "
@@ -202,6 +217,11 @@ bool ControlServer::Start(const std::filesystem::path& path, std::string* error)
     impl->acceptor->listen();
   } catch (const std::exception& failure) {
     return fail("cannot open the control socket " + path.string() + ": " + failure.what());
+  }
+  // What is at the path now must be the socket this server has just made.
+  if (!IsOwnSocket(path)) {
+    return fail("the control socket " + path.string() +
+                " was replaced by another file as soon as it was made; it is not used");
   }
   // Whoever may write the socket is an operator: its owner and its group, nobody else.
   using std::filesystem::perms;

@@ -27,7 +27,9 @@ class ControlServer {
   // Opens the socket at path and starts answering. false, with error set to a sentence,
   // when it cannot: another server answers there, something else is in the way, the path
   // is too long, or the system has no local sockets. A socket file nobody answers on (left
-  // by a server that ended without cleaning up) is replaced.
+  // by a server that ended without cleaning up) is replaced. Nor does it open one where
+  // another local user could put a socket in its place (control_trust.h): in a folder that
+  // others may change, or, in a sticky folder like /tmp, over a file another user made.
   bool Start(const std::filesystem::path& path, std::string* error);
 
   // Closes the socket, removes its file, drops the connections and ends the thread. A

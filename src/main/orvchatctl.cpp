@@ -15,6 +15,11 @@
 #ifndef ORV_SERVICE_WORKDIR
 #define ORV_SERVICE_WORKDIR "/var/lib/orvchat"
 #endif
+// The user the installed service runs as: its socket belongs to that user, and root and the
+// members of its group use it.
+#ifndef ORV_SERVICE_USER
+#define ORV_SERVICE_USER "orvchat"
+#endif
 
 namespace {
 
@@ -69,7 +74,8 @@ int main(int argc, char** argv) {
   app.footer(orv::ControlHelpText() +
              "\nExit status: 0 done, 1 the server refused (and said why), 2 usage error (also a "
              "row\nnumber where a MAC belongs), 3 no server answers on the socket (or it may not "
-             "be used),\n4 no whole answer in time.");
+             "be used,\nor it is another user's than root's, yours or the service's), 4 no whole "
+             "answer in time.");
 
   if (auto end = orv::ParseCommandLine(app, argc, argv, orv::ProgramVersion(),
                                        "orvchatctl [OPTIONS] COMMAND [ARGS...]")) {
@@ -89,14 +95,17 @@ int main(int argc, char** argv) {
   std::vector<fs::path> tried;
   const fs::path path = ChooseSocket(socket, workDir, &tried);
   const orv::ControlReply reply = orv::AskServer(
-      path, *request, std::chrono::milliseconds(static_cast<long long>(timeoutSeconds * 1000.0)));
+      path, *request, std::chrono::milliseconds(static_cast<long long>(timeoutSeconds * 1000.0)),
+      ORV_SERVICE_USER);
+  // Everything shown is escaped: paths come from folders anybody may have named, answers from
+  // whatever answered.
   if (reply.status != orv::kControlOk) {
-    std::fprintf(stderr, "orvchatctl: %s\n", reply.why.c_str());
+    std::fprintf(stderr, "orvchatctl: %s\n", orv::ShownText(reply.why).c_str());
     if (reply.nobodyThere) {
       std::string places;
       for (std::size_t i = 0; i < tried.size(); ++i) {
         if (i > 0) places += i + 1 == tried.size() ? " and " : ", ";
-        places += tried[i].string();
+        places += orv::ShownText(tried[i].string());
       }
       std::fprintf(stderr,
                    "orvchatctl: looked for the server's control socket at %s.\n"
@@ -109,7 +118,8 @@ int main(int argc, char** argv) {
   }
   for (const auto& line : reply.answer.lines) {
     std::FILE* out = line.toStdout ? stdout : stderr;
-    std::fprintf(out, "%s%s\n", line.toStdout ? "" : "orvchatctl: ", line.text.c_str());
+    std::fprintf(out, "%s%s\n",
+                 line.toStdout ? "" : "orvchatctl: ", orv::ShownText(line.text).c_str());
   }
   return reply.answer.status;
 }

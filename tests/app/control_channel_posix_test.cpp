@@ -1,7 +1,10 @@
 // The control channel: request lines for orvchatctl's words, the answer's wire form, the
 // commands carried out through the engine's commands, and the socket itself.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <pwd.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -14,6 +17,7 @@
 #include "app/control_client.h"
 #include "app/control_protocol.h"
 #include "app/control_server.h"
+#include "app/control_trust.h"
 #include "fake_commands.h"
 #include "support/temp_folder.h"
 
@@ -265,6 +269,192 @@ TEST(ControlSocket, AnswersOverTheSocketAndTellsWhenNoServerRuns) {
   EXPECT_FALSE(blocked.Start(path, &error));
   EXPECT_NE(error.find("is not a socket"), std::string::npos) << error;
   EXPECT_EQ(AskServer(path, "/status", 2s).status, kControlNoServer);
+}
+
+// A user nobody logs in as, to hand files to.
+constexpr uid_t kOtherUser = 65534;
+
+// Hands the file at path (not followed) to kOtherUser: only root can, and it must be another
+// user than the test's own.
+bool GiveAway(const std::filesystem::path& path) {
+  return ::geteuid() != kOtherUser && ::lchown(path.c_str(), kOtherUser, kOtherUser) == 0;
+}
+
+// Another local user must not be able to put a socket of their own where the server's is.
+TEST(ControlSocket, OpensOnlyWhereNoOtherUserCanPutASocketInItsPlace) {
+  namespace fs = std::filesystem;
+  TempFolder dir;
+  FakeCommands engine;
+  const fs::path shared = dir / "shared";
+  fs::create_directories(shared / "inner");
+  fs::permissions(shared, fs::perms::all, fs::perm_options::replace);
+  auto refusal = [&engine](const fs::path& path) {
+    const bool there = fs::exists(fs::symlink_status(path));
+    ControlServer server(engine, nullptr);
+    std::string error;
+    EXPECT_FALSE(server.Start(path, &error)) << path;
+    EXPECT_EQ(fs::exists(fs::symlink_status(path)), there) << path;
+    return error;
+  };
+  // Everyone may write: the socket could be removed and replaced; so could a folder inside.
+  const std::string here = fs::canonical(shared).string();
+  EXPECT_EQ(refusal(shared / "ctl.sock"),
+            "no control socket at " + (shared / "ctl.sock").string() +
+                ": every user may write to the folder " + here +
+                " (mode 0777), so another user could put a socket of their own in place of the "
+                "server's and take the operator's commands; give the server a folder that only "
+                "root and its own user may write to (-C DIR or --control PATH), or chmod o-w " +
+                here);
+  EXPECT_NE(
+      refusal(shared / "inner" / "ctl.sock").find("every user may write to the folder " + here),
+      std::string::npos);
+  EXPECT_NE(refusal(dir / "missing" / "ctl.sock").find("its folder cannot be used"),
+            std::string::npos);
+
+  // With the sticky bit nobody removes or renames what is not theirs: the server's own
+  // socket is safe there, and a stale one of its own is replaced as anywhere.
+  fs::permissions(shared, fs::perms::all | fs::perms::sticky_bit, fs::perm_options::replace);
+  EXPECT_TRUE(CheckControlSocketFolder(shared / "ctl.sock").shared);
+  EXPECT_FALSE(CheckControlSocketFolder(shared / "inner" / "ctl.sock").shared);
+  for (int round = 0; round < 2; ++round) {
+    ControlServer server(engine, nullptr);
+    std::string error;
+    ASSERT_TRUE(server.Start(shared / "ctl.sock", &error)) << error;
+    EXPECT_TRUE(IsOwnSocket(shared / "ctl.sock"));
+    EXPECT_EQ(AskServer(shared / "ctl.sock", "/users", 5s).status, kControlOk);
+    if (round == 0) {
+      // As a server that was killed leaves it.
+      const fs::path kept = dir / "kept.sock";
+      fs::rename(shared / "ctl.sock", kept);
+      server.Stop();
+      fs::rename(kept, shared / "ctl.sock");
+    }
+  }
+
+  // What only root can set up: files and folders of another user.
+  testing::WriteFile(shared / "theirs.sock", "another user's file");
+  if (!GiveAway(shared / "theirs.sock"))
+    GTEST_SKIP() << "only root can make a file of another user";
+  // In the sticky folder another user's file is neither replaced nor used.
+  const std::string theirs = refusal(shared / "theirs.sock");
+  EXPECT_NE(theirs.find(" belongs to user "), std::string::npos) << theirs;
+  EXPECT_NE(theirs.find("(uid 65534), not to this server"), std::string::npos) << theirs;
+  EXPECT_EQ(testing::ReadFile(shared / "theirs.sock"), "another user's file");
+  // A folder another user owns is theirs to change; one their group may write to, too.
+  fs::permissions(shared / "inner", fs::perms(0755), fs::perm_options::replace);
+  ASSERT_EQ(::chown((shared / "inner").c_str(), kOtherUser, 0), 0);
+  EXPECT_NE(
+      refusal(shared / "inner" / "ctl.sock").find("the folder " + here + "/inner belongs to user "),
+      std::string::npos);
+  ASSERT_EQ(::chown((shared / "inner").c_str(), 0, kOtherUser), 0);
+  EXPECT_TRUE(CheckControlSocketFolder(shared / "inner" / "ctl.sock").problem.empty());
+  fs::permissions(shared / "inner", fs::perms(0775), fs::perm_options::replace);
+  EXPECT_NE(refusal(shared / "inner" / "ctl.sock").find("the members of group "),
+            std::string::npos);
+}
+
+TEST(ControlClient, ShowsWhatItReceivesWithoutAnythingThatSteersTheTerminal) {
+  // C0 controls and DEL as the console shows them.
+  EXPECT_EQ(ShownText("stop\x1B]0;title\x07\x1B[2J\r\n\t\x7F" + std::string(1, '\0')),
+            "stop\\x1B]0;title\\x07\\x1B[2J\\r\\n\\t\\x7F\\x00");
+  // C1 controls: as UTF-8 (U+009B, a CSI to many terminals) and as bare bytes.
+  EXPECT_EQ(ShownText("\xC2\x9B"
+                      "31m\xC2\x80\xC2\x9F"),
+            "\\u009B31m\\u0080\\u009F");
+  EXPECT_EQ(ShownText("\x9B"
+                      "31m\x85"),
+            "\\x9B31m\\x85");
+  // Text stays as it is: Cyrillic, the first printable after the C1 range, three and four
+  // bytes, backslashes.
+  const std::string text = "\xD0\x96\xD0\xB4 \xC2\xA0\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80 a\\x1B";
+  EXPECT_EQ(ShownText(text), text);
+  // Bytes that are no UTF-8: an overlong ESC, a surrogate, beyond U+10FFFF, cut short, a
+  // stray continuation byte.
+  EXPECT_EQ(ShownText("\xC0\x9B"), "\\xC0\\x9B");
+  EXPECT_EQ(ShownText("\xE0\x80\x9B"), "\\xE0\\x80\\x9B");
+  EXPECT_EQ(ShownText("\xED\xA0\x80"), "\\xED\\xA0\\x80");
+  EXPECT_EQ(ShownText("\xF4\x90\x80\x80"), "\\xF4\\x90\\x80\\x80");
+  EXPECT_EQ(ShownText("ab\xE2\x82"), "ab\\xE2\\x82");
+  EXPECT_EQ(ShownText("\xD0\x1B[31m"), "\\xD0\\x1B[31m");
+  EXPECT_EQ(ShownText("\xBF"), "\\xBF");
+}
+
+// A listening socket at path made by the test process; what connected to it is left in its
+// backlog.
+struct Listener {
+  explicit Listener(const std::filesystem::path& path, bool listenNow = true) {
+    fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+    bound = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    if (listenNow) bound = bound && ::listen(fd, 4) == 0;
+  }
+  ~Listener() { ::close(fd); }
+  bool Knocked() const {
+    pollfd ready{fd, POLLIN, 0};
+    return ::poll(&ready, 1, 0) == 1;
+  }
+  int fd = -1;
+  bool bound = false;
+};
+
+// orvchatctl talks only to a socket of root, of its own user or of the service's user, and
+// only when the program answering runs as one of them.
+TEST(ControlClient, TalksOnlyToASocketOfRootItsOwnUserOrTheService) {
+  namespace fs = std::filesystem;
+  TempFolder dir;
+  const fs::path path = dir / "ctl.sock";
+  EXPECT_EQ(UntrustedControlSocket(path, ""), "");  // nothing there: connecting says so
+  Listener own(path);
+  ASSERT_TRUE(own.bound);
+  EXPECT_EQ(UntrustedControlSocket(path, ""), "");
+  // A link to a socket: whoever made it chose where it leads.
+  fs::create_symlink(path, dir / "link.sock");
+  const ControlReply linked = AskServer(dir / "link.sock", "/exit", 2s);
+  EXPECT_EQ(linked.status, kControlNoServer);
+  EXPECT_FALSE(linked.nobodyThere);
+  EXPECT_EQ(linked.why.rfind((dir / "link.sock").string() + " is a symbolic link", 0), 0u)
+      << linked.why;
+  EXPECT_FALSE(own.Knocked());
+
+  if (!GiveAway(path)) GTEST_SKIP() << "only root can make a file of another user";
+  const ControlReply foreign = AskServer(path, "/exit", 2s);
+  EXPECT_EQ(foreign.status, kControlNoServer);
+  EXPECT_FALSE(foreign.nobodyThere);
+  EXPECT_EQ(foreign.why.rfind(path.string() + " belongs to user ", 0), 0u) << foreign.why;
+  EXPECT_NE(foreign.why.find("(uid 65534), not to root"), std::string::npos) << foreign.why;
+  EXPECT_NE(foreign.why.find("another user's stand-in for the server"), std::string::npos);
+  EXPECT_FALSE(own.Knocked());
+  // The same socket is the service's when the service runs as that user.
+  const passwd* other = ::getpwuid(kOtherUser);
+  const std::string otherName = other != nullptr ? other->pw_name : "";
+  if (!otherName.empty()) {
+    EXPECT_EQ(UntrustedControlSocket(path, otherName), "");
+  }
+
+  // A socket file of root's, but the program that listens on it runs as another user (as when
+  // the file is swapped after the check): who answers counts.
+  const fs::path swapped = dir / "swapped.sock";
+  Listener impostor(swapped, false);
+  ASSERT_TRUE(impostor.bound);
+  const uid_t self = ::geteuid();
+  ASSERT_EQ(::seteuid(kOtherUser), 0);
+  const bool listening = ::listen(impostor.fd, 4) == 0;
+  ASSERT_EQ(::seteuid(self), 0);
+  ASSERT_TRUE(listening);
+  EXPECT_EQ(UntrustedControlSocket(swapped, ""), "");
+  const ControlReply answered = AskServer(swapped, "/exit", 2s);
+  EXPECT_EQ(answered.status, kControlNoServer);
+  EXPECT_EQ(
+      answered.why.rfind("the program that answers on " + swapped.string() + " runs as user ", 0),
+      0u)
+      << answered.why;
+  EXPECT_NE(answered.why.find("(uid 65534), not as root"), std::string::npos) << answered.why;
+  if (!otherName.empty()) {
+    // Trusted, it is asked: it takes the request and never answers.
+    EXPECT_EQ(AskServer(swapped, "/status", 200ms, otherName).status, kControlNoAnswer);
+  }
 }
 
 }  // namespace

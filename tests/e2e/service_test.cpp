@@ -1,8 +1,11 @@
 // The server as a service: settings checked before the start, --check-config, SIGHUP,
 // a failed listen, a display that is not there, the Russian texts, and orvchatctl against the
-// real binary.
+// real binary, and against a stand-in on its socket.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -53,6 +56,111 @@ Outcome Ctl(const std::vector<std::string>& args, const std::string& cwd = {}) {
   const int status = ::pclose(pipe);
   if (WIFEXITED(status)) run.status = WEXITSTATUS(status);
   return run;
+}
+
+// A stand-in for the server on a control socket, made by the test process (so it belongs to
+// the test's user): it may answer one request with a text of the test's choosing.
+class StandIn {
+ public:
+  explicit StandIn(const fs::path& path) : path_(path) {
+    fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+    listening_ = ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+                 ::listen(fd_, 4) == 0;
+  }
+  ~StandIn() {
+    stop_ = true;
+    if (answerer_.joinable()) answerer_.join();
+    ::close(fd_);
+  }
+  StandIn(const StandIn&) = delete;
+  StandIn& operator=(const StandIn&) = delete;
+
+  bool Listening() const { return listening_; }
+
+  // Answers the first connection (within 15 s) with reply, after its request line.
+  void Answer(std::string reply) {
+    answerer_ = std::thread([this, reply = std::move(reply)] {
+      for (int i = 0; i < 300 && !stop_; ++i) {
+        pollfd ready{fd_, POLLIN, 0};
+        if (::poll(&ready, 1, 50) != 1) continue;
+        const int peer = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (peer < 0) return;
+        std::string request;
+        char buffer[512];
+        while (request.find('\n') == std::string::npos) {
+          pollfd readable{peer, POLLIN, 0};
+          if (::poll(&readable, 1, 5000) != 1) break;
+          const ssize_t count = ::read(peer, buffer, sizeof buffer);
+          if (count <= 0) break;
+          request.append(buffer, static_cast<std::size_t>(count));
+        }
+        {
+          std::lock_guard lock(mutex_);
+          request_ = request;
+        }
+        const ssize_t written = ::write(peer, reply.data(), reply.size());
+        (void)written;
+        ::close(peer);
+        return;
+      }
+    });
+  }
+
+  // Whether somebody connected and has not been answered (without Answer: whether anybody
+  // connected at all).
+  bool Knocked() const {
+    pollfd ready{fd_, POLLIN, 0};
+    return ::poll(&ready, 1, 0) == 1;
+  }
+  std::string Request() {
+    if (answerer_.joinable()) answerer_.join();
+    std::lock_guard lock(mutex_);
+    return request_;
+  }
+
+ private:
+  fs::path path_;
+  int fd_ = -1;
+  bool listening_ = false;
+  std::atomic<bool> stop_{false};
+  std::thread answerer_;
+  std::mutex mutex_;
+  std::string request_;
+};
+
+// A folder of the test's own under the temporary folder with the given mode (sticky bit and
+// all), removed at the end.
+class SharedFolder {
+ public:
+  explicit SharedFolder(fs::perms mode) {
+    dir_ = fs::temp_directory_path() /
+           ("orv-e2e-shared-" + std::to_string(::getpid()) + "-" + std::to_string(counter_++));
+    fs::create_directories(dir_);
+    fs::permissions(dir_, mode, fs::perm_options::replace);
+  }
+  ~SharedFolder() {
+    std::error_code ignored;
+    fs::remove_all(dir_, ignored);
+  }
+  SharedFolder(const SharedFolder&) = delete;
+  SharedFolder& operator=(const SharedFolder&) = delete;
+  const fs::path& Dir() const { return dir_; }
+
+ private:
+  static inline std::atomic<int> counter_{0};
+  fs::path dir_;
+};
+
+// The uid of the user the test hands files to: a user nobody logs in as.
+constexpr uid_t kOtherUser = 65534;
+
+// Hands the file at path (not followed) to kOtherUser: only root can, and it must be another
+// user than the test's own.
+bool GiveAway(const fs::path& path) {
+  return ::geteuid() != kOtherUser && ::lchown(path.c_str(), kOtherUser, kOtherUser) == 0;
 }
 
 TEST(ServiceTest, EachBadSettingRefusesTheStartNamingKeyValueAndFile) {
@@ -412,6 +520,127 @@ TEST(ServiceTest, OrvchatctlActsOnTheUserWhoseMacItIsGivenNeverOnARow) {
   EXPECT_NE(run.out.find("Kicked user at 10.0.0.7 (boris)"), std::string::npos) << run.out;
   EXPECT_TRUE(boris.WaitClosed(milliseconds(3000)));
   EXPECT_FALSE(clara.WaitClosed(milliseconds(600)));
+}
+
+// Another user must not be able to put a socket of their own where the server's is: it
+// would take the operator's commands and answer them.
+TEST(ServiceTest, TheServerOpensNoControlSocketInAFolderEveryUserMayWrite) {
+  RunningServer server({}, [](WorkFolder& folder) {
+    fs::permissions(folder.Dir(), fs::perms::all, fs::perm_options::replace);
+  });
+  ASSERT_TRUE(server.ready) << server.process->Transcript();
+  const std::string dir = server.folder.Dir().string();
+  EXPECT_TRUE(server.process->WaitForLine("every user may write to the folder " + dir))
+      << server.process->Transcript();
+  EXPECT_TRUE(server.process->WaitForLine("orvchatctl cannot reach this server"));
+  EXPECT_FALSE(fs::exists(fs::symlink_status(server.folder.Dir() / "orvchatserver.sock")));
+  // The server goes on serving, without the socket.
+  Client client(server.Port());
+  EXPECT_TRUE(client.WaitForType(6));
+  const Outcome run = Ctl({"-C", dir, "status"});
+  EXPECT_EQ(run.status, 3) << run.out;
+
+  // A folder below it is no safer: the folder above may be renamed away with it.
+  fs::create_directory(server.folder.Dir() / "inner");
+  fs::permissions(server.folder.Dir() / "inner", fs::perms(0755), fs::perm_options::replace);
+  RunningServer inner({"--control", dir + "/inner/ctl.sock"});
+  ASSERT_TRUE(inner.ready) << inner.process->Transcript();
+  EXPECT_TRUE(inner.process->WaitForLine("every user may write to the folder " + dir))
+      << inner.process->Transcript();
+  EXPECT_FALSE(fs::exists(fs::symlink_status(server.folder.Dir() / "inner" / "ctl.sock")));
+}
+
+// In a folder like /tmp (everyone writes, nobody removes another's files) the server's own
+// socket is safe, but a file another user put there first is neither replaced nor used.
+TEST(ServiceTest, InAStickyFolderTheServerUsesOnlyASocketItMadeItself) {
+  SharedFolder shared(fs::perms::all | fs::perms::sticky_bit);
+  const fs::path socket = shared.Dir() / "ctl.sock";
+  {
+    RunningServer server({"--control", socket.string()});
+    ASSERT_TRUE(server.ready) << server.process->Transcript();
+    const Outcome run = Ctl({"--socket", socket.string(), "status"});
+    EXPECT_EQ(run.status, 0) << run.out << server.process->Transcript();
+    EXPECT_NE(run.out.find("users online: 0"), std::string::npos) << run.out;
+  }
+  // The server above was killed: its socket is left behind, and the next one replaces it.
+  ASSERT_TRUE(fs::is_socket(fs::symlink_status(socket)));
+  {
+    RunningServer server({"--control", socket.string()});
+    ASSERT_TRUE(server.ready) << server.process->Transcript();
+    EXPECT_EQ(Ctl({"--socket", socket.string(), "status"}).status, 0)
+        << server.process->Transcript();
+  }
+  fs::remove(socket);
+
+  // Another user's socket that answers: the server does not even ask it.
+  StandIn standIn(socket);
+  ASSERT_TRUE(standIn.Listening());
+  if (!GiveAway(socket)) GTEST_SKIP() << "only root can make a file of another user";
+  RunningServer server({"--control", socket.string()});
+  ASSERT_TRUE(server.ready) << server.process->Transcript();
+  EXPECT_TRUE(
+      server.process->WaitForLine(socket.string() + " belongs to user ", milliseconds(5000)))
+      << server.process->Transcript();
+  EXPECT_TRUE(server.process->WaitForLine("(uid 65534)"));
+  EXPECT_TRUE(server.process->WaitForLine("orvchatctl cannot reach this server"));
+  EXPECT_FALSE(standIn.Knocked());
+  struct stat after {};
+  ASSERT_EQ(::lstat(socket.c_str(), &after), 0);
+  EXPECT_EQ(after.st_uid, kOtherUser);
+  EXPECT_TRUE(S_ISSOCK(after.st_mode));
+}
+
+// orvchatctl run in a folder everyone may write to (or told a socket there) must not hand
+// the operator's command to another user's socket.
+TEST(ServiceTest, OrvchatctlTalksOnlyToASocketOfRootOrItsOwnUser) {
+  SharedFolder shared(fs::perms::all);
+  const fs::path socket = shared.Dir() / "orvchatserver.sock";
+  StandIn standIn(socket);
+  ASSERT_TRUE(standIn.Listening());
+  // A link to a socket is not the socket: whoever made the link chose where it leads.
+  const fs::path link = shared.Dir() / "link.sock";
+  fs::create_symlink(socket, link);
+  Outcome run = Ctl({"--socket", link.string(), "stop"});
+  EXPECT_EQ(run.status, 3) << run.out;
+  EXPECT_NE(run.out.find(link.string() + " is a symbolic link"), std::string::npos) << run.out;
+  EXPECT_FALSE(standIn.Knocked());
+
+  if (!GiveAway(socket)) GTEST_SKIP() << "only root can make a file of another user";
+  for (const Outcome& refused :
+       {Ctl({"stop"}, shared.Dir().string()), Ctl({"--socket", socket.string(), "stop"}),
+        Ctl({"-C", shared.Dir().string(), "kick", "AA01"})}) {
+    EXPECT_EQ(refused.status, 3) << refused.out;
+    EXPECT_NE(refused.out.find("orvchatctl: " + socket.string() + " belongs to user "),
+              std::string::npos)
+        << refused.out;
+    EXPECT_NE(refused.out.find("(uid 65534)"), std::string::npos) << refused.out;
+    // Nothing to say about other places to look: it was found, and is not used.
+    EXPECT_EQ(refused.out.find("looked for"), std::string::npos) << refused.out;
+  }
+  EXPECT_FALSE(standIn.Knocked());
+}
+
+TEST(ServiceTest, OrvchatctlShowsWhatItReceivesWithControlCharactersEscaped) {
+  SharedFolder own(fs::perms(0700));
+  const fs::path socket = own.Dir() / "orvchatserver.sock";
+  StandIn standIn(socket);
+  ASSERT_TRUE(standIn.Listening());
+  // Title, screen clearing and colours, as ESC sequences, 8-bit CSI bytes and UTF-8 C1 CSI.
+  standIn.Answer(
+      "out The server is stopping.\x1B]0;owned\x07\x1B[2J\x1B[31mred\x9B"
+      "32m\xC2\x9B"
+      "33m \xD0\x96\n"
+      "err refused\x1B[8m\nend 0\n");
+  const Outcome run = Ctl({"--socket", socket.string(), "stop"});
+  EXPECT_EQ(standIn.Request(), "/exit\n");
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_NE(run.out.find("The server is stopping.\\x1B]0;owned\\x07\\x1B[2J\\x1B[31mred\\x9B32m"
+                         "\\u009B33m \xD0\x96\n"),
+            std::string::npos)
+      << run.out;
+  EXPECT_NE(run.out.find("orvchatctl: refused\\x1B[8m\n"), std::string::npos) << run.out;
+  for (const char raw : {'\x1B', '\x07', '\x9B'})
+    EXPECT_EQ(run.out.find(raw), std::string::npos) << static_cast<int>(raw) << run.out;
 }
 
 }  // namespace
