@@ -68,7 +68,7 @@ struct UserRequest {
   int afsValue = 0;
 };
 
-// Reads "/kick MAC", "/block ip|mac|name MAC", "/unblock MAC" and "/afs MAC VALUE". Nothing
+// Reads "/kick MAC", "/block ip|mac|name|address MAC", "/unblock MAC" and "/afs MAC VALUE". Nothing
 // for other lines; a usage text in *usage when the line is one of these but wrong. The MAC
 // is the rest of the line, so one with blanks inside can be given too.
 std::optional<UserRequest> ParseUserRequest(std::string_view line, std::string* usage) {
@@ -89,9 +89,11 @@ std::optional<UserRequest> ParseUserRequest(std::string_view line, std::string* 
       request.command = RowCommand::kBlockMac;
     } else if (kind == "name") {
       request.command = RowCommand::kBlockName;
+    } else if (kind == "address") {
+      request.command = RowCommand::kBlockAddress;
     } else {
       *usage =
-          "block needs ip, mac or name, then the MAC of a user as 'orvchatctl users' "
+          "block needs ip, mac, name or address, then the MAC of a user as 'orvchatctl users' "
           "prints it";
       return std::nullopt;
     }
@@ -268,7 +270,9 @@ std::string ControlHelpText() {
          "online, uptime\n"
          "  users                  the connected users, with their MACs\n"
          "  kick MAC               disconnect the user with the kick message\n"
-         "  block ip|mac|name MAC  block the user's IP address, MAC or name\n"
+         "  block ip|mac|name|address MAC\n"
+         "                         block the user's IP address, MAC, name, or the address its\n"
+         "                         connection comes from\n"
          "  unblock MAC            lift the user's block\n"
          "  afs MAC VALUE          set the user's AFS value (0 to 100)\n"
          "  send TEXT...           send TEXT to every client as a server message\n"

@@ -69,7 +69,8 @@ std::string ConsoleHelpText() {
          "  /refresh            report the user count and refresh the list\n"
          "  /reload             read the settings again (as SIGHUP does)\n"
          "  /kick ROW           disconnect the user with the kick message\n"
-         "  /block ip ROW       block the user's IP address (also: mac, name)\n"
+         "  /block ip ROW       block the user's IP address (also: mac, name, and address:\n"
+         "                      the address the connection comes from)\n"
          "  /unblock ROW        lift the user's block\n"
          "  /afs ROW VALUE      set the user's AFS value (0 to 100)\n"
          "  /exit               send the close message and stop the server\n"
@@ -124,8 +125,10 @@ ConsoleCommand ParseConsoleLine(std::string_view line) {
       command.rowCommand = RowCommand::kBlockMac;
     } else if (what == "name") {
       command.rowCommand = RowCommand::kBlockName;
+    } else if (what == "address") {
+      command.rowCommand = RowCommand::kBlockAddress;
     } else {
-      return Error("/block needs ip, mac or name, then a row number (see /users)");
+      return Error("/block needs ip, mac, name or address, then a row number (see /users)");
     }
     return RowArgument("/block " + std::string(what), rest, command);
   }

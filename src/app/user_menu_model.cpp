@@ -51,6 +51,9 @@ UserMenuModel BuildUserMenu(const UserRow& user, const ViewTexts& texts) {
       menu.items.push_back(Command(texts.String(StringId::kBlockByIp), RowCommand::kBlockIp));
       menu.items.push_back(Command(texts.String(StringId::kBlockByMac), RowCommand::kBlockMac));
       menu.items.push_back(Command(texts.String(StringId::kBlockByName), RowCommand::kBlockName));
+      // The address the connection comes from: the one key the client cannot choose. (The
+      // language files have no text for it.)
+      menu.items.push_back(Command("Block connection address", RowCommand::kBlockAddress));
       break;
     case BlockState::kIp:
       menu.items.push_back(Command(texts.String(StringId::kUnblockByIp), RowCommand::kUnblockIp));
@@ -61,6 +64,9 @@ UserMenuModel BuildUserMenu(const UserRow& user, const ViewTexts& texts) {
     case BlockState::kName:
       menu.items.push_back(
           Command(texts.String(StringId::kUnblockByName), RowCommand::kUnblockName));
+      break;
+    case BlockState::kAddress:
+      menu.items.push_back(Command("Unblock connection address", RowCommand::kUnblockAddress));
       break;
   }
   return menu;

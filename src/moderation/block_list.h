@@ -15,13 +15,20 @@ class BlockList {
  public:
   explicit BlockList(const std::filesystem::path& workDir);
 
-  // kNone when not listed, else what is listed (looked up in the order IP, MAC, name). The
-  // peer address (the connection's, which the client cannot choose) counts as an IP.
+  // kNone when not listed, else what is listed (looked up in the order IP, connection
+  // address, MAC, name).
   BlockState CheckBlockList(std::string_view ip, std::string_view name, std::string_view mac,
                             std::string_view peerAddress = {});
 
   // Whether the connection address (which the client cannot choose) is listed.
   bool IsAddressBlocked(std::string_view peerAddress);
+  // Whether key is listed (not empty, and blocking).
+  bool IsListed(std::string_view key);
+
+  // Whether an entry key would refuse a user with these fields: keys of every kind share
+  // the list and match without letter case, so a name can refuse somebody's address.
+  static bool WouldRefuse(std::string_view key, std::string_view ip, std::string_view name,
+                          std::string_view mac, std::string_view peerAddress);
 
   // Write key=1 or key= into section LIST. false when the entry could not be stored.
   bool WriteBlockEntry(const std::string& key);

@@ -28,7 +28,7 @@ struct Settings : ConsoleSwitches {
   std::int32_t IdleTimeout = 0;            // seconds without input before a close
   std::int32_t MaxConnectionsPerAddress = 0;
 
-  std::int32_t LogKeepDays = 0;  // days of logs kept (today's included); 0 keeps all
+  std::int32_t LogKeepDays = 0;         // days of logs kept (today's included); 0 keeps all
   std::int64_t LogDayLimit = 64 << 20;  // bytes one day's log may grow to; 0: no limit
 };
 

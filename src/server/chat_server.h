@@ -58,6 +58,8 @@ enum class RowCommand {
   kUnblockIp,
   kUnblockMac,
   kUnblockName,
+  kBlockAddress,  // the address the connection comes from
+  kUnblockAddress,
   kSetAfs
 };
 
@@ -186,6 +188,11 @@ class ChatServer final : public ConnectionEvents {
   void Refuse(const std::string& reason, std::string* refusal);
   void KickUser(int row);
   void ChangeBlock(int row, BlockState kind, bool block);
+  // The block-list keys a block of user by kind writes; note says why the reported IP is
+  // left out of a block by IP when it is.
+  std::vector<std::string> BlockKeys(const UserRecord& user, BlockState kind, std::string* note);
+  // The other users online whom entries under keys would refuse, as "name (address), ...".
+  std::string AlsoRefused(const std::vector<std::string>& keys, const std::string& mac);
   void SetAfs(int row, std::int32_t value);
   void ReportBlockListWrite(bool written);
 

@@ -236,21 +236,23 @@ bool ChatServer::RefuseBlocked(const PacketHeader& header, std::string_view peer
     const BlockState listed = blockList_.CheckBlockList(header.ip, header.name, header.mac, peer);
     if (listed == BlockState::kNone) return false;
     users_.SetBlockState(header.mac, listed);
+    std::string line;
     switch (listed) {
       case BlockState::kIp:
-        // The reported IP, or the connection's own address when that is what is listed.
-        PrintText(Format(StringId::kRefusedByIp,
-                         blockList_.CheckBlockList(header.ip, {}, {}) == BlockState::kIp ? header.ip
-                                                                                         : peer),
-                  true, true);
+        line = Format(StringId::kRefusedByIp, header.ip);
+        break;
+      case BlockState::kAddress:
+        line = "Refused a user whose connection address is blocked: " + std::string(peer);
         break;
       case BlockState::kMac:
-        PrintText(Format(StringId::kRefusedByMac, header.mac), true, true);
+        line = Format(StringId::kRefusedByMac, header.mac);
         break;
       default:
-        PrintText(Format(StringId::kRefusedByName, header.name), true, true);
+        line = Format(StringId::kRefusedByName, header.name);
         break;
     }
+    // Once per user, and a blocked client that comes back in a loop makes one a minute.
+    Notice("refused users", std::string(peer), line);
   }
   const std::string message = ReadMessageKey("ServerBlockMessage");
   if (message.size() > 1) {

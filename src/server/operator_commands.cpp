@@ -2,6 +2,7 @@
 #include <string>
 
 #include "console/escape.h"
+#include "moderation/settings_check.h"
 #include "server/chat_server.h"
 
 namespace orv {
@@ -9,29 +10,6 @@ namespace orv {
 namespace {
 
 using Field = UserTable::Field;
-
-// What blocking by one key means: the field that is written to the block list, the console
-// lines of a block and an unblock, and the trace name of the step.
-struct BlockKind {
-  BlockState state;
-  Field field;
-  StringId blockedLine;
-  StringId unblockedLine;
-  const char* traceName;
-};
-
-constexpr BlockKind kBlockKinds[] = {
-    {BlockState::kIp, Field::kReportedIp, StringId::kBlockedByIp, StringId::kUnblockedByIp, "IP"},
-    {BlockState::kMac, Field::kMac, StringId::kBlockedByMac, StringId::kUnblockedByMac, "MAC"},
-    {BlockState::kName, Field::kName, StringId::kBlockedByName, StringId::kUnblockedByName, "NAME"},
-};
-
-const BlockKind& KindOf(BlockState state) {
-  for (const BlockKind& kind : kBlockKinds) {
-    if (kind.state == state) return kind;
-  }
-  return kBlockKinds[2];
-}
 
 // The block a row command sets or lifts; kNone for the other commands.
 BlockState BlockOf(RowCommand command, bool* block) {
@@ -43,6 +21,8 @@ BlockState BlockOf(RowCommand command, bool* block) {
       return BlockState::kMac;
     case RowCommand::kBlockName:
       return BlockState::kName;
+    case RowCommand::kBlockAddress:
+      return BlockState::kAddress;
     case RowCommand::kUnblockIp:
       *block = false;
       return BlockState::kIp;
@@ -52,11 +32,30 @@ BlockState BlockOf(RowCommand command, bool* block) {
     case RowCommand::kUnblockName:
       *block = false;
       return BlockState::kName;
+    case RowCommand::kUnblockAddress:
+      *block = false;
+      return BlockState::kAddress;
     case RowCommand::kKick:
     case RowCommand::kSetAfs:
       break;
   }
   return BlockState::kNone;
+}
+
+// How the refusals and the trace name a kind of block.
+const char* KindName(BlockState kind) {
+  switch (kind) {
+    case BlockState::kIp:
+      return "IP";
+    case BlockState::kMac:
+      return "MAC";
+    case BlockState::kAddress:
+      return "connection address";
+    case BlockState::kName:
+    case BlockState::kNone:
+      break;
+  }
+  return "name";
 }
 
 std::string RowField(const UserTable& users, int row, Field field) {
@@ -93,8 +92,7 @@ std::string ChatServer::CheckRow(RowCommand command, int row, int afsValue,
   } else if (kind != BlockState::kNone && block) {
     if (state != BlockState::kNone) reason = RowText(row) + " is blocked already.";
   } else if (kind != BlockState::kNone && state != kind) {
-    reason = RowText(row) + " is not blocked by " +
-             (kind == BlockState::kName ? std::string("name") : KindOf(kind).traceName) + ".";
+    reason = RowText(row) + " is not blocked by " + KindName(kind) + ".";
   }
   return reason;
 }
@@ -134,6 +132,8 @@ bool ChatServer::UnblockRow(int row, std::string_view expectedMac, std::string* 
       return RunRowCommand(RowCommand::kUnblockMac, row, 0, expectedMac, refusal);
     case BlockState::kName:
       return RunRowCommand(RowCommand::kUnblockName, row, 0, expectedMac, refusal);
+    case BlockState::kAddress:
+      return RunRowCommand(RowCommand::kUnblockAddress, row, 0, expectedMac, refusal);
     case BlockState::kNone:
       break;
   }
@@ -164,35 +164,130 @@ void ChatServer::KickUser(int row) {
   Trace("::: kick proccess OK");
 }
 
+std::vector<std::string> ChatServer::BlockKeys(const UserRecord& user, BlockState kind,
+                                               std::string* note) {
+  switch (kind) {
+    case BlockState::kMac:
+      return {user.mac.empty() ? std::string("n/a") : user.mac};
+    case BlockState::kName:
+      return {user.name.empty() ? std::string("n/a") : user.name};
+    case BlockState::kAddress:
+      return {user.peerAddress.empty() ? std::string("n/a") : user.peerAddress};
+    case BlockState::kIp:
+    case BlockState::kNone:
+      break;
+  }
+  // By IP: the address the connection comes from, which the client cannot choose, and the
+  // IP it reports only when that can be nobody else's: a plain address that no other user
+  // online comes from or reports. Anything else would let a client that reports another's
+  // address, or a text such as "MACbob", get that other user blocked.
+  std::vector<std::string> keys;
+  if (!user.peerAddress.empty()) keys.push_back(user.peerAddress);
+  const std::string& reported = user.reportedIp;
+  if (reported.empty() || reported == user.peerAddress) {
+    if (keys.empty()) keys.push_back("n/a");
+    return keys;
+  }
+  std::string other;
+  for (int i = 0; i < users_.GetCount() && other.empty(); ++i) {
+    const UserRecord& u = *users_.At(i);
+    if (u.mac == user.mac) continue;
+    if (u.reportedIp == reported) other = (u.name.empty() ? u.mac : u.name) + " reports it too";
+    if (u.peerAddress == reported) other = (u.name.empty() ? u.mac : u.name) + " comes from it";
+  }
+  if (!IsIpv4Address(reported)) {
+    *note = "the reported IP " + ClientText(reported) + " is not blocked: it is no IPv4 address";
+  } else if (!other.empty()) {
+    *note = "the reported IP " + reported + " is not blocked: " + ClientText(other);
+  } else {
+    keys.insert(keys.begin(), reported);
+  }
+  if (keys.empty()) keys.push_back("n/a");
+  return keys;
+}
+
+std::string ChatServer::AlsoRefused(const std::vector<std::string>& keys, const std::string& mac) {
+  std::string names;
+  int count = 0;
+  for (int i = 0; i < users_.GetCount(); ++i) {
+    const UserRecord& u = *users_.At(i);
+    if (u.mac == mac) continue;
+    bool refused = false;
+    for (const std::string& key : keys)
+      refused = refused || BlockList::WouldRefuse(key, u.reportedIp, u.name, u.mac, u.peerAddress);
+    if (!refused) continue;
+    // A few by name; the rest counted.
+    if (++count <= 5) {
+      names += (names.empty() ? "" : ", ") + ClientText(u.name.empty() ? u.mac : u.name) + " (" +
+               u.peerAddress + ")";
+    }
+  }
+  if (count > 5) names += " and " + std::to_string(count - 5) + " more";
+  return names;
+}
+
 void ChatServer::ChangeBlock(int row, BlockState kind, bool block) {
-  const BlockKind& how = KindOf(kind);
   const std::string verb = block ? "::: block by " : "::: unblock by ";
-  const std::string step = verb + how.traceName + " proccess";
+  const std::string step =
+      verb +
+      (kind == BlockState::kAddress ? std::string("ADDRESS") : std::string(BlockStateText(kind))) +
+      " proccess";
   // Every kind of block ends in the step that writes the list, traced as the name's.
   const std::string writeStep = verb + "NAME proccess";
   const bool byName = kind == BlockState::kName;
+  const UserRecord* record = users_.At(row);
+  if (record == nullptr) return;
+  const UserRecord user = *record;
 
   Trace(step);
-  const std::string key = RowField(users_, row, how.field);
-  std::string peer;
-  if (const UserRecord* record = users_.At(row)) {
-    users_.SetBlockState(record->mac, block ? kind : BlockState::kNone);
-    peer = record->peerAddress;
+  std::string note;
+  std::vector<std::string> keys;
+  if (block) {
+    keys = BlockKeys(user, kind, &note);
+  } else {
+    // What blocking may have stored: an unblock by IP lifts the reported IP and the
+    // connection's address; a key that is not listed is left as it is.
+    keys = kind != BlockState::kIp ? BlockKeys(user, kind, &note)
+           : user.reportedIp == user.peerAddress
+               ? std::vector<std::string>{user.peerAddress}
+               : std::vector<std::string>{user.reportedIp, user.peerAddress};
+    note.clear();
+    std::erase_if(keys, [this](const std::string& key) { return !blockList_.IsListed(key); });
+    if (keys.empty()) {
+      keys.push_back(kind != BlockState::kIp   ? BlockKeys(user, kind, &note).front()
+                     : user.reportedIp.empty() ? std::string("n/a")
+                                               : user.reportedIp);
+    }
   }
-  // The reported IP is what the client says; the connection's address is what it cannot
-  // change, so a block by IP holds that too, and the operator is told so.
-  const bool withPeer = kind == BlockState::kIp && !peer.empty() && peer != key;
-  std::string line = Format(block ? how.blockedLine : how.unblockedLine, key);
-  if (withPeer) {
-    line += " (connection address " + peer + (block ? " blocked too)" : " unblocked too)");
+  users_.SetBlockState(user.mac, block ? kind : BlockState::kNone);
+
+  std::string line;
+  if (kind == BlockState::kAddress) {
+    line = (block ? "Blocked by connection address: " : "Unblocked connection address: ") +
+           keys.front();
+  } else {
+    const StringId id = kind == BlockState::kIp
+                            ? (block ? StringId::kBlockedByIp : StringId::kUnblockedByIp)
+                        : kind == BlockState::kMac
+                            ? (block ? StringId::kBlockedByMac : StringId::kUnblockedByMac)
+                            : (block ? StringId::kBlockedByName : StringId::kUnblockedByName);
+    line = Format(id, keys.front());
+  }
+  if (keys.size() > 1) {
+    line += " (connection address " + keys.back() + (block ? " blocked too)" : " unblocked too)");
+  }
+  if (!note.empty()) line += " (" + note + ")";
+  if (block) {
+    // Keys of every kind share the list: the operator hears whom else the entry refuses.
+    const std::string others = AlsoRefused(keys, user.mac);
+    if (!others.empty()) line += "; this also refuses " + others;
   }
   PrintText(line, true, true);
   if (!byName) Trace(writeStep);
-  auto write = [&](const std::string& entry) {
-    return block ? blockList_.WriteBlockEntry(entry) : blockList_.ClearBlockEntry(entry);
-  };
-  bool written = write(key);
-  if (withPeer) written = write(peer) && written;
+  bool written = true;
+  for (const std::string& key : keys)
+    written =
+        (block ? blockList_.WriteBlockEntry(key) : blockList_.ClearBlockEntry(key)) && written;
   ReportBlockListWrite(written);
   RefreshUserList();
   Trace(writeStep + " OK");

@@ -65,7 +65,8 @@ TEST(UserMenuModel, BlockItemsFitTheUsersBlockState) {
   };
   using C = RowCommand;
   EXPECT_EQ(commands(BlockState::kNone),
-            (std::vector<C>{C::kKick, C::kBlockIp, C::kBlockMac, C::kBlockName}));
+            (std::vector<C>{C::kKick, C::kBlockIp, C::kBlockMac, C::kBlockName, C::kBlockAddress}));
+  EXPECT_EQ(commands(BlockState::kAddress), (std::vector<C>{C::kKick, C::kUnblockAddress}));
   EXPECT_EQ(commands(BlockState::kIp), (std::vector<C>{C::kKick, C::kUnblockIp}));
   EXPECT_EQ(commands(BlockState::kMac), (std::vector<C>{C::kKick, C::kUnblockMac}));
   EXPECT_EQ(commands(BlockState::kName), (std::vector<C>{C::kKick, C::kUnblockName}));

@@ -78,5 +78,42 @@ TEST(LogWriter, LosesTheLineQuietlyWhenItCannotWrite) {
   EXPECT_FALSE(std::filesystem::exists(folder.Path() / "no"));
 }
 
+// A day's log stops growing at its limit: one line says so, the lines held back are counted
+// into it when the day ends (or the server stops), and the next day starts afresh.
+TEST(LogWriter, ADaysLogStopsAtItsLimitAndSaysHowManyLinesItMissed) {
+  TempFolder folder;
+  FixedClock clock;
+  LogWriter log(folder.Path(), clock);
+  log.SetDayLimit(100);
+  const auto dayFile = folder.Path() / "logs" / "12-06-2026.log";
+  for (int i = 0; i < 10; ++i)
+    log.AppendLog("line number " + std::to_string(i), true);  // 32 bytes each
+  std::string day = ReadFile(dayFile);
+  EXPECT_EQ(day.find("line number 3"), std::string::npos);
+  EXPECT_NE(day.find("line number 2"), std::string::npos);
+  EXPECT_NE(day.find("has reached 100 bytes (LogDayLimit)"), std::string::npos) << day;
+  const std::size_t full = day.size();
+  log.AppendLog("one more", true);
+  EXPECT_EQ(ReadFile(dayFile).size(), full);
+
+  clock.now = MakeTime(2026, 12, 7, 0, 0, 1);
+  log.AppendLog("next day", true);
+  EXPECT_NE(ReadFile(dayFile).find("8 lines were not written to this log (LogDayLimit)"),
+            std::string::npos)
+      << ReadFile(dayFile);
+  EXPECT_EQ(ReadFile(folder.Path() / "logs" / "12-07-2026.log"), "[00:00:01] next day\r\n");
+
+  // A stop counts what the day missed so far; a limit of 0 writes everything.
+  for (int i = 0; i < 5; ++i)
+    log.AppendLog(std::string(40, 'x'), false);
+  log.FinishDay();
+  EXPECT_NE(ReadFile(folder.Path() / "logs" / "12-07-2026.log").find("4 lines were not written"),
+            std::string::npos);
+  log.SetDayLimit(0);
+  log.AppendLog("unlimited again", false);
+  EXPECT_NE(ReadFile(folder.Path() / "logs" / "12-07-2026.log").find("unlimited again"),
+            std::string::npos);
+}
+
 }  // namespace
 }  // namespace orv

@@ -103,6 +103,117 @@ TEST(AbuseTest, AClientThatComesBackFromTheSameMachineIsServedAtOnce) {
   ASSERT_EQ(rows.size(), 1u) << console.Transcript();
 }
 
+// A client cannot pass for the server, nor put users who do not exist into everybody's
+// list, nor keep the operator from seeing its MAC turn up on another machine.
+TEST(AbuseTest, NoClientPassesForTheServerOrAddsUsersToTheList) {
+  RunningServer server;
+  ASSERT_TRUE(server.ready) << server.process->Transcript();
+  ServerProcess& console = *server.process;
+  Client bob(server.Port());
+  ASSERT_TRUE(bob.WaitForType(6));
+  ASSERT_TRUE(bob.Send(MakePacket("BB02", "bob", 2, "1:online")));
+  ASSERT_TRUE(bob.WaitForType(37));
+  const std::string serverMac = "127001127001";  // 127.0.0.1 twice: loopback has no MAC
+  {
+    Client mallory(server.Port(), 0, WireCodec::BuiltIn(), "127.0.0.3");
+    ASSERT_TRUE(mallory.WaitForType(6));
+    bob.Pump(milliseconds(100));
+    bob.Clear();
+    const std::string forged = "127.0.0.1(" + serverMac +
+                               ")||OrvServer||server.gif||0.0||1||6||1:the server moves, "
+                               "log in again at 10.6.6.6//end";
+    ASSERT_TRUE(mallory.Send(forged + MakePacket("MM01", "mallory", 45, "1:0") +
+                             MakePacket("MM01", "mallory", 37, "[IUL]|U1|x|/U1|[/IUL]") +
+                             MakePacket("MM01", "mallory", 15, "1:|NAME|OrvServer|/NAME|")));
+    // A status holding the list's markers: a ghost with bob's MAC.
+    ASSERT_TRUE(mallory.Send(MakePacket(
+        "MM01", "mallory", 2, "1:[/IUL][IUL]|U1|GHOST-ADMIN|/U1||U2|BB02|/U2||U3|1.2.3.4|/U3|")));
+    ASSERT_TRUE(mallory.WaitForType(37));
+    ASSERT_TRUE(bob.WaitFor([](const Packet& p) { return p.type == 2 && p.name == "mallory"; }));
+    for (const Packet& packet : bob.Packets()) {
+      EXPECT_NE(packet.type, 6) << packet;
+      EXPECT_NE(packet.type, 15) << packet;
+      EXPECT_NE(packet.type, 37) << packet;
+      EXPECT_NE(packet.type, 45) << packet;
+    }
+    EXPECT_TRUE(console.WaitForLine("not relayed: type 6 is the server's own", milliseconds(3000)))
+        << console.Transcript();
+    for (const std::string& row : console.ListUsers())
+      EXPECT_EQ(row.find(serverMac), std::string::npos) << row;
+
+    // A newcomer's list holds bob and mallory, and no ghost.
+    Client carol(server.Port());
+    ASSERT_TRUE(carol.Send(MakePacket("CC03", "carol", 2, "1:online")));
+    std::string entries;
+    const auto deadline = Clock::now() + milliseconds(3000);
+    while (Clock::now() < deadline && entries.find("|U1|carol|/U1|") == std::string::npos) {
+      carol.Pump(milliseconds(50));
+      entries.clear();
+      for (const Packet& p : carol.Packets()) {
+        if (p.type == 37) entries += p.body;
+      }
+    }
+    EXPECT_EQ(entries.find("GHOST-ADMIN|/U1|"), std::string::npos) << entries;
+    std::size_t bobs = 0;
+    for (auto at = entries.find("|U2|BB02|/U2|"); at != std::string::npos;
+         at = entries.find("|U2|BB02|/U2|", at + 1))
+      ++bobs;
+    EXPECT_EQ(bobs, 1u) << entries;
+  }
+  // Mallory's MAC shows up from another machine: the operator is told.
+  Client again(server.Port(), 0, WireCodec::BuiltIn(), "127.0.0.4");
+  ASSERT_TRUE(console.WaitForLine("Users connected: 2", milliseconds(5000)));
+  ASSERT_TRUE(again.Send(MakePacket("MM01", "mallory", 2, "1:back")));
+  EXPECT_TRUE(console.WaitForLine("MAC MM01 registers from 127.0.0.4; it last came from 127.0.0.3",
+                                  milliseconds(3000)))
+      << console.Transcript();
+}
+
+// Block keys partly come from what clients claim: blocking one user must not block another.
+TEST(AbuseTest, BlockingOneUserBlocksNobodyElse) {
+  RunningServer server;
+  ASSERT_TRUE(server.ready) << server.process->Transcript();
+  ServerProcess& console = *server.process;
+  Client alice(server.Port());  // from 127.0.0.1
+  ASSERT_TRUE(alice.Send(MakePacket("AA01", "alice", 2, "1:online", "127.0.0.1")));
+  ASSERT_TRUE(alice.WaitForType(37));
+  Client mallory(server.Port(), 0, WireCodec::BuiltIn(), "127.0.0.5");
+  // Reports alice's address, and is named after it.
+  ASSERT_TRUE(mallory.Send(MakePacket("MM01", "127.0.0.1", 2, "1:online", "127.0.0.1")));
+  ASSERT_TRUE(mallory.WaitForType(37));
+  int row = RowOf(console.ListUsers(), "MM01");
+  ASSERT_GE(row, 0) << console.Transcript();
+  std::size_t mark = console.LineCount();
+  console.Type("/block ip " + std::to_string(row));
+  EXPECT_TRUE(console.WaitForLine(
+      "Blocked by IP: 127.0.0.5 (the reported IP 127.0.0.1 is not blocked: alice comes from it)",
+      milliseconds(3000), mark))
+      << console.Transcript();
+  console.Type("/unblock " + std::to_string(row));
+  ASSERT_TRUE(console.WaitForLine("Unblocked", milliseconds(3000), mark));
+  mark = console.LineCount();
+  console.Type("/block name " + std::to_string(row));
+  EXPECT_TRUE(
+      console.WaitForLine("; this also refuses alice (127.0.0.1)", milliseconds(3000), mark))
+      << console.Transcript();
+  console.Type("/unblock " + std::to_string(row));
+  mark = console.LineCount();
+  console.Type("/block address " + std::to_string(row));
+  EXPECT_TRUE(
+      console.WaitForLine("Blocked by connection address: 127.0.0.5", milliseconds(3000), mark))
+      << console.Transcript();
+  EXPECT_TRUE(WaitForFileText(BlockListFile(server), "127.0.0.5=1"));
+  // Alice chats on; mallory is refused.
+  Client bob(server.Port());
+  ASSERT_TRUE(bob.WaitForType(6));
+  bob.Clear();
+  ASSERT_TRUE(alice.Send(MakePacket("AA01", "alice", 5, "still here", "127.0.0.1")));
+  ASSERT_TRUE(mallory.Send(MakePacket("MM01", "127.0.0.1", 5, "me too", "127.0.0.1")));
+  ASSERT_TRUE(bob.WaitFor([](const Packet& p) { return p.body == "still here"; }));
+  bob.Pump(milliseconds(300));
+  EXPECT_FALSE(bob.WaitFor([](const Packet& p) { return p.body == "me too"; }, milliseconds(10)));
+}
+
 TEST(AbuseTest, ABlockByIpHoldsWhateverAddressTheClientReportsNext) {
   RunningServer server;
   ASSERT_TRUE(server.ready) << server.process->Transcript();
@@ -147,7 +258,7 @@ TEST(AbuseTest, ABlockByIpHoldsWhateverAddressTheClientReportsNext) {
   EXPECT_EQ(refusal->subject, "MM02");
   EXPECT_NE(refusal->body.find("blocked"), std::string::npos) << *refusal;
   EXPECT_FALSE(again.WaitForType(37, milliseconds(100)));
-  EXPECT_TRUE(console.WaitForLine("Refused a user whose IP is blocked: 127.0.0.1",
+  EXPECT_TRUE(console.WaitForLine("Refused a user whose connection address is blocked: 127.0.0.1",
                                   milliseconds(3000), mark))
       << console.Transcript();
   const auto rows = console.ListUsers();

@@ -2,6 +2,9 @@
 // board files, and the answers read from the command file.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include "e2e_support.h"
 
 namespace orv::e2e {
@@ -106,6 +109,78 @@ TEST(FilesTest, BoardNamesThatAreWindowsDevicesAreRefusedOnEverySystem) {
   EXPECT_EQ(BoardUse(server).first, static_cast<int>(files.size()));
 }
 
+// One client connecting with huge names and closing, in a loop, must not fill the disk or the
+// journal: its lines are cut short and, past a few a minute, counted instead of written.
+TEST(FilesTest, AChurningClientWithHugeNamesWritesAFewShortLines) {
+  RunningServer server;
+  ASSERT_TRUE(server.ready) << server.process->Transcript();
+  ServerProcess& console = *server.process;
+  const std::size_t before = console.LineCount();
+  const std::string name(32000, 'N');
+  for (int round = 0; round < 60; ++round) {
+    Client c(server.Port());
+    // Two users with huge names, and a packet without a complete header (relayed, with a
+    // notice), then the client closes.
+    ASSERT_TRUE(c.Send(MakePacket("HN" + std::to_string(round), name, 4, "1:hi") +
+                       MakePacket("HN" + std::to_string(round) + "b", name + "2", 4, "1:hi") +
+                       "no header//end"));
+  }
+  Client probe(server.Port());
+  ASSERT_TRUE(probe.WaitForType(6, milliseconds(10000)));  // still serving
+  // Every churning user is gone (their lines say so no more: the listing does).
+  const auto deadline = Clock::now() + milliseconds(10000);
+  while (!console.ListUsers().empty() && Clock::now() < deadline)
+    std::this_thread::sleep_for(milliseconds(100));
+  ASSERT_TRUE(console.ListUsers().empty()) << console.Transcript();
+  ASSERT_TRUE(console.WaitForLine("Connection accepted", milliseconds(3000), before));
+  std::size_t longest = 0;
+  for (const std::string& line : console.Lines())
+    longest = std::max(longest, line.size());
+  EXPECT_LT(longest, 400u);
+  EXPECT_LE(console.CountLines("Connection accepted", before), 20u);
+  EXPECT_LE(console.CountLines("incomplete header", before), 1u);
+  // The day's log grew by kilobytes, not by the megabytes of names.
+  EXPECT_LT(server.Log().size(), 64u * 1024) << server.Log().size();
+}
+
+// A board file a client rewrites is replaced whole: whoever reads it meanwhile sees the old
+// content or the new, never part of it.
+TEST(FilesTest, ABoardFileBeingRewrittenIsNeverSeenHalfWritten) {
+  RunningServer server;
+  ASSERT_TRUE(server.ready) << server.process->Transcript();
+  Client writer(server.Port());
+  ASSERT_TRUE(writer.WaitForType(6));
+  const fs::path file = server.folder.Dir() / "board" / "race.txt";
+  const std::string a(60000, 'a');
+  const std::string b(60000, 'b');
+  std::atomic<bool> done{false};
+  std::atomic<int> reads{0};
+  std::atomic<int> partial{0};
+  std::thread reader([&] {
+    while (!done) {
+      const std::string seen = ReadFile(file);
+      if (!seen.empty()) {
+        ++reads;
+        if (seen != a && seen != b) ++partial;
+      }
+    }
+  });
+  for (int i = 0; i < 100; ++i) {
+    ASSERT_TRUE(writer.Send(MakePacket("WR01", "writer", 16, "race.txt;" + (i % 2 ? b : a))));
+    writer.Pump(milliseconds(5));  // it reads its own copies, as a client does
+    writer.Clear();
+  }
+  ASSERT_TRUE(writer.Send(MakePacket("WR01", "writer", 5, "all written")));
+  EXPECT_TRUE(writer.WaitFor([](const Packet& p) { return p.body == "all written"; },
+                             milliseconds(20000)))
+      << server.process->Transcript();
+  done = true;
+  reader.join();
+  EXPECT_GT(reads.load(), 0);
+  EXPECT_EQ(partial.load(), 0) << "of " << reads.load() << " reads";
+  EXPECT_EQ(ReadFile(file), b);
+}
+
 TEST(FilesTest, ABoardFloodStopsAtTheQuotaWithOneConsoleLine) {
   RunningServer server({}, [](WorkFolder& folder) {
     folder.Set("BoardQuota", "65536");
@@ -148,13 +223,13 @@ TEST(FilesTest, ABoardFloodStopsAtTheQuotaWithOneConsoleLine) {
   ASSERT_TRUE(flooder.WaitFor([](const Packet& p) { return p.body == "rewrite done"; }));
   EXPECT_EQ(ReadFile(server.folder.Dir() / "board" / "f3.txt"), "rewritten");
 
-  // Each other connection is told of once: too large a file, too long a name.
-  Client big(server.Port());
+  // Each other address is told of once: too large a file, too long a name.
+  Client big(server.Port(), 0, WireCodec::BuiltIn(), "127.0.0.6");
   ASSERT_TRUE(big.Send(MakePacket("BG01", "big", 16, "big.txt;" + std::string(9000, 'b'))));
   EXPECT_TRUE(console.WaitForLine(
-      "Board file 'big.txt' from 127.0.0.1 refused: it is larger than 8192 bytes (BoardFileLimit)"))
+      "Board file 'big.txt' from 127.0.0.6 refused: it is larger than 8192 bytes (BoardFileLimit)"))
       << console.Transcript();
-  Client longName(server.Port());
+  Client longName(server.Port(), 0, WireCodec::BuiltIn(), "127.0.0.7");
   ASSERT_TRUE(longName.Send(MakePacket("LN01", "long", 16, std::string(300, 'n') + ";x")));
   EXPECT_TRUE(console.WaitForLine("refused: its name is longer than 255 bytes"))
       << console.Transcript();

@@ -215,6 +215,37 @@ TEST_F(EngineTest, AClientBackFromTheSameAddressTakesItsRecordOverAtOnce) {
   EXPECT_EQ(server_->Users().GetCount(), 2);
 }
 
+// One client must not be able to fill the disk and the journal: client text is cut short,
+// and one address's accepts, closes and refusals make a few lines a minute.
+TEST_F(EngineTest, OneAddressMakesAFewConsoleLinesAMinuteAndShortOnes) {
+  Start();
+  auto other = Login("BB", "bob", "10.0.0.2");
+  const std::string longName(32000, 'n');
+  for (int i = 0; i < 50; ++i) {
+    auto c = Connect("10.0.0.66");
+    Receive(c, Packet("M" + std::to_string(i), longName + "\r\n", 4, "1:x", "10.0.0.66"));
+    Receive(c, std::string(10, 'x') + std::string(1, '\0'));
+    server_->OnPeerClosed(*c);
+  }
+  std::size_t longest = 0;
+  for (const auto& line : view_.console)
+    longest = std::max(longest, line.size());
+  EXPECT_LT(longest, 200u);
+  EXPECT_TRUE(view_.HasLine("S37 10.0.0.66 (" + std::string(64, 'n') + "...[+31,938 bytes])"))
+      << ::testing::PrintToString(view_.Unstamped());
+  // 20 lines' worth of accepts and closes, then silence until the minute is over.
+  EXPECT_EQ(view_.CountLines("S40 10.0.0.66"), 10);
+  EXPECT_EQ(view_.CountLines("S37 10.0.0.66"), 10);
+  scheduler_.Advance(60000);
+  EXPECT_TRUE(view_.HasLine(
+      "... and 40 more connections accepted and 40 closed from 10.0.0.66 in the last minute; "
+      "S38 1"))
+      << ::testing::PrintToString(view_.Unstamped());
+  // Another address is not held back by this one.
+  Login("CC", "carol", "10.0.0.3");
+  EXPECT_TRUE(view_.HasLine("S40 10.0.0.3"));
+}
+
 TEST_F(EngineTest, AConnectionHoldsAFewUsersAtMost) {
   Start();
   auto a = Login("AA", "alice");

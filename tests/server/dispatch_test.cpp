@@ -173,6 +173,43 @@ TEST_F(EngineTest, WithoutServerIpEachClientHearsTheAddressItReached) {
       << profile.body;
 }
 
+// What only the server sends, no client may send: not relayed, not acted on, and the
+// operator hears of it now and then.
+TEST_F(EngineTest, PacketsPosingAsTheServerAreNotRelayed) {
+  Start();
+  auto a = Login("AA", "alice");
+  auto m = Login("MM", "mallory", "192.168.1.66");
+  ClearOutputs();
+  for (const int type : {6, 15, 37, 45})
+    Receive(m, Packet("MM", "mallory", type, "1:0"));
+  // Under the server's MAC (the address's digits twice here: no MAC was found for it).
+  Receive(m, Packet("1098710987", "Srv", 5, "the server moves, log in again at 6.6.6.6"));
+  EXPECT_TRUE(a->Sent().empty());
+  EXPECT_EQ(server_->Users().Find("1098710987"), nullptr);
+  EXPECT_EQ(view_.CountLines("not relayed"), 1);
+  EXPECT_TRUE(view_.HasLine("Packet from 192.168.1.66 not relayed: type 6 is the server's own"));
+  scheduler_.Advance(60000);
+  EXPECT_TRUE(view_.HasLine(
+      "... and 4 more packets posing as the server from 192.168.1.66 in the last minute"));
+  // Everything else goes on as before.
+  a->outputs.clear();
+  Receive(m, Packet("MM", "mallory", 5, "hi"));
+  EXPECT_EQ(a->Sent().size(), 1u);
+}
+
+// A MAC is what the client says: when one registers from another machine than it last did,
+// the operator is told.
+TEST_F(EngineTest, AMacFromAnotherAddressThanLastTimeIsTold) {
+  Start();
+  auto first = Login("AA", "alice", "192.168.1.20");
+  server_->OnPeerClosed(*first);
+  auto again = Login("AA", "alice", "192.168.1.20");
+  server_->OnPeerClosed(*again);
+  EXPECT_EQ(view_.CountLines("registers from"), 0);
+  auto elsewhere = Login("AA", "alice", "192.168.1.99");
+  EXPECT_TRUE(view_.HasLine("MAC AA registers from 192.168.1.99; it last came from 192.168.1.20"));
+}
+
 TEST_F(EngineTest, BlockedSendersAreRefusedWhateverTheyWrite) {
   WriteFile("data/blocklist.cfg", "[LIST]\n192.168.1.66=1\nmallory=1\n");
   Start();
@@ -203,7 +240,7 @@ TEST_F(EngineTest, BlockedSendersAreRefusedWhateverTheyWrite) {
 
   // A name entry matches in other letter case; without a block message nothing is sent.
   SetMessage("ServerBlockMessage", "");
-  auto n = Connect();
+  auto n = Connect("192.168.1.21");
   n->outputs.clear();
   other->outputs.clear();
   Receive(n, Packet("NN", "MALLORY", 5, "hi", "10.0.0.2"));

@@ -107,27 +107,68 @@ TEST_F(EngineTest, BlockAndUnblockWriteTheListAndTheRecord) {
   EXPECT_EQ(server_->Users().Find("BB")->blockState, BlockState::kMac);
 }
 
-// A block by IP also refuses the connection's own address; the operator sees both.
-TEST_F(EngineTest, ABlockByIpNamesTheConnectionAddressItAlsoRefuses) {
+// Block keys share one list and partly come from what clients claim. A block by IP stores
+// the connection's own address, and the reported IP only when it is nobody else's; every
+// block names the other users online it refuses too.
+TEST_F(EngineTest, BlocksStoreWhatCannotHitAnotherUserAndSayWhomTheyRefuse) {
   Start();
-  auto a = Login("AA", "alice", "10.0.0.1");
-  auto c = Connect("192.168.1.30");
-  Receive(c, Packet("CC", "carol", 4, "1:online", "10.0.0.3"));
+  auto alice = Login("AA", "alice", "10.0.0.1");
+  auto carol = Connect("192.168.1.30");
+  Receive(carol, Packet("CC", "carol", 4, "1:online", "10.0.0.3"));
   ASSERT_TRUE(server_->RunRowCommand(RowCommand::kBlockIp, 1));
   EXPECT_TRUE(view_.HasLine("S30 10.0.0.3 (connection address 192.168.1.30 blocked too)"))
       << ::testing::PrintToString(view_.Unstamped());
   ASSERT_EQ(view_.rows.size(), 2u);
   EXPECT_EQ(view_.rows[0].blockText, "");
   EXPECT_EQ(view_.rows[1].blockText, "IP + address");
-  // Listed by its connection address only: the row says so.
-  WriteFile("data/blocklist.cfg", "[LIST]\n10.0.0.1=\n192.168.1.20=1\n");
-  auto d = Connect("192.168.1.20");
-  Receive(d, Packet("DD", "dora", 4, "1:online", "10.0.0.4"));
-  server_->OnRefresh();
-  ASSERT_EQ(view_.rows.size(), 3u);
-  EXPECT_EQ(view_.rows[2].blockText, "address");
   ASSERT_TRUE(server_->UnblockRow(1));
   EXPECT_TRUE(view_.HasLine("S33 10.0.0.3 (connection address 192.168.1.30 unblocked too)"));
+
+  // Mallory reports alice's address, then a text that is no address: only her own
+  // connection's address is stored, and alice goes on chatting.
+  auto mallory = Connect("192.168.1.40");
+  Receive(mallory, Packet("MM", "mallory", 4, "1:online", "10.0.0.1"));
+  ASSERT_TRUE(server_->RunRowCommand(RowCommand::kBlockIp, 2));
+  EXPECT_TRUE(view_.HasLine(
+      "S30 192.168.1.40 (the reported IP 10.0.0.1 is not blocked: alice comes from it)"))
+      << ::testing::PrintToString(view_.Unstamped());
+  EXPECT_EQ(ReadFile("data/blocklist.cfg").find("10.0.0.1="), std::string::npos);
+  auto bob = Login("BB", "bob", "10.0.0.2");
+  ClearOutputs();
+  Receive(alice, Packet("AA", "alice", 5, "still here", "10.0.0.1"));
+  EXPECT_EQ(bob->Sent().size(), 1u);
+  ASSERT_TRUE(server_->UnblockRow(2));
+  auto other = Connect("192.168.1.41");
+  Receive(other, Packet("OO", "oscar", 4, "1:online", "MACbob"));
+  ASSERT_TRUE(server_->RunRowCommand(RowCommand::kBlockIp, 4));
+  EXPECT_TRUE(view_.HasLine(
+      "S30 192.168.1.41 (the reported IP MACbob is not blocked: it is no IPv4 address)"));
+
+  // A name that is somebody's address: the block is written as asked, and the line says
+  // whom else it refuses.
+  auto eve = Connect("192.168.1.50");
+  Receive(eve, Packet("EE", "10.0.0.2", 4, "1:online", "192.168.1.50"));
+  ASSERT_TRUE(server_->RunRowCommand(RowCommand::kBlockName, 5));
+  EXPECT_TRUE(view_.HasLine("S32 10.0.0.2; this also refuses bob (10.0.0.2)"))
+      << ::testing::PrintToString(view_.Unstamped());
+  ASSERT_TRUE(server_->UnblockRow(5));
+
+  // By the connection's address alone.
+  ASSERT_TRUE(server_->RunRowCommand(RowCommand::kBlockAddress, 5));
+  EXPECT_TRUE(view_.HasLine("Blocked by connection address: 192.168.1.50"));
+  EXPECT_EQ(server_->Users().Find("EE")->blockState, BlockState::kAddress);
+  EXPECT_EQ(view_.rows[5].blockText, "address");
+  EXPECT_FALSE(server_->RunRowCommand(RowCommand::kUnblockIp, 5));
+  ASSERT_TRUE(server_->UnblockRow(5));
+  EXPECT_TRUE(view_.HasLine("Unblocked connection address: 192.168.1.50"));
+  EXPECT_EQ(server_->Users().Find("EE")->blockState, BlockState::kNone);
+
+  // A user refused by the address its connection comes from is blocked by address.
+  WriteFile("data/blocklist.cfg", "[LIST]\n192.168.1.60=1\n");
+  auto dora = Connect("192.168.1.60");
+  Receive(dora, Packet("DD", "dora", 4, "1:online", "10.0.0.4"));
+  EXPECT_EQ(server_->Users().Find("DD")->blockState, BlockState::kAddress);
+  EXPECT_TRUE(view_.HasLine("Refused a user whose connection address is blocked: 192.168.1.60"));
 }
 
 TEST_F(EngineTest, BlockWithoutDataFolderStillHoldsAndSaysTheListWasNotWritten) {
