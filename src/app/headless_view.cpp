@@ -90,7 +90,8 @@ std::vector<std::string> FormatStatus(const ServerStatus& status) {
                 static_cast<long long>(seconds / 3600 % 24),
                 static_cast<long long>(seconds / 60 % 60), static_cast<long long>(seconds % 60));
   return {"version: " + TerminalText(status.version, false), TerminalText(listening, false),
-          "users online: " + std::to_string(status.users), std::string("uptime: ") + uptime};
+          "users online: " + std::to_string(status.users),
+          "connections: " + std::to_string(status.connections), std::string("uptime: ") + uptime};
 }
 
 void HeadlessView::ConsoleLineAppended(const std::string& line) {

@@ -233,6 +233,7 @@ ServerStatus ChatServer::Status() const {
   status.listening = listening_;
   status.notListeningReason = listenError_;
   status.users = users_.GetCount();
+  status.connections = static_cast<int>(connections_.Count());
   status.startedAtMs = startedAtMs_;
   status.takenAtMs = env_.scheduler != nullptr ? env_.scheduler->SteadyNow().count() : 0;
   return status;

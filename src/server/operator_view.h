@@ -52,6 +52,7 @@ struct ServerStatus {
   // The addresses clients are to use: ServerIP, or, when the server listens on every
   // address, the machine's own.
   std::vector<std::string> clientAddresses{};
+  int connections = 0;  // open connections, users or not
 };
 
 class OperatorView : public ConsoleSink {

@@ -99,9 +99,10 @@ std::vector<std::string> Texts(const ControlAnswer& answer) {
 TEST(ControlRequest, CarriedOutThroughTheEngineCommands) {
   FakeCommands engine;
   engine.status = {"1.3.1.0 beta", "127.0.0.1", 9010, true, "", 2, 1000, 3'723'000 + 1000};
-  EXPECT_EQ(Texts(Execute(engine, "/status")),
-            (std::vector<std::string>{"version: 1.3.1.0 beta", "listening on 127.0.0.1:9010",
-                                      "users online: 2", "uptime: 0 d 01:02:03"}));
+  EXPECT_EQ(
+      Texts(Execute(engine, "/status")),
+      (std::vector<std::string>{"version: 1.3.1.0 beta", "listening on 127.0.0.1:9010",
+                                "users online: 2", "connections: 0", "uptime: 0 d 01:02:03"}));
   engine.status.listening = false;
   engine.status.address.clear();
   engine.status.notListeningReason = "Address already in use";

@@ -171,8 +171,8 @@ TEST(FilesTest, ABoardFileBeingRewrittenIsNeverSeenHalfWritten) {
     writer.Clear();
   }
   ASSERT_TRUE(writer.Send(MakePacket("WR01", "writer", 5, "all written")));
-  EXPECT_TRUE(writer.WaitFor([](const Packet& p) { return p.body == "all written"; },
-                             milliseconds(20000)))
+  EXPECT_TRUE(
+      writer.WaitFor([](const Packet& p) { return p.body == "all written"; }, milliseconds(20000)))
       << server.process->Transcript();
   done = true;
   reader.join();

@@ -139,10 +139,15 @@ TEST(OperatorWindow, MenuOffersTheBlockCommandsThatFitTheUser) {
   f.window.SetTexts(Texts());
   f.window.ReplaceUserRows({Row("ann", BlockState::kNone, -1), Row("bob", BlockState::kIp, -1),
                             Row("cy", BlockState::kMac, -1), Row("di", BlockState::kName, -1),
-                            Row("ed", static_cast<BlockState>(7), -1)});
-  const std::vector<std::vector<QString>> tails{
-      {"S12", "S13", "S14"}, {"S24"}, {"S25"}, {"S26"}, {}};
-  for (int row = 0; row < 5; ++row) {
+                            Row("ed", static_cast<BlockState>(7), -1),
+                            Row("fay", BlockState::kAddress, -1)});
+  const std::vector<std::vector<QString>> tails{{"S12", "S13", "S14", "Block connection address"},
+                                                {"S24"},
+                                                {"S25"},
+                                                {"S26"},
+                                                {},
+                                                {"Unblock connection address"}};
+  for (int row = 0; row < 6; ++row) {
     std::unique_ptr<QMenu> menu = f.window.CreateUserMenu(row);
     ASSERT_NE(menu, nullptr);
     std::vector<QString> top;
@@ -157,8 +162,15 @@ TEST(OperatorWindow, MenuOffersTheBlockCommandsThatFitTheUser) {
   }
 
   // Every item posts its command for the row the menu was opened on.
-  const std::vector<std::pair<int, QString>> picks{{0, "S19"}, {0, "S12"}, {0, "S13"}, {0, "S14"},
-                                                   {1, "S24"}, {2, "S25"}, {3, "S26"}};
+  const std::vector<std::pair<int, QString>> picks{{0, "S19"},
+                                                   {0, "S12"},
+                                                   {0, "S13"},
+                                                   {0, "S14"},
+                                                   {0, "Block connection address"},
+                                                   {1, "S24"},
+                                                   {2, "S25"},
+                                                   {3, "S26"},
+                                                   {5, "Unblock connection address"}};
   for (const auto& [row, text] : picks) {
     std::unique_ptr<QMenu> menu = f.window.CreateUserMenu(row);
     QAction* action = FindAction(*menu, text);
@@ -170,11 +182,13 @@ TEST(OperatorWindow, MenuOffersTheBlockCommandsThatFitTheUser) {
                                       {RowCommand::kBlockIp, 0, 0, "00112233-ann"},
                                       {RowCommand::kBlockMac, 0, 0, "00112233-ann"},
                                       {RowCommand::kBlockName, 0, 0, "00112233-ann"},
+                                      {RowCommand::kBlockAddress, 0, 0, "00112233-ann"},
                                       {RowCommand::kUnblockIp, 1, 0, "00112233-bob"},
                                       {RowCommand::kUnblockMac, 2, 0, "00112233-cy"},
-                                      {RowCommand::kUnblockName, 3, 0, "00112233-di"}};
+                                      {RowCommand::kUnblockName, 3, 0, "00112233-di"},
+                                      {RowCommand::kUnblockAddress, 5, 0, "00112233-fay"}};
   EXPECT_EQ(f.engine.rowCalls, expected);
-  EXPECT_EQ(f.window.CreateUserMenu(5), nullptr);
+  EXPECT_EQ(f.window.CreateUserMenu(6), nullptr);
   EXPECT_EQ(f.window.CreateUserMenu(-1), nullptr);
 }
 
