@@ -45,27 +45,23 @@ constexpr std::size_t kMaxConnections = 16;
 constexpr int kMaxSteps = 400;
 constexpr std::size_t kMaxReceive = 4096;  // a receive is 1 to 4096 bytes
 
-// Shows nothing and keeps nothing, but asks for the rows so that the engine makes them, and
-// looks at each row it is given.
-class QuietView final : public OperatorView {
+// Shows nothing and keeps nothing, but asks for the rows and the user events so that the
+// engine makes them, and looks at each row it is given.
+class QuietView final : public EventSubscriber {
  public:
-  // ORV_FUZZ_SHOW=1 shows the console lines on stderr, for replaying one input by hand.
-  void ConsoleLineAppended(const std::string& line) override {
-    if (show_) std::fprintf(stderr, "console: %s\n", Shown(line).c_str());
-  }
-  void ConsoleCleared() override {}
-  void UserRowsReplaced(const std::vector<UserRow>& rows) override {
-    for (const UserRow& row : rows)
-      ORV_FUZZ_CHECK(!row.mac.empty(), "a row without a MAC");
-  }
-  void TooltipChanged(const std::string&) override {}
-  void TitleChanged(const std::string&) override {}
-  void TextsLoaded(const ViewTexts& texts) override {
-    ORV_FUZZ_CHECK(texts.strings.size() == static_cast<std::size_t>(kStringCount), "texts");
-  }
-  void CommandRefused(const std::string& reason) override {
-    ORV_FUZZ_CHECK(!reason.empty(), "a refusal without a reason");
-    if (show_) std::fprintf(stderr, "refused: %s\n", reason.c_str());
+  void OnEvent(const EngineEvent& event) override {
+    if (const auto* line = std::get_if<event::ConsoleLine>(&event)) {
+      // ORV_FUZZ_SHOW=1 shows the console lines on stderr, for replaying one input by hand.
+      if (show_) std::fprintf(stderr, "console: %s\n", Shown(line->text).c_str());
+    } else if (const auto* list = std::get_if<event::UserList>(&event)) {
+      for (const UserRow& row : list->rows)
+        ORV_FUZZ_CHECK(!row.mac.empty(), "a row without a MAC");
+    } else if (const auto* texts = std::get_if<event::Texts>(&event)) {
+      ORV_FUZZ_CHECK(texts->texts.strings.size() == static_cast<std::size_t>(kStringCount),
+                     "texts");
+    } else if (const auto* joined = std::get_if<event::UserJoined>(&event)) {
+      ORV_FUZZ_CHECK(!joined->user.mac.empty(), "a user without a MAC joined");
+    }
   }
 
  private:
@@ -140,8 +136,8 @@ class Script {
     if (b & 0x40) WriteFile(dir_ / "data" / "afs.cfg", "[LIST]\r\nAA=7\r\nCC=x\r\n");
     network_.fail = (b & 0x10) != 0;
 
-    server_ =
-        std::make_unique<ChatServer>(FakeEnvironment(dir_, clock_, scheduler_, network_, view_));
+    server_ = std::make_unique<ChatServer>(FakeEnvironment(dir_, clock_, scheduler_, network_));
+    server_->Subscribe(std::shared_ptr<QuietView>(&view_, [](QuietView*) {}));
     terminator_ = server_->Codec().EncodeText(kTerminator);
     startBytes_ = PacketStartBytes(server_->Codec());
     server_->StartServer();
@@ -254,6 +250,12 @@ class Script {
     }
   }
 
+  // An operator command: a refusal always says why.
+  void Run(const OperatorCommand& command) {
+    const Outcome outcome = server_->Execute(command);
+    ORV_FUZZ_CHECK(outcome.done || !outcome.lines.empty(), "a refusal without a reason");
+  }
+
   std::string RowMac(int row) {
     switch (in_.Pick(3)) {
       case 0:
@@ -332,26 +334,47 @@ class Script {
         if (FakeConnection* c = Pick()) server_->OnOverflow(*c);
         break;
       case 7: {
-        const auto command = static_cast<RowCommand>(in_.Pick(8));
         const int row = static_cast<int>(in_.Byte() % 20) - 1;
         const int afs = static_cast<int>(in_.Byte()) - 20;
-        server_->RunRowCommand(command, row, afs, RowMac(row));
+        std::string mac = RowMac(row);
+        static const BlockState kBy[] = {BlockState::kNone, BlockState::kIp, BlockState::kMac,
+                                         BlockState::kName, BlockState::kAddress};
+        switch (in_.Pick(4)) {
+          case 0:
+            Run(command::Kick{std::move(mac)});
+            break;
+          case 1:
+            Run(command::Block{std::move(mac), kBy[in_.Pick(std::size(kBy))]});
+            break;
+          case 2:
+            Run(command::SetAfs{std::move(mac), afs});
+            break;
+          default:
+            Run(command::Unblock{std::move(mac)});
+            break;
+        }
         break;
       }
       case 8: {
-        const int row = static_cast<int>(in_.Byte() % 20) - 1;
-        server_->UnblockRow(row, RowMac(row));
+        // The stored blocks, listed and lifted.
+        const Outcome blocks = server_->Execute(command::Blocks{});
+        if (!blocks.blocks.empty()) {
+          Run(command::UnblockEntry{blocks.blocks[in_.Pick(blocks.blocks.size())].key});
+        } else {
+          Run(command::UnblockEntry{std::string(in_.Text())});
+        }
         break;
       }
       case 9: {
         // Operator text, without zero bytes (they cannot be typed).
         std::string text(in_.Text());
         std::erase(text, '\0');
-        server_->OnSend(text);
+        Run(command::Send{text});
         break;
       }
       case 10:
-        server_->OnRefresh();
+        Run(in_.Pick(2) == 0 ? OperatorCommand(command::Refresh{})
+                             : OperatorCommand(command::Reload{}));
         break;
       case 11: {
         static const std::int64_t kSteps[] = {10, 499, 500, 1000, 3000, 60000, 61000};
@@ -364,8 +387,7 @@ class Script {
         break;
       case 13: {  // a packet the server makes itself
         const std::string packet = Packet();
-        const std::string result = server_->ParseMessage(packet, nullptr);
-        ORV_FUZZ_CHECK(result == packet || result == "BLOCK", Shown(result));
+        server_->Dispatch(packet, nullptr);
         break;
       }
       case 14:
@@ -425,7 +447,9 @@ class Script {
           "connection " + std::to_string(key) + " holds " + std::to_string(count) + " users");
     }
     ORV_FUZZ_CHECK(server_->Status().users == users.GetCount(), "status users");
-    ORV_FUZZ_CHECK(server_->Rows().size() == static_cast<std::size_t>(users.GetCount()), "rows");
+    ORV_FUZZ_CHECK(server_->Execute(command::Users{}).users.size() ==
+                       static_cast<std::size_t>(users.GetCount()),
+                   "rows");
 
     for (std::size_t i = 0; i < connections_.size(); ++i) {
       const auto& outputs = connections_[i]->outputs;

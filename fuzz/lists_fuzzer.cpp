@@ -51,6 +51,8 @@ const char* StateName(BlockState s) {
       return "MAC";
     case BlockState::kName:
       return "name";
+    case BlockState::kAddress:
+      return "address";
   }
   return "?";
 }
@@ -62,7 +64,7 @@ struct Probe {
 // What the list in data must answer for the probe.
 BlockState Expected(const ProfileData& data, const Probe& p) {
   if (data.HasNonEmpty("LIST", p.ip)) return BlockState::kIp;
-  if (!p.peer.empty() && data.HasNonEmpty("LIST", p.peer)) return BlockState::kIp;
+  if (!p.peer.empty() && data.HasNonEmpty("LIST", p.peer)) return BlockState::kAddress;
   if (data.HasNonEmpty("LIST", p.mac)) return BlockState::kMac;
   if (data.HasNonEmpty("LIST", p.name)) return BlockState::kName;
   return BlockState::kNone;
@@ -89,7 +91,7 @@ void FuzzBlockList(const std::filesystem::path& dir, const std::string& content,
   CheckState(list, p, initial, "as read");
   if (!list.WriteBlockEntry(key)) return;
   CheckState(list, {key, {}, {}, {}}, BlockState::kIp, "blocked key as IP");
-  CheckState(list, {{}, {}, {}, key}, BlockState::kIp, "blocked key as peer");
+  CheckState(list, {{}, {}, {}, key}, BlockState::kAddress, "blocked key as peer");
   CheckState(list, {{}, {}, key, {}}, BlockState::kMac, "blocked key as MAC");
   CheckState(list, {{}, key, {}, {}}, BlockState::kName, "blocked key as name");
   if (!Mentions(p, key)) CheckState(list, p, initial, "after blocking another key");

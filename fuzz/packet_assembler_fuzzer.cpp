@@ -212,7 +212,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::size_t limit = in.U16() % 1024;
   const std::string term = Terminator(in.Byte());
   const std::size_t stopAfter = in.Byte() % 8;
-  const StartBytes* start = Start(in.Byte());
+  const orv::StartBytes* start = Start(in.Byte());
   std::minstd_rand cutter(in.U32());
   const std::string_view stream = in.Rest();
 

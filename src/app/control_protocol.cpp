@@ -25,12 +25,12 @@ std::vector<std::string> SplitLines(const std::string& text) {
   return lines;
 }
 
-ControlAnswer FromOutcome(const CommandOutcome& outcome) {
+ControlAnswer FromOutcome(const Outcome& outcome) {
   ControlAnswer answer;
-  answer.status = outcome.ok ? kControlOk : kControlRefused;
+  answer.status = outcome.done ? kControlOk : kControlRefused;
   for (const std::string& line : outcome.lines) {
     const std::string text = TerminalText(line, false);
-    if (outcome.ok) {
+    if (outcome.done) {
       answer.Out(text);
     } else {
       answer.Err(text);
@@ -60,12 +60,11 @@ bool IsNumber(std::string_view word) {
   return !word.empty() && word.find_first_not_of("0123456789") == std::string_view::npos;
 }
 
-// A command for one user, named by the MAC that "orvchatctl users" prints.
+// A command for one user, named by the MAC that "orvchatctl users" prints (the action and
+// its values as the console's row commands carry them).
 struct UserRequest {
-  bool unblock = false;
-  RowCommand command = RowCommand::kKick;
+  ConsoleCommand action;
   std::string mac;  // as printed: UTF-8, control characters escaped
-  int afsValue = 0;
 };
 
 // Reads "/kick MAC", "/block ip|mac|name|address MAC", "/unblock MAC" and "/afs MAC VALUE". Nothing
@@ -78,19 +77,21 @@ std::optional<UserRequest> ParseUserRequest(std::string_view line, std::string* 
   std::string what;  // the command as the operator wrote it, for the usage text
   if (name == "/kick") {
     what = "kick";
+    request.action.action = RowAction::kKick;
   } else if (name == "/unblock") {
     what = "unblock";
-    request.unblock = true;
+    request.action.action = RowAction::kUnblock;
   } else if (name == "/block") {
     const std::string_view kind = NextWord(rest);
+    request.action.action = RowAction::kBlock;
     if (kind == "ip") {
-      request.command = RowCommand::kBlockIp;
+      request.action.by = BlockState::kIp;
     } else if (kind == "mac") {
-      request.command = RowCommand::kBlockMac;
+      request.action.by = BlockState::kMac;
     } else if (kind == "name") {
-      request.command = RowCommand::kBlockName;
+      request.action.by = BlockState::kName;
     } else if (kind == "address") {
-      request.command = RowCommand::kBlockAddress;
+      request.action.by = BlockState::kAddress;
     } else {
       *usage =
           "block needs ip, mac, name or address, then the MAC of a user as 'orvchatctl users' "
@@ -100,7 +101,7 @@ std::optional<UserRequest> ParseUserRequest(std::string_view line, std::string* 
     what = "block " + std::string(kind);
   } else if (name == "/afs") {
     what = "afs";
-    request.command = RowCommand::kSetAfs;
+    request.action.action = RowAction::kSetAfs;
     const auto last = rest.find_last_of(" \t");
     const std::string_view value = last == std::string_view::npos ? rest : rest.substr(last + 1);
     rest = last == std::string_view::npos ? std::string_view() : Trim(rest.substr(0, last));
@@ -114,7 +115,7 @@ std::optional<UserRequest> ParseUserRequest(std::string_view line, std::string* 
       *usage = std::string(afsUsage) + "; '" + std::string(value) + "' is not one";
       return std::nullopt;
     }
-    request.afsValue = std::stoi(std::string(value));
+    request.action.afsValue = std::stoi(std::string(value));
   } else {
     return std::nullopt;
   }
@@ -293,39 +294,24 @@ void ExecuteControlRequest(EngineCommands& engine, std::string_view requestLine,
     done(std::move(answer));
   };
 
-  // Commands for one user name the user by MAC: a row could hold somebody else by the time
-  // the command arrives. The user is looked up and the command carried out in one step on
-  // the engine thread.
+  // Commands for one user name the user by MAC as "users" printed it: the user is found by
+  // that among the users online, and the command goes to the engine for that user's MAC
+  // (refused there, should the user have left meanwhile).
   std::string usage;
   if (std::optional<UserRequest> request = ParseUserRequest(requestLine, &usage)) {
-    auto lookup = std::make_shared<Lookup>();
-    UserFinder find = [mac = request->mac, lookup](const std::vector<UserRow>& rows) {
-      return FindByMac(rows, mac, lookup.get());
-    };
-    OutcomeHandler answer = [done, lookup, mac = request->mac](CommandOutcome outcome) {
-      if (lookup->status != kControlOk) {
+    engine.Execute(command::Users{}, [&engine, done, request = std::move(*request)](Outcome users) {
+      Lookup lookup;
+      const int row = FindByMac(users.users, request.mac, &lookup);
+      if (row < 0) {
         ControlAnswer refused;
-        refused.status = lookup->status;
-        refused.Err(lookup->why);
+        refused.status = lookup.status;
+        refused.Err(lookup.why);
         done(std::move(refused));
         return;
       }
-      // The engine's refusals speak of rows ("The user in row 2 is blocked already."); the
-      // operator named a MAC and never saw the row.
-      const std::string rowText = "The user in row " + std::to_string(lookup->row);
-      ControlAnswer answer = FromOutcome(outcome);
-      for (ControlAnswer::Line& line : answer.lines) {
-        if (!line.toStdout && line.text.rfind(rowText + " ", 0) == 0)
-          line.text.replace(0, rowText.size(), "The user with MAC " + mac);
-      }
-      done(std::move(answer));
-    };
-    if (request->unblock) {
-      engine.UnblockUserAnswered(std::move(find), std::move(answer));
-    } else {
-      engine.RunUserCommandAnswered(request->command, request->afsValue, std::move(find),
-                                    std::move(answer));
-    }
+      engine.Execute(CommandForUser(request.action, users.users[static_cast<std::size_t>(row)].mac),
+                     [done](Outcome outcome) { done(FromOutcome(outcome)); });
+    });
     return;
   }
   if (!usage.empty()) {
@@ -348,43 +334,47 @@ void ExecuteControlRequest(EngineCommands& engine, std::string_view requestLine,
       answerWith(kControlOk, "The server is stopping.", true);
       if (requestStop) requestStop();
       return;
-    case Kind::kStatus:
-      engine.Status([done](const ServerStatus& status) {
-        ControlAnswer answer;
-        for (std::string& line : FormatStatus(status))
-          answer.Out(std::move(line));
-        done(std::move(answer));
-      });
-      return;
-    case Kind::kUsers:
-      engine.ListUsers([done](const std::vector<UserRow>& rows) {
-        ControlAnswer answer;
-        for (std::string& line : ListingWithoutRows(FormatUserRows(rows)))
-          answer.Out(std::move(line));
-        done(std::move(answer));
-      });
-      return;
-    case Kind::kSend:
-      engine.SendAnswered(std::move(command.text), [done](CommandOutcome outcome) {
-        // The engine sends nothing shorter than 2 characters, and then says nothing.
-        if (outcome.lines.empty()) {
-          outcome.ok = false;
-          outcome.lines.push_back("Nothing was sent: a message needs at least 2 characters.");
-        }
-        done(FromOutcome(outcome));
-      });
-      return;
-    case Kind::kRefresh:
-      engine.RefreshAnswered([done](CommandOutcome outcome) { done(FromOutcome(outcome)); });
-      return;
-    case Kind::kReload:
-      engine.Reload([done](CommandOutcome outcome) { done(FromOutcome(outcome)); });
-      return;
     case Kind::kRow:
-    case Kind::kUnblock:
       // Read above as commands for a user named by MAC; a console line never gets here.
       answerWith(kControlUsage, "name the user by the MAC that 'orvchatctl users' prints", false);
       return;
+    case Kind::kEngine:
+      break;
+  }
+  OperatorCommand& operatorCommand = command.command;
+  if (std::holds_alternative<command::Status>(operatorCommand)) {
+    engine.Execute(operatorCommand, [done](Outcome outcome) {
+      ControlAnswer answer;
+      for (std::string& line : FormatStatus(outcome.status))
+        answer.Out(std::move(line));
+      done(std::move(answer));
+    });
+  } else if (std::holds_alternative<command::Users>(operatorCommand)) {
+    engine.Execute(operatorCommand, [done](Outcome outcome) {
+      ControlAnswer answer;
+      for (std::string& line : ListingWithoutRows(FormatUserRows(outcome.users)))
+        answer.Out(std::move(line));
+      done(std::move(answer));
+    });
+  } else if (std::holds_alternative<command::Blocks>(operatorCommand)) {
+    engine.Execute(operatorCommand, [done](Outcome outcome) {
+      ControlAnswer answer;
+      for (std::string& line : FormatBlocks(outcome.blocks))
+        answer.Out(std::move(line));
+      done(std::move(answer));
+    });
+  } else if (std::holds_alternative<command::Send>(operatorCommand)) {
+    engine.Execute(std::move(operatorCommand), [done](Outcome outcome) {
+      // The engine sends nothing shorter than 2 characters, and then says nothing.
+      if (outcome.lines.empty()) {
+        outcome.done = false;
+        outcome.lines.push_back("Nothing was sent: a message needs at least 2 characters.");
+      }
+      done(FromOutcome(outcome));
+    });
+  } else {
+    engine.Execute(std::move(operatorCommand),
+                   [done](Outcome outcome) { done(FromOutcome(outcome)); });
   }
 }
 

@@ -6,12 +6,13 @@
 
 namespace orv {
 
-EngineOptions MakeEngineOptions(const AppOptions& options, WireCodec codec, OperatorView* view) {
+EngineOptions MakeEngineOptions(const AppOptions& options, WireCodec codec,
+                                std::shared_ptr<EventSubscriber> view) {
   EngineOptions engineOptions;
   engineOptions.workDir = options.workDir;
   engineOptions.codec = std::move(codec);
   engineOptions.writeLimitBytes = options.writeLimitBytes;
-  engineOptions.view = view;
+  if (view) engineOptions.subscribers.push_back(std::move(view));
   engineOptions.releaseFreeMemory = ReleaseFreeHeapMemory;
   return engineOptions;
 }

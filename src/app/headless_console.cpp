@@ -7,6 +7,7 @@
 #include "app/headless_view.h"
 #include "app/platform.h"
 #include "console/code_page.h"
+#include "console/escape.h"
 
 namespace orv {
 
@@ -73,6 +74,8 @@ std::string ConsoleHelpText() {
          "                      the address the connection comes from)\n"
          "  /unblock ROW        lift the user's block\n"
          "  /afs ROW VALUE      set the user's AFS value (0 to 100)\n"
+         "  /blocks             list the stored blocks, online or not\n"
+         "  /unblock-entry KEY  lift the stored block KEY (an address, a MAC or a name)\n"
          "  /exit               send the close message and stop the server\n"
          "  /help               this list\n"
          "Any other line goes to every client as a server message; begin it with // to\n"
@@ -82,51 +85,59 @@ std::string ConsoleHelpText() {
 ConsoleCommand ParseConsoleLine(std::string_view line) {
   using Kind = ConsoleCommand::Kind;
   ConsoleCommand command;
+  auto engine = [&command](OperatorCommand value) {
+    command.kind = Kind::kEngine;
+    command.command = std::move(value);
+    return command;
+  };
   if (line.empty()) return command;
   if (line.size() >= 2 && line[0] == '/' && line[1] == '/') {
-    command.kind = Kind::kSend;
-    command.text = Utf8ToCp1251(line.substr(1));
-    return command;
+    return engine(command::Send{Utf8ToCp1251(line.substr(1))});
   }
-  if (line[0] != '/') {
-    command.kind = Kind::kSend;
-    command.text = Utf8ToCp1251(line);
-    return command;
-  }
+  if (line[0] != '/') return engine(command::Send{Utf8ToCp1251(line)});
 
   std::string_view rest = line;
   const std::string_view name = NextWord(rest);
-  auto noArguments = [&](Kind kind) {
+  auto noArguments = [&](Kind kind, OperatorCommand value = command::Status{}) {
     if (!rest.empty()) return Error(std::string(name) + " takes no arguments");
     command.kind = kind;
+    command.command = std::move(value);
     return command;
   };
-  if (name == "/users") return noArguments(Kind::kUsers);
-  if (name == "/status") return noArguments(Kind::kStatus);
-  if (name == "/refresh") return noArguments(Kind::kRefresh);
-  if (name == "/reload") return noArguments(Kind::kReload);
+  if (name == "/users") return noArguments(Kind::kEngine, command::Users{});
+  if (name == "/status") return noArguments(Kind::kEngine, command::Status{});
+  if (name == "/refresh") return noArguments(Kind::kEngine, command::Refresh{});
+  if (name == "/reload") return noArguments(Kind::kEngine, command::Reload{});
+  if (name == "/blocks") return noArguments(Kind::kEngine, command::Blocks{});
   if (name == "/exit") return noArguments(Kind::kExit);
   if (name == "/help") return noArguments(Kind::kHelp);
+  if (name == "/unblock-entry") {
+    // The key is the rest of the line: names may hold blanks.
+    if (rest.empty()) return Error("/unblock-entry needs the key of a stored block (see /blocks)");
+    return engine(command::UnblockEntry{Utf8ToCp1251(rest)});
+  }
   if (name == "/kick") {
     command.kind = Kind::kRow;
-    command.rowCommand = RowCommand::kKick;
+    command.action = RowAction::kKick;
     return RowArgument(name, rest, command);
   }
   if (name == "/unblock") {
-    command.kind = Kind::kUnblock;
+    command.kind = Kind::kRow;
+    command.action = RowAction::kUnblock;
     return RowArgument(name, rest, command);
   }
   if (name == "/block") {
     const std::string_view what = NextWord(rest);
     command.kind = Kind::kRow;
+    command.action = RowAction::kBlock;
     if (what == "ip") {
-      command.rowCommand = RowCommand::kBlockIp;
+      command.by = BlockState::kIp;
     } else if (what == "mac") {
-      command.rowCommand = RowCommand::kBlockMac;
+      command.by = BlockState::kMac;
     } else if (what == "name") {
-      command.rowCommand = RowCommand::kBlockName;
+      command.by = BlockState::kName;
     } else if (what == "address") {
-      command.rowCommand = RowCommand::kBlockAddress;
+      command.by = BlockState::kAddress;
     } else {
       return Error("/block needs ip, mac, name or address, then a row number (see /users)");
     }
@@ -145,12 +156,26 @@ ConsoleCommand ParseConsoleLine(std::string_view line) {
       return Error(std::string(usage) + "; '" + std::string(valueWord) + "' is not one");
     }
     command.kind = Kind::kRow;
-    command.rowCommand = RowCommand::kSetAfs;
+    command.action = RowAction::kSetAfs;
     return command;
   }
   return Error("unknown command " + std::string(name) +
                " (nothing was sent); /help lists the commands, and a message that begins "
                "with / is written //...");
+}
+
+OperatorCommand CommandForUser(const ConsoleCommand& rowCommand, std::string mac) {
+  switch (rowCommand.action) {
+    case RowAction::kKick:
+      return command::Kick{std::move(mac)};
+    case RowAction::kBlock:
+      return command::Block{std::move(mac), rowCommand.by};
+    case RowAction::kUnblock:
+      return command::Unblock{std::move(mac)};
+    case RowAction::kSetAfs:
+      break;
+  }
+  return command::SetAfs{std::move(mac), rowCommand.afsValue};
 }
 
 HeadlessConsole::HeadlessConsole(EngineCommands& engine, std::FILE* out,
@@ -216,59 +241,85 @@ void HeadlessConsole::HandleLine(std::string_view utf8Line) {
     case Kind::kExit:
       if (requestExit_) requestExit_();
       return;
-    case Kind::kSend:
-      engine_.Send(std::move(command.text));
-      return;
-    case Kind::kUsers:
-      engine_.ListUsers([this](const std::vector<UserRow>& rows) {
-        {
-          // The commands that follow name rows of this listing: remember who was in each.
-          std::lock_guard lock(listingMutex_);
-          listing_.clear();
-          for (const UserRow& row : rows)
-            listing_.push_back(row.mac);
-          haveListing_ = true;
-        }
-        for (const std::string& line : FormatUserRows(rows))
-          WriteLine(out_, line);
-      });
-      return;
-    case Kind::kStatus:
-      engine_.Status([this](const ServerStatus& status) {
-        for (const std::string& line : FormatStatus(status))
-          WriteLine(out_, line);
-      });
-      return;
-    case Kind::kRefresh:
-      engine_.Refresh();
-      return;
-    case Kind::kReload:
-      // The engine reports on the console what it took.
-      engine_.Reload(nullptr);
-      return;
     case Kind::kRow:
-    case Kind::kUnblock: {
-      std::string mac;
-      if (!ListedMac(command.row, &mac)) {
-        WriteLine(out_, "There was no row " + std::to_string(command.row) +
-                            " in the last /users listing; nothing was done.");
-        return;
-      }
-      if (command.kind == Kind::kUnblock) {
-        engine_.UnblockRow(command.row, std::move(mac));
-      } else {
-        engine_.RunRowCommand(command.rowCommand, command.row, command.afsValue, std::move(mac));
-      }
+      RunRowCommand(command);
       return;
-    }
+    case Kind::kEngine:
+      break;
+  }
+  if (std::holds_alternative<command::Users>(command.command)) {
+    engine_.Execute(command.command, [this](Outcome outcome) {
+      {
+        // The commands that follow name rows of this listing: remember who was in each.
+        std::lock_guard lock(listingMutex_);
+        listing_.clear();
+        for (const UserRow& row : outcome.users)
+          listing_.push_back(row.mac);
+        haveListing_ = true;
+      }
+      for (const std::string& line : FormatUserRows(outcome.users))
+        WriteLine(out_, line);
+    });
+  } else if (std::holds_alternative<command::Status>(command.command)) {
+    engine_.Execute(command.command, [this](Outcome outcome) {
+      for (const std::string& line : FormatStatus(outcome.status))
+        WriteLine(out_, line);
+    });
+  } else if (std::holds_alternative<command::Blocks>(command.command)) {
+    engine_.Execute(command.command, [this](Outcome outcome) {
+      for (const std::string& line : FormatBlocks(outcome.blocks))
+        WriteLine(out_, line);
+    });
+  } else {
+    engine_.Execute(std::move(command.command), [this](Outcome outcome) { ShowRefusal(outcome); });
   }
 }
 
-bool HeadlessConsole::ListedMac(int row, std::string* mac) {
+void HeadlessConsole::RunRowCommand(const ConsoleCommand& command) {
+  std::string mac;
+  bool listed = false;
+  if (ListedMac(command.row, &mac, &listed)) {
+    engine_.Execute(CommandForUser(command, mac), [this, row = command.row, mac](Outcome outcome) {
+      if (outcome.noSuchUser) {
+        // The user the operator saw in that row has left since.
+        WriteLine(out_, TerminalText("Row " + std::to_string(row) +
+                                     " no longer holds the user with MAC " + ClientText(mac) +
+                                     "; look at the list again."));
+        return;
+      }
+      ShowRefusal(outcome);
+    });
+    return;
+  }
+  if (listed) {
+    WriteLine(out_, "There was no row " + std::to_string(command.row) +
+                        " in the last /users listing; nothing was done.");
+    return;
+  }
+  // Before any listing the rows are taken as they are now.
+  engine_.Execute(command::Users{}, [this, command](Outcome users) {
+    if (command.row >= static_cast<int>(users.users.size())) {
+      const std::size_t count = users.users.size();
+      WriteLine(out_, "There is no row " + std::to_string(command.row) + " (the list has " +
+                          std::to_string(count) + (count == 1 ? " row)." : " rows)."));
+      return;
+    }
+    engine_.Execute(CommandForUser(command, users.users[static_cast<std::size_t>(command.row)].mac),
+                    [this](Outcome outcome) { ShowRefusal(outcome); });
+  });
+}
+
+void HeadlessConsole::ShowRefusal(const Outcome& outcome) {
+  if (outcome.done) return;
+  for (const std::string& line : outcome.lines)
+    WriteLine(out_, TerminalText(line));
+}
+
+bool HeadlessConsole::ListedMac(int row, std::string* mac, bool* listed) {
   std::lock_guard lock(listingMutex_);
-  // Before any listing the rows are taken as they are; after one, a row means the user the
-  // operator saw there.
-  if (!haveListing_) return true;
+  *listed = haveListing_;
+  // After a listing, a row means the user the operator saw there.
+  if (!haveListing_) return false;
   if (row < 0 || static_cast<std::size_t>(row) >= listing_.size()) return false;
   *mac = listing_[static_cast<std::size_t>(row)];
   return true;

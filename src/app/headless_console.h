@@ -13,34 +13,36 @@
 #include <vector>
 
 #include "app/engine_commands.h"
-#include "server/chat_server.h"
+#include "server/operator_command.h"
 
 namespace orv {
+
+// What a command on a row of the /users listing does to the user in it.
+enum class RowAction { kKick, kBlock, kUnblock, kSetAfs };
 
 // One line typed by the operator, read.
 struct ConsoleCommand {
   enum class Kind {
     kNothing,
-    kSend,
-    kUsers,
-    kStatus,
-    kRefresh,
-    kReload,
-    kRow,
-    kUnblock,
+    kEngine,  // command, as it stands
+    kRow,     // action on the user in row
     kExit,
     kHelp,
     kError
   };
   Kind kind = Kind::kNothing;
-  std::string text;  // kSend: the code-page text to send; kError: what is wrong (UTF-8)
-  RowCommand rowCommand = RowCommand::kKick;
+  OperatorCommand command;  // kEngine (texts in the code page)
+  std::string text;         // kError: what is wrong (UTF-8)
+  RowAction action = RowAction::kKick;
+  BlockState by = BlockState::kIp;  // RowAction::kBlock
   int row = 0;
   int afsValue = 0;
 };
 
 // utf8Line without its line end.
 ConsoleCommand ParseConsoleLine(std::string_view utf8Line);
+// The operator command a row command is for the user with mac.
+OperatorCommand CommandForUser(const ConsoleCommand& rowCommand, std::string mac);
 
 std::string ConsoleHelpText();
 
@@ -63,9 +65,12 @@ class HeadlessConsole {
 
  private:
   void ReadLoop();
-  // The MAC that row had in the last /users listing (empty before the first listing);
-  // false when that listing had no such row.
-  bool ListedMac(int row, std::string* mac);
+  // The MAC that row had in the last /users listing; false when there was no listing, or
+  // it had no such row (*listed tells which).
+  bool ListedMac(int row, std::string* mac, bool* listed);
+  void RunRowCommand(const ConsoleCommand& command);
+  // Writes what a refused command said (a command carried out said it on the console).
+  void ShowRefusal(const Outcome& outcome);
 
   EngineCommands& engine_;
   std::FILE* out_;

@@ -94,12 +94,38 @@ std::vector<std::string> FormatStatus(const ServerStatus& status) {
           "connections: " + std::to_string(status.connections), std::string("uptime: ") + uptime};
 }
 
-void HeadlessView::ConsoleLineAppended(const std::string& line) {
-  WriteLine(out_, TerminalText(line));
+const char* LooksLikeText(StoredBlockKind kind) {
+  switch (kind) {
+    case StoredBlockKind::kAddress:
+      return "address";
+    case StoredBlockKind::kMac:
+      return "MAC";
+    case StoredBlockKind::kName:
+      break;
+  }
+  return "name";
 }
 
-void HeadlessView::CommandRefused(const std::string& reason) {
-  WriteLine(out_, TerminalText(reason));
+std::vector<std::string> FormatBlocks(const std::vector<StoredBlock>& blocks) {
+  if (blocks.empty()) return {"no stored blocks"};
+  std::vector<std::string> lines;
+  for (const StoredBlock& block : blocks) {
+    std::string line = TerminalText(EscapeControlCharacters(block.key), false) + "  (" +
+                       LooksLikeText(block.looksLike) + ")";
+    if (!block.refusing.empty()) {
+      line += "  refuses:";
+      for (const std::string& user : block.refusing)
+        line += " " + TerminalText(user, false);
+    }
+    lines.push_back(std::move(line));
+  }
+  return lines;
+}
+
+void HeadlessView::OnEvent(const EngineEvent& event) {
+  if (const auto* line = std::get_if<event::ConsoleLine>(&event)) {
+    WriteLine(out_, TerminalText(line->text));
+  }
 }
 
 }  // namespace orv

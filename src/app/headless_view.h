@@ -7,7 +7,8 @@
 #include <string_view>
 #include <vector>
 
-#include "server/operator_view.h"
+#include "server/engine_event.h"
+#include "server/operator_command.h"
 
 namespace orv {
 
@@ -27,21 +28,21 @@ std::vector<std::string> FormatUserRows(const std::vector<UserRow>& rows);
 // users online, uptime.
 std::vector<std::string> FormatStatus(const ServerStatus& status);
 
-class HeadlessView final : public OperatorView {
+// The stored blocks as a table: key, what it looks like, whom online it refuses.
+std::vector<std::string> FormatBlocks(const std::vector<StoredBlock>& blocks);
+
+// "address", "MAC" or "name".
+const char* LooksLikeText(StoredBlockKind kind);
+
+// The headless front-end's view of the engine: console lines on stdout. (A terminal keeps
+// what it has shown, and the list is shown only when the operator asks for it.)
+class HeadlessView final : public EventSubscriber {
  public:
   explicit HeadlessView(std::FILE* out) : out_(out) {}
 
-  void ConsoleLineAppended(const std::string& line) override;
-  // A terminal keeps what it has shown.
-  void ConsoleCleared() override {}
-  // The list is shown only when the operator asks (/users reads the engine's rows then),
-  // so no snapshot is wanted: one at every refresh would cost more than it serves.
-  void UserRowsReplaced(const std::vector<UserRow>&) override {}
-  bool WantsUserRows() const override { return false; }
-  void TooltipChanged(const std::string&) override {}
-  void TitleChanged(const std::string&) override {}
-  void TextsLoaded(const ViewTexts&) override {}
-  void CommandRefused(const std::string& reason) override;
+  void OnEvent(const EngineEvent& event) override;
+  bool WantsUserList() const override { return false; }
+  bool WantsUserEvents() const override { return false; }
 
  private:
   std::FILE* out_;

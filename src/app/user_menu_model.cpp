@@ -4,16 +4,15 @@ namespace orv {
 
 namespace {
 
-UserMenuItem Command(std::string text, RowCommand command) {
+UserMenuItem Command(std::string text, OperatorCommand command) {
   UserMenuItem item;
   item.text = std::move(text);
-  item.command = command;
+  item.command = std::move(command);
   return item;
 }
 
-UserMenuItem AfsItem(std::string text, int value, bool checked) {
-  UserMenuItem item = Command(std::move(text), RowCommand::kSetAfs);
-  item.afsValue = value;
+UserMenuItem AfsItem(std::string text, const std::string& mac, int value, bool checked) {
+  UserMenuItem item = Command(std::move(text), command::SetAfs{mac, value});
   item.checkable = true;
   item.checked = checked;
   return item;
@@ -34,39 +33,45 @@ UserMenuModel BuildUserMenu(const UserRow& user, const ViewTexts& texts) {
       texts.String(StringId::kFloodStopper) + " " + texts.String(StringId::kAfsFor) + " " + name;
 
   const bool zero = user.afs == 0;
-  menu.afsItems.push_back(
-      AfsItem("0 " + texts.String(zero ? StringId::kOff : StringId::kAfsSwitchOff), 0, zero));
+  menu.afsItems.push_back(AfsItem(
+      "0 " + texts.String(zero ? StringId::kOff : StringId::kAfsSwitchOff), user.mac, 0, zero));
   menu.afsItems.push_back(Separator());
   for (int value = kAfsMenuStep; value <= kAfsMenuMax; value += kAfsMenuStep) {
     // A user without a value of its own runs with the FloodStopper default.
     const bool checked = user.afs == value || (user.afs < 0 && value == texts.floodStopper);
-    menu.afsItems.push_back(AfsItem(std::to_string(value), value, checked));
+    menu.afsItems.push_back(AfsItem(std::to_string(value), user.mac, value, checked));
   }
 
   menu.items.push_back(Separator());
-  menu.items.push_back(Command(texts.String(StringId::kKick), RowCommand::kKick));
+  menu.items.push_back(Command(texts.String(StringId::kKick), command::Kick{user.mac}));
   menu.items.push_back(Separator());
   switch (user.blockState) {
     case BlockState::kNone:
-      menu.items.push_back(Command(texts.String(StringId::kBlockByIp), RowCommand::kBlockIp));
-      menu.items.push_back(Command(texts.String(StringId::kBlockByMac), RowCommand::kBlockMac));
-      menu.items.push_back(Command(texts.String(StringId::kBlockByName), RowCommand::kBlockName));
+      menu.items.push_back(
+          Command(texts.String(StringId::kBlockByIp), command::Block{user.mac, BlockState::kIp}));
+      menu.items.push_back(
+          Command(texts.String(StringId::kBlockByMac), command::Block{user.mac, BlockState::kMac}));
+      menu.items.push_back(Command(texts.String(StringId::kBlockByName),
+                                   command::Block{user.mac, BlockState::kName}));
       // The address the connection comes from: the one key the client cannot choose. (The
       // language files have no text for it.)
-      menu.items.push_back(Command("Block connection address", RowCommand::kBlockAddress));
+      menu.items.push_back(
+          Command("Block connection address", command::Block{user.mac, BlockState::kAddress}));
       break;
     case BlockState::kIp:
-      menu.items.push_back(Command(texts.String(StringId::kUnblockByIp), RowCommand::kUnblockIp));
+      menu.items.push_back(
+          Command(texts.String(StringId::kUnblockByIp), command::Unblock{user.mac}));
       break;
     case BlockState::kMac:
-      menu.items.push_back(Command(texts.String(StringId::kUnblockByMac), RowCommand::kUnblockMac));
+      menu.items.push_back(
+          Command(texts.String(StringId::kUnblockByMac), command::Unblock{user.mac}));
       break;
     case BlockState::kName:
       menu.items.push_back(
-          Command(texts.String(StringId::kUnblockByName), RowCommand::kUnblockName));
+          Command(texts.String(StringId::kUnblockByName), command::Unblock{user.mac}));
       break;
     case BlockState::kAddress:
-      menu.items.push_back(Command("Unblock connection address", RowCommand::kUnblockAddress));
+      menu.items.push_back(Command("Unblock connection address", command::Unblock{user.mac}));
       break;
   }
   return menu;

@@ -6,8 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "server/chat_server.h"
-#include "server/operator_view.h"
+#include "server/operator_command.h"
 
 namespace orv {
 
@@ -18,8 +17,8 @@ inline constexpr int kAfsMenuMax = 40;
 struct UserMenuItem {
   bool separator = false;
   std::string text;
-  RowCommand command = RowCommand::kKick;
-  int afsValue = 0;  // for RowCommand::kSetAfs
+  // What choosing it asks of the engine, for the user the menu was made for (by MAC).
+  OperatorCommand command;
   bool checkable = false;
   bool checked = false;
 };

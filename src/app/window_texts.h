@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "server/operator_view.h"
+#include "server/operator_values.h"
 
 namespace orv {
 

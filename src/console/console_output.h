@@ -36,6 +36,11 @@ class Console {
           ConsoleSink& sink);
 
   void PrintText(const std::string& text, bool stamp, bool log);
+  // The three ways the server prints: an event (stamped, logged), a report line (banners,
+  // separators, settings: unstamped, logged), and a stamped line for the screen only.
+  void EventLine(const std::string& text) { PrintText(text, true, true); }
+  void ReportLine(const std::string& text) { PrintText(text, false, true); }
+  void ScreenLine(const std::string& text) { PrintText(text, true, false); }
   // Trace line: written, stamped, to the log only when DebugLog is on.
   void DebugTrace(std::string_view text);
 

@@ -1,5 +1,6 @@
 #include "files/profile_file.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <system_error>
 #include <utility>
@@ -252,6 +253,21 @@ bool ProfileData::HasNonEmpty(std::string_view section, std::string_view key) co
     }
   }
   return false;
+}
+
+std::vector<std::string> ProfileData::NonEmptyKeys(std::string_view section) const {
+  std::vector<std::string> keys;
+  for (const Section& s : sections_) {
+    if (!EqualsIgnoringCase(s.name, section)) continue;
+    for (const Entry& e : s.entries) {
+      // The first entry of a key is the one lookups find.
+      const bool seen = std::any_of(keys.begin(), keys.end(), [&e](const std::string& k) {
+        return EqualsIgnoringCase(k, e.key);
+      });
+      if (!seen && HasNonEmpty(section, e.key)) keys.push_back(e.key);
+    }
+  }
+  return keys;
 }
 
 std::string ReadProfileValue(std::string_view section, std::string_view key,

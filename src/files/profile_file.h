@@ -25,6 +25,8 @@ class ProfileData {
   std::string Get(std::string_view section, std::string_view key) const;
   // true when the entry exists with a non-empty value (no copy made).
   bool HasNonEmpty(std::string_view section, std::string_view key) const;
+  // The keys of section whose values are not empty, in file order (each once).
+  std::vector<std::string> NonEmptyKeys(std::string_view section) const;
 
  private:
   struct Entry {

@@ -76,6 +76,12 @@ std::string TaggedFile::Read(const std::string& key) {
   return ReadRef(key);
 }
 
+std::optional<std::string> TaggedFile::Find(const std::string& key) {
+  const std::string& value = ReadRef(key);
+  if (&value == &readFalse_) return std::nullopt;
+  return value;
+}
+
 const std::string& TaggedFile::ReadRef(const std::string& key) {
   const std::string* content = file_.Content();
   if (file_.Generation() != seenGeneration_) {

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -39,6 +40,9 @@ class TaggedFile {
  public:
   explicit TaggedFile(std::filesystem::path path);
   std::string Read(const std::string& key);
+  // The value (empty when the file has no such block), or nothing when the file cannot be
+  // read.
+  std::optional<std::string> Find(const std::string& key);
   // Same as Read, without copying (valid until the next call).
   const std::string& ReadRef(const std::string& key);
   const std::filesystem::path& Path() const { return file_.Path(); }

@@ -8,6 +8,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMetaObject>
 #include <QPushButton>
 #include <QScreen>
 #include <QSettings>
@@ -177,7 +178,8 @@ void OperatorWindow::BuildWidgets() {
   commandLine_->setFocus();
 
   connect(sendButton_, &QPushButton::clicked, this, &OperatorWindow::SendCommandLine);
-  connect(refreshButton_, &QPushButton::clicked, this, [this] { engine_.Refresh(); });
+  connect(refreshButton_, &QPushButton::clicked, this,
+          [this] { engine_.Execute(command::Refresh{}); });
   connect(exitButton_, &QPushButton::clicked, this, &OperatorWindow::ConfirmExit);
   connect(filter_, &QLineEdit::textChanged, userList_, &UserList::SetFilter);
   connect(userList_, &UserList::userMenuRequested, this, &OperatorWindow::ShowUserMenu);
@@ -290,13 +292,20 @@ void OperatorWindow::ShowRefusal(const std::string& reason) {
 std::unique_ptr<QMenu> OperatorWindow::CreateUserMenu(int row) {
   if (row < 0 || row >= static_cast<int>(rows_.size())) return nullptr;
   auto menu = std::make_unique<QMenu>(this);
-  // The row index and the user's MAC travel with the command; the engine refuses it when
-  // the row holds somebody else by the time it arrives.
-  FillUserMenu(*menu, rows_[static_cast<std::size_t>(row)], texts_,
-               [this, row, mac = rows_[static_cast<std::size_t>(row)].mac](RowCommand command,
-                                                                           int afsValue) {
-                 engine_.RunRowCommand(command, row, afsValue, mac);
-               });
+  // The command names the user by MAC; the engine refuses it when the user has left by the
+  // time it arrives, and the window says why.
+  FillUserMenu(
+      *menu, rows_[static_cast<std::size_t>(row)], texts_, [this](const OperatorCommand& command) {
+        engine_.Execute(command, [window = this](Outcome outcome) {
+          if (outcome.done) return;
+          std::string reason;
+          for (const std::string& line : outcome.lines)
+            reason += (reason.empty() ? "" : "\n") + line;
+          // Arrives on the engine thread; shown on the window's.
+          QMetaObject::invokeMethod(
+              window, [window, reason] { window->ShowRefusal(reason); }, Qt::QueuedConnection);
+        });
+      });
   return menu;
 }
 
@@ -312,7 +321,7 @@ void OperatorWindow::SendCommandLine() {
   // the clients would receive.
   const std::string bytes = ToCodePage(text.trimmed());
   // The engine echoes what went out on the console (and in the log), in this window too.
-  if (bytes.size() >= 2) engine_.Send(bytes);
+  if (bytes.size() >= 2) engine_.Execute(command::Send{bytes});
   commandLine_->clear();
 }
 

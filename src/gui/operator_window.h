@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "app/engine_commands.h"
-#include "server/operator_view.h"
+#include "server/operator_values.h"
 
 class QLineEdit;
 class QMessageBox;

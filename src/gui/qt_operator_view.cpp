@@ -1,6 +1,7 @@
 #include "gui/qt_operator_view.h"
 
 #include <QMetaObject>
+#include <type_traits>
 #include <utility>
 
 #include "gui/operator_window.h"
@@ -19,36 +20,30 @@ void PostToWindow(OperatorWindow& window, Call call) {
 
 }  // namespace
 
-void QtOperatorView::ConsoleLineAppended(const std::string& line) {
-  PostToWindow(window_, [line](OperatorWindow& w) { w.AppendConsoleLine(line); });
-}
-
-void QtOperatorView::ConsoleCleared() {
-  PostToWindow(window_, [](OperatorWindow& w) { w.ClearConsole(); });
-}
-
-void QtOperatorView::UserRowsReplaced(const std::vector<UserRow>& rows) {
-  PostToWindow(window_, [rows](OperatorWindow& w) mutable { w.ReplaceUserRows(std::move(rows)); });
-}
-
-void QtOperatorView::TooltipChanged(const std::string& text) {
-  PostToWindow(window_, [text](OperatorWindow& w) { w.SetTooltip(text); });
-}
-
-void QtOperatorView::TitleChanged(const std::string& title) {
-  PostToWindow(window_, [title](OperatorWindow& w) { w.SetTitle(title); });
-}
-
-void QtOperatorView::TextsLoaded(const ViewTexts& texts) {
-  PostToWindow(window_, [texts](OperatorWindow& w) { w.SetTexts(texts); });
-}
-
-void QtOperatorView::CommandRefused(const std::string& reason) {
-  PostToWindow(window_, [reason](OperatorWindow& w) { w.ShowRefusal(reason); });
-}
-
-void QtOperatorView::StatusChanged(const ServerStatus& status) {
-  PostToWindow(window_, [status](OperatorWindow& w) { w.SetStatus(status); });
+void QtOperatorView::OnEvent(const EngineEvent& event) {
+  std::visit(
+      [this](const auto& e) {
+        using E = std::decay_t<decltype(e)>;
+        if constexpr (std::is_same_v<E, event::ConsoleLine>) {
+          PostToWindow(window_, [line = e.text](OperatorWindow& w) { w.AppendConsoleLine(line); });
+        } else if constexpr (std::is_same_v<E, event::ConsoleCleared>) {
+          PostToWindow(window_, [](OperatorWindow& w) { w.ClearConsole(); });
+        } else if constexpr (std::is_same_v<E, event::UserList>) {
+          PostToWindow(window_, [rows = e.rows](OperatorWindow& w) mutable {
+            w.ReplaceUserRows(std::move(rows));
+          });
+        } else if constexpr (std::is_same_v<E, event::Tooltip>) {
+          PostToWindow(window_, [text = e.text](OperatorWindow& w) { w.SetTooltip(text); });
+        } else if constexpr (std::is_same_v<E, event::Title>) {
+          PostToWindow(window_, [text = e.text](OperatorWindow& w) { w.SetTitle(text); });
+        } else if constexpr (std::is_same_v<E, event::Texts>) {
+          PostToWindow(window_, [texts = e.texts](OperatorWindow& w) { w.SetTexts(texts); });
+        } else if constexpr (std::is_same_v<E, event::Status>) {
+          PostToWindow(window_, [status = e.status](OperatorWindow& w) { w.SetStatus(status); });
+        }
+        // User events: the list comes whole, at the engine's refreshes.
+      },
+      event);
 }
 
 }  // namespace orv

@@ -1,28 +1,20 @@
-// The engine's OperatorView for the Qt window. Called on the engine thread; every call is
-// re-posted, as values, to the window's thread and dropped if the window is gone.
+// The engine's events for the Qt window. Called on the engine thread; every event is
+// re-posted, as a value, to the window's thread and dropped if the window is gone.
 #pragma once
 
-#include <string>
-#include <vector>
-
-#include "server/operator_view.h"
+#include "server/engine_event.h"
 
 namespace orv {
 
 class OperatorWindow;
 
-class QtOperatorView final : public OperatorView {
+class QtOperatorView final : public EventSubscriber {
  public:
   explicit QtOperatorView(OperatorWindow& window) : window_(window) {}
 
-  void ConsoleLineAppended(const std::string& line) override;
-  void ConsoleCleared() override;
-  void UserRowsReplaced(const std::vector<UserRow>& rows) override;
-  void TooltipChanged(const std::string& text) override;
-  void TitleChanged(const std::string& title) override;
-  void TextsLoaded(const ViewTexts& texts) override;
-  void CommandRefused(const std::string& reason) override;
-  void StatusChanged(const ServerStatus& status) override;
+  void OnEvent(const EngineEvent& event) override;
+  // The window keeps its list from whole snapshots, at the engine's refreshes.
+  bool WantsUserEvents() const override { return false; }
 
  private:
   OperatorWindow& window_;

@@ -45,8 +45,8 @@ int RunOperatorWindow(const AppOptions& options, WireCodec codec) {
   // reports to go away.
   HostCommands commands;
   OperatorWindow window(commands, {.stateFile = WindowStateFile()});
-  QtOperatorView view(window);
-  EngineHost host(MakeEngineOptions(options, std::move(codec), &view));
+  EngineHost host(
+      MakeEngineOptions(options, std::move(codec), std::make_shared<QtOperatorView>(window)));
   commands.Attach(host);
 
   QObject::connect(&window, &OperatorWindow::exitRequested, &app, &QCoreApplication::quit,

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "server/operator_view.h"
+#include "server/operator_values.h"
 
 class QLabel;
 

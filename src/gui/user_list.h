@@ -10,7 +10,7 @@
 #include <array>
 #include <vector>
 
-#include "server/operator_view.h"
+#include "server/operator_values.h"
 
 namespace orv {
 

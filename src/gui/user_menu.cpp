@@ -14,7 +14,7 @@ QString MenuText(const std::string& bytes) {
   return EscapeMnemonics(FromCodePage(bytes));
 }
 
-void AddItems(QMenu& menu, const std::vector<UserMenuItem>& items, const RowAction& act) {
+void AddItems(QMenu& menu, const std::vector<UserMenuItem>& items, const MenuChoice& choose) {
   for (const UserMenuItem& item : items) {
     if (item.separator) {
       menu.addSeparator();
@@ -24,16 +24,17 @@ void AddItems(QMenu& menu, const std::vector<UserMenuItem>& items, const RowActi
     action->setCheckable(item.checkable);
     action->setChecked(item.checked);
     QObject::connect(action, &QAction::triggered, &menu,
-                     [act, command = item.command, value = item.afsValue] { act(command, value); });
+                     [choose, command = item.command] { choose(command); });
   }
 }
 
 }  // namespace
 
-void FillUserMenu(QMenu& menu, const UserRow& user, const ViewTexts& texts, const RowAction& act) {
+void FillUserMenu(QMenu& menu, const UserRow& user, const ViewTexts& texts,
+                  const MenuChoice& choose) {
   const UserMenuModel model = BuildUserMenu(user, texts);
-  AddItems(*menu.addMenu(MenuText(model.afsTitle)), model.afsItems, act);
-  AddItems(menu, model.items, act);
+  AddItems(*menu.addMenu(MenuText(model.afsTitle)), model.afsItems, choose);
+  AddItems(menu, model.items, choose);
 }
 
 }  // namespace orv

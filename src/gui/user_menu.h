@@ -6,16 +6,17 @@
 #include <functional>
 
 #include "app/user_menu_model.h"
-#include "server/chat_server.h"
-#include "server/operator_view.h"
+#include "server/operator_command.h"
+#include "server/operator_values.h"
 
 namespace orv {
 
-// Called with the command of the chosen item (and the AFS value for kSetAfs).
-using RowAction = std::function<void(RowCommand command, int afsValue)>;
+// Called with the command of the chosen item.
+using MenuChoice = std::function<void(const OperatorCommand& command)>;
 
 // Fills an empty menu for user; texts gives the language strings and the FloodStopper
 // value that applies to users without an AFS value of their own.
-void FillUserMenu(QMenu& menu, const UserRow& user, const ViewTexts& texts, const RowAction& act);
+void FillUserMenu(QMenu& menu, const UserRow& user, const ViewTexts& texts,
+                  const MenuChoice& choose);
 
 }  // namespace orv

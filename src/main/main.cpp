@@ -88,8 +88,8 @@ int CheckConfig(const orv::StartupCheck& check) {
 int RunHeadless(const orv::AppOptions& options, const orv::WireCodec& codec) {
   ExitRequest exitRequest;
   orv::ConsoleSetup consoleSetup([&exitRequest] { exitRequest.Request(); });
-  orv::HeadlessView view(stdout);
-  orv::EngineHost host(orv::MakeEngineOptions(options, codec, &view));
+  orv::EngineHost host(
+      orv::MakeEngineOptions(options, codec, std::make_shared<orv::HeadlessView>(stdout)));
 
   host.SetSignalHandler([&exitRequest] { exitRequest.Request(); });
   host.Start();
@@ -97,7 +97,8 @@ int RunHeadless(const orv::AppOptions& options, const orv::WireCodec& codec) {
 
   // Without a listener the server serves nobody: a supervisor should hear of it.
   auto status = std::make_shared<std::promise<orv::ServerStatus>>();
-  commands.Status([status](const orv::ServerStatus& now) { status->set_value(now); });
+  commands.Execute(orv::command::Status{},
+                   [status](orv::Outcome now) { status->set_value(now.status); });
   auto answer = status->get_future();
   if (answer.wait_for(std::chrono::seconds(10)) == std::future_status::ready) {
     const orv::ServerStatus started = answer.get();

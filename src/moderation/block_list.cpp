@@ -24,6 +24,10 @@ bool BlockList::IsAddressBlocked(std::string_view peerAddress) {
   return IsListed(peerAddress);
 }
 
+std::vector<std::string> BlockList::Entries() {
+  return profile_.Data().NonEmptyKeys(kSection);
+}
+
 bool BlockList::IsListed(std::string_view key) {
   return !key.empty() && profile_.Data().HasNonEmpty(kSection, key);
 }

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "files/profile_file.h"
 #include "moderation/block_state.h"
@@ -24,6 +25,8 @@ class BlockList {
   bool IsAddressBlocked(std::string_view peerAddress);
   // Whether key is listed (not empty, and blocking).
   bool IsListed(std::string_view key);
+  // Every key that blocks, in file order.
+  std::vector<std::string> Entries();
 
   // Whether an entry key would refuse a user with these fields: keys of every kind share
   // the list and match without letter case, so a name can refuse somebody's address.

@@ -56,7 +56,6 @@ struct EngineHost::Impl {
   std::atomic<bool> shutDown{false};
 
   // Engine-thread state, built and destroyed there.
-  NullOperatorView silentView;
   std::optional<asio::signal_set> signals;
   std::unique_ptr<SystemClock> clock;
   std::unique_ptr<AsioScheduler> scheduler;
@@ -117,11 +116,17 @@ void EngineHost::Impl::Build() {
   env.clock = clock.get();
   env.scheduler = scheduler.get();
   env.network = network.get();
-  env.view = options.view ? options.view : &silentView;
   env.codec = options.codec;
+  // The stop command takes the way the stop signals take.
+  env.requestStop = [this] {
+    if (signalHandler) signalHandler();
+  };
   env.lookupMac = [](const std::string& ip) { return LookupMacAddress(ip); };
   env.programVersion = ProgramVersion();
   server = std::make_unique<ChatServer>(std::move(env));
+  for (auto& subscriber : options.subscribers)
+    server->Subscribe(std::move(subscriber));
+  options.subscribers.clear();
   server->StartServer();
   memoryCheck.emplace(io);
   ArmMemoryCheck();
@@ -190,6 +195,26 @@ void EngineHost::Post(std::function<void(ChatServer&)> fn) {
   if (!fn) return;
   asio::post(impl_->io, [impl = impl_.get(), fn = std::move(fn)] {
     if (impl->server) fn(*impl->server);
+  });
+}
+
+void EngineHost::Execute(OperatorCommand command, std::function<void(Outcome)> done) {
+  if (impl_->shutDown) {
+    if (done) done(Outcome{false, false, {"The server is shutting down."}, {}, {}, {}});
+    return;
+  }
+  asio::post(impl_->io, [impl = impl_.get(), command = std::move(command),
+                         done = std::move(done)]() mutable {
+    Outcome outcome = impl->server ? impl->server->Execute(command)
+                                   : Outcome{false, false, {"The server has stopped."}, {}, {}, {}};
+    if (done) done(std::move(outcome));
+  });
+}
+
+void EngineHost::Subscribe(std::shared_ptr<EventSubscriber> subscriber) {
+  if (!subscriber) return;
+  asio::post(impl_->io, [impl = impl_.get(), subscriber = std::move(subscriber)]() mutable {
+    if (impl->server) impl->server->Subscribe(std::move(subscriber));
   });
 }
 

@@ -7,8 +7,11 @@
 #include <functional>
 #include <memory>
 
+#include <vector>
+
 #include "protocol/wire_codec.h"
-#include "server/operator_view.h"
+#include "server/engine_event.h"
+#include "server/operator_command.h"
 
 namespace orv {
 
@@ -21,7 +24,8 @@ struct EngineOptions {
   std::filesystem::path workDir;
   WireCodec codec = WireCodec::BuiltIn();
   std::size_t writeLimitBytes = kDefaultWriteLimitBytes;  // per-connection write queue bound
-  OperatorView* view = nullptr;  // called on the engine thread; must outlive the host
+  // Subscribed before the start, so that they see the banner and the settings report.
+  std::vector<std::shared_ptr<EventSubscriber>> subscribers;
   // Called on the engine thread about once a second while much output goes out (a login
   // storm, long user lists): the front-end passes a function that hands memory the
   // allocator keeps after such a burst back to the system. Empty: nothing is done.
@@ -42,11 +46,17 @@ class EngineHost {
   // Entry point 1 for other threads: runs fn on the engine thread, in posting order.
   // Ignored once the engine has stopped.
   void Post(std::function<void(ChatServer&)> fn);
+  // An operator command carried out on the engine thread, in posting order; done (when
+  // given) gets its outcome there. After the engine has stopped, done gets a refusal at once.
+  void Execute(OperatorCommand command, std::function<void(Outcome)> done = {});
+  // Events from now on (posted like a command); a subscriber is dropped once it is no
+  // longer Alive().
+  void Subscribe(std::shared_ptr<EventSubscriber> subscriber);
   // Entry point 2: true on the engine thread.
   bool IsEngineThread() const;
 
-  // Called on the engine thread when SIGINT or SIGTERM arrives (set before Start). SIGHUP,
-  // where the system has it, reloads the settings (ChatServer::Reload) by itself.
+  // Called on the engine thread when SIGINT or SIGTERM arrives, or the stop command is given
+  // (set before Start). SIGHUP, where the system has it, reloads the settings by itself.
   void SetSignalHandler(std::function<void()> handler);
 
   // Runs ShutdownServer on the engine thread, lets queued output drain (at most about two

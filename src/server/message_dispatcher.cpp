@@ -2,12 +2,16 @@
 #include <algorithm>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 
 #include "console/escape.h"
 
-#include "server/chat_server.h"
+#include "server/relay.h"
+
+#include "protocol/wire_constants.h"
+#include "server/policy.h"
 
 namespace orv {
 
@@ -20,6 +24,13 @@ bool AddressedToServer(std::string_view typeAndBody, std::string_view prefix,
   if (serverName.empty()) return false;
   const auto at = typeAndBody.find(serverName);
   return at != std::string_view::npos && typeAndBody.substr(0, at) == prefix;
+}
+
+// Whether the list would show a user the same.
+bool SameRow(const UserRow& a, const UserRow& b) {
+  return a.mac == b.mac && a.name == b.name && a.reportedIp == b.reportedIp &&
+         a.peerAddress == b.peerAddress && a.blockText == b.blockText &&
+         a.blockState == b.blockState && a.afs == b.afs;
 }
 
 std::string_view TrimBlanksAndColons(std::string_view text) {
@@ -43,20 +54,15 @@ class FunctionSource final : public OutputSource {
 
 }  // namespace
 
-std::string ChatServer::ParseMessage(std::string_view received, Connection* connection) {
-  AssertEngineThread();
-  return Dispatch(received, connection) ? std::string(received) : std::string("BLOCK");
-}
-
-bool ChatServer::Dispatch(std::string_view received, Connection* connection) {
-  Trace("::: parse proccess");
+Dispatched Relay::Dispatch(std::string_view received, Connection* connection) {
+  core_.Trace("::: parse proccess");
   scratch_.clear();
-  env_.codec.DecodeAppend(received, scratch_);
+  s_.env.codec.DecodeAppend(received, scratch_);
   // Packets come cut at their terminator (and may carry the characters a client writes
   // after it); the socket-error notice has none and is relayed unread.
   if (scratch_.find(kTerminator) == std::string::npos) {
-    Trace("::: parse proccess OK (3)");
-    return true;
+    core_.Trace("::: parse proccess OK (3)");
+    return Dispatched::kRelayed;
   }
   const PacketHeader header = ReadPacketHeader(scratch_);
   const std::string_view msg = header.typeAndBody;
@@ -65,74 +71,87 @@ bool ChatServer::Dispatch(std::string_view received, Connection* connection) {
   ConnectionKey replaced;
   if (connection != nullptr) {
     if (PosesAsServer(header, *connection)) {
-      Trace("::: parse proccess OK (2)");
-      return false;
+      core_.Trace("::: parse proccess OK (2)");
+      return Dispatched::kRefused;
     }
     switch (AdmitSender(header, *connection, &replaced)) {
       case Admission::kRefused:
-        Trace("::: parse proccess OK (2)");
-        return false;
+        core_.Trace("::: parse proccess OK (2)");
+        return Dispatched::kRefused;
       case Admission::kRelayOnly:
-        Trace("::: parse proccess OK (3)");
-        return true;
+        core_.Trace("::: parse proccess OK (3)");
+        return Dispatched::kRelayed;
       case Admission::kAdmitted:
         break;
     }
   }
 
-  if (connection != nullptr && users_.Find(header.mac) == nullptr) {
-    NoteMacAddress(header.mac, peer);
-  }
+  const UserRecord* known = s_.users.Find(header.mac);
+  if (connection != nullptr && known == nullptr) NoteMacAddress(header.mac, peer);
+  // What the list shows of the user, for subscribers that follow users one by one.
+  std::optional<UserRow> before;
+  if (known != nullptr && s_.events.WantsUserEvents()) before = core_.MakeRow(*known);
   if (IsStatusType(header.type)) {
     const std::string_view rest = ExtractField(msg, kFieldSeparator, Side::kAfter);
     const std::int32_t code = ParseLeadingNumber(ExtractField(rest, ":", Side::kBefore));
     const std::string_view text = ExtractField(rest, ":", Side::kAfter);
     // -1 when the list has no value of the user's own: the FloodStopper setting in force
     // then applies whenever the value is sent, also after a reload changed it.
-    const std::int32_t afs = afsList_.ReadAfsValue(header.mac, -1);
-    users_.AddOrUpdate(header.mac, header.ip, header.name, key, peer, header.avatar, text, code,
-                       afs);
+    const std::int32_t afs = s_.afsList.ReadAfsValue(header.mac, -1);
+    s_.users.AddOrUpdate(header.mac, header.ip, header.name, key, peer, header.avatar, text, code,
+                         afs);
   } else {
-    users_.AddOrUpdate(header.mac, header.ip, header.name, key, peer, header.avatar, {}, 0,
-                       users_.FindAfs(header.mac));
+    s_.users.AddOrUpdate(header.mac, header.ip, header.name, key, peer, header.avatar, {}, 0,
+                         s_.users.FindAfs(header.mac));
   }
   if (replaced) {
     // The user came back on a new connection from the same machine (after a crash, a
     // dropped link, a sleep): the new one has the record now; the old one goes.
-    const Connection* old = connections_.Find(replaced);
+    const Connection* old = s_.connections.Find(replaced);
     const std::string oldPeer = old != nullptr ? old->PeerAddress() : std::string(peer);
-    Notice("users taken over by a new connection", std::string(peer),
-           "MAC " + ClientText(header.mac) + " came back from " + std::string(peer) +
-               " on connection " + key.Text() + "; its old connection " + replaced.Text() +
-               " from " + oldPeer + " is closed");
-    CloseConnection(replaced, oldPeer);
+    core_.Notice("users taken over by a new connection", std::string(peer),
+                 "MAC " + ClientText(header.mac) + " came back from " + std::string(peer) +
+                     " on connection " + key.Text() + "; its old connection " + replaced.Text() +
+                     " from " + oldPeer + " is closed");
+    core_.CloseConnection(replaced, oldPeer);
   }
 
-  if (header.type == packet_type::kStateSet) users_.SetStateFlag(header.mac, true);
-  if (header.type == packet_type::kStateClear) users_.SetStateFlag(header.mac, false);
+  if (header.type == packet_type::kStateSet) s_.users.SetStateFlag(header.mac, true);
+  if (header.type == packet_type::kStateClear) s_.users.SetStateFlag(header.mac, false);
+  if (connection != nullptr && s_.events.WantsUserEvents()) {
+    if (const UserRecord* record = s_.users.Find(header.mac)) {
+      if (known == nullptr) {
+        core_.PublishUser(*record, true);
+      } else if (before && !SameRow(*before, core_.MakeRow(*record))) {
+        core_.PublishUser(*record, false);
+      }
+    }
+  }
 
   // Nothing of a blocked sender is relayed or answered, whatever the packet's type.
-  if (RefuseBlocked(header, peer, connection)) return false;
+  if (RefuseBlocked(header, peer, connection)) return Dispatched::kRefused;
 
   switch (header.type) {
     case packet_type::kChat:
-      if (AddressedToServer(msg, "5||", settings_.ServerName)) {
+      if (AddressedToServer(msg, "5||", s_.settings.ServerName)) {
         const std::string command(
-            TrimBlanksAndColons(ExtractField(msg, settings_.ServerName, Side::kAfter)));
-        const std::string answer = ReadCommandText(command);
+            TrimBlanksAndColons(ExtractField(msg, s_.settings.ServerName, Side::kAfter)));
+        const std::string answer = core_.ReadCommandText(command);
         if (!answer.empty()) {
-          SendDirect(connection,
-                     EncodePacket(answer, packet_type::kServerText, header.mac, connection), true);
+          core_.SendDirect(
+              connection,
+              core_.EncodePacket(answer, packet_type::kServerText, header.mac, connection),
+              EngineCore::After::kHold);
         }
       }
-      Trace("::: parse proccess OK (1)");
-      return true;
+      core_.Trace("::: parse proccess OK (1)");
+      return Dispatched::kRelayed;
     case packet_type::kProfileRequest:
-      if (!AddressedToServer(msg, "14||", settings_.ServerName)) return true;
-      SendDirect(connection,
-                 EncodePacket(BuildServerProfile(connection), packet_type::kProfile, header.mac,
-                              connection),
-                 true);
+      if (!AddressedToServer(msg, "14||", s_.settings.ServerName)) return Dispatched::kRelayed;
+      core_.SendDirect(connection,
+                       core_.EncodePacket(core_.BuildServerProfile(connection),
+                                          packet_type::kProfile, header.mac, connection),
+                       EngineCore::After::kHold);
       break;
     case packet_type::kBoardFile: {
       const std::string_view beforeSemicolon = ExtractField(msg, ";", Side::kBefore);
@@ -148,69 +167,68 @@ bool ChatServer::Dispatch(std::string_view received, Connection* connection) {
     default:
       break;
   }
-  Trace("::: parse proccess OK (3)");
-  return true;
+  core_.Trace("::: parse proccess OK (3)");
+  return Dispatched::kRelayed;
 }
 
-bool ChatServer::PosesAsServer(const PacketHeader& header, const Connection& connection) {
+bool Relay::PosesAsServer(const PacketHeader& header, const Connection& connection) {
   // Welcome and operator texts, the profile, the user list and the AFS value come from the
   // server alone, and so does its MAC: a client's copy could not be told from the server's
   // own by anyone (a forged AFS 0 turns every client's flood stopper off).
   const bool serverType =
       header.type == packet_type::kServerText || header.type == packet_type::kProfile ||
       header.type == packet_type::kUserList || header.type == packet_type::kAfsValue;
-  const bool serverMac = !header.mac.empty() && (header.mac == settings_.serverMac ||
-                                                 header.mac == IdentityFor(&connection).mac);
+  const bool serverMac = !header.mac.empty() && (header.mac == s_.settings.serverMac ||
+                                                 header.mac == core_.IdentityFor(&connection).mac);
   if (!serverType && !serverMac) return false;
   const std::string& peer = connection.PeerAddress();
-  Notice("packets posing as the server", peer,
-         "Packet from " + peer + " not relayed: " +
-             (serverType ? "type " + std::to_string(header.type) + " is the server's own"
-                         : std::string("it carries the server's MAC")));
+  core_.Notice("packets posing as the server", peer,
+               "Packet from " + peer + " not relayed: " +
+                   (serverType ? "type " + std::to_string(header.type) + " is the server's own"
+                               : std::string("it carries the server's MAC")));
   return true;
 }
 
-void ChatServer::NoteMacAddress(std::string_view mac, std::string_view peer) {
+void Relay::NoteMacAddress(std::string_view mac, std::string_view peer) {
   // MACs are what clients say: remembering where each came from last lets the operator see
   // one turn up on another machine (someone keeping an offline user out). Long texts are
   // no MACs, and the memory is bounded.
-  constexpr std::size_t kLongestMac = 64;
-  constexpr std::size_t kMacsRemembered = 20000;
-  if (mac.size() > kLongestMac || peer.empty()) return;
+  if (mac.size() > policy::kLongestRememberedMac || peer.empty()) return;
   const auto found = lastAddressOfMac_.find(mac);
   if (found != lastAddressOfMac_.end()) {
     if (found->second != peer) {
-      Notice("MACs registering from another address", std::string(peer),
-             "MAC " + ClientText(mac) + " registers from " + std::string(peer) +
-                 "; it last came from " + found->second);
+      core_.Notice("MACs registering from another address", std::string(peer),
+                   "MAC " + ClientText(mac) + " registers from " + std::string(peer) +
+                       "; it last came from " + found->second);
       found->second = std::string(peer);
     }
     return;
   }
-  if (lastAddressOfMac_.size() >= kMacsRemembered) lastAddressOfMac_.clear();
+  if (lastAddressOfMac_.size() >= policy::kMacsRemembered) lastAddressOfMac_.clear();
   lastAddressOfMac_.emplace(std::string(mac), std::string(peer));
 }
 
-ChatServer::Admission ChatServer::AdmitSender(const PacketHeader& header, Connection& connection,
-                                              ConnectionKey* replaced) {
+Relay::Admission Relay::AdmitSender(const PacketHeader& header, Connection& connection,
+                                    ConnectionKey* replaced) {
   const ConnectionKey key = connection.Key();
   const std::string& peer = connection.PeerAddress();
   if (!header.complete) {
     // Nobody can be told by such a packet: it makes no record and gets no answer, but it is
     // relayed as every packet is, unless its connection is blocked.
-    const bool blocked = users_.AnyBlockedFor(key) || blockList_.IsAddressBlocked(peer);
-    Notice("packets with an incomplete header", peer,
-           "Packet from " + peer + " has an incomplete header: " +
-               (blocked ? "not relayed, its connection is blocked"
-                        : "relayed, but it makes no user and gets no answer"));
+    const bool blocked = s_.users.AnyBlockedFor(key) || s_.blockList.IsAddressBlocked(peer);
+    core_.Notice("packets with an incomplete header", peer,
+                 "Packet from " + peer + " has an incomplete header: " +
+                     (blocked ? "not relayed, its connection is blocked"
+                              : "relayed, but it makes no user and gets no answer"));
     return blocked ? Admission::kRefused : Admission::kRelayOnly;
   }
-  const UserRecord* holder = users_.Find(header.mac);
+  const UserRecord* holder = s_.users.Find(header.mac);
   if (holder != nullptr && holder->connection == key) return Admission::kAdmitted;
-  if (users_.CountFor(key) >= settings_.MaxUsersPerConnection) {
-    Notice("refused packets", peer,
-           "Packet from " + peer + " refused: its connection holds " +
-               std::to_string(users_.CountFor(key)) + " users already (MaxUsersPerConnection)");
+  if (s_.users.CountFor(key) >= s_.settings.MaxUsersPerConnection) {
+    core_.Notice("refused packets", peer,
+                 "Packet from " + peer + " refused: its connection holds " +
+                     std::to_string(s_.users.CountFor(key)) +
+                     " users already (MaxUsersPerConnection)");
     return Admission::kRefused;
   }
   if (holder == nullptr) return Admission::kAdmitted;
@@ -218,54 +236,56 @@ ChatServer::Admission ChatServer::AdmitSender(const PacketHeader& header, Connec
   // another machine cannot take its record over, hide its user or receive what is meant for
   // it. The same machine can: that is a client that reconnected before the server noticed
   // its old connection was gone.
-  const Connection* owner = connections_.Find(holder->connection);
+  const Connection* owner = s_.connections.Find(holder->connection);
   if (owner != nullptr && owner->PeerAddress() == peer && !peer.empty()) {
     *replaced = holder->connection;
     return Admission::kAdmitted;
   }
-  Notice("refused packets", peer,
-         "Packet from " + peer + " refused: MAC " + ClientText(header.mac) +
-             " belongs to the connection from " +
-             (owner != nullptr ? owner->PeerAddress() : std::string("n/a")));
+  core_.Notice("refused packets", peer,
+               "Packet from " + peer + " refused: MAC " + ClientText(header.mac) +
+                   " belongs to the connection from " +
+                   (owner != nullptr ? owner->PeerAddress() : std::string("n/a")));
   return Admission::kRefused;
 }
 
-bool ChatServer::RefuseBlocked(const PacketHeader& header, std::string_view peer,
-                               Connection* connection) {
-  if (users_.FindBlockState(header.mac) == BlockState::kNone) {
-    const BlockState listed = blockList_.CheckBlockList(header.ip, header.name, header.mac, peer);
+bool Relay::RefuseBlocked(const PacketHeader& header, std::string_view peer,
+                          Connection* connection) {
+  if (s_.users.FindBlockState(header.mac) == BlockState::kNone) {
+    const BlockState listed = s_.blockList.CheckBlockList(header.ip, header.name, header.mac, peer);
     if (listed == BlockState::kNone) return false;
-    users_.SetBlockState(header.mac, listed);
+    s_.users.SetBlockState(header.mac, listed);
+    if (const UserRecord* record = s_.users.Find(header.mac)) core_.PublishUser(*record, false);
     std::string line;
     switch (listed) {
       case BlockState::kIp:
-        line = Format(StringId::kRefusedByIp, header.ip);
+        line = core_.Format(StringId::kRefusedByIp, header.ip);
         break;
       case BlockState::kAddress:
         line = "Refused a user whose connection address is blocked: " + std::string(peer);
         break;
       case BlockState::kMac:
-        line = Format(StringId::kRefusedByMac, header.mac);
+        line = core_.Format(StringId::kRefusedByMac, header.mac);
         break;
       default:
-        line = Format(StringId::kRefusedByName, header.name);
+        line = core_.Format(StringId::kRefusedByName, header.name);
         break;
     }
     // Once per user, and a blocked client that comes back in a loop makes one a minute.
-    Notice("refused users", std::string(peer), line);
+    core_.Notice("refused users", std::string(peer), line);
   }
-  const std::string message = ReadMessageKey("ServerBlockMessage");
+  const std::string message = core_.ReadMessageKey("ServerBlockMessage");
   if (message.size() > 1) {
-    SendDirect(connection, EncodePacket(message, packet_type::kServerText, header.mac, connection),
-               true);
+    core_.SendDirect(connection,
+                     core_.EncodePacket(message, packet_type::kServerText, header.mac, connection),
+                     EngineCore::After::kHold);
   }
-  Trace("::: parse proccess OK (2)");
+  core_.Trace("::: parse proccess OK (2)");
   return true;
 }
 
-void ChatServer::WriteBoardFile(Connection* connection, std::string_view fileName,
-                                std::string_view content) {
-  const BoardFolder::Result result = board_.Store(fileName, content);
+void Relay::WriteBoardFile(Connection* connection, std::string_view fileName,
+                           std::string_view content) {
+  const BoardFolder::Result result = s_.board.Store(fileName, content);
   if (result == BoardFolder::Result::kWritten) return;
   std::string why;
   switch (result) {
@@ -276,12 +296,12 @@ void ChatServer::WriteBoardFile(Connection* connection, std::string_view fileNam
       why = "its name is longer than " + std::to_string(BoardFolder::kMaxNameBytes) + " bytes";
       break;
     case BoardFolder::Result::kFileTooLarge:
-      why = "it is larger than " + std::to_string(settings_.BoardFileLimit) +
+      why = "it is larger than " + std::to_string(s_.settings.BoardFileLimit) +
             " bytes (BoardFileLimit)";
       break;
     case BoardFolder::Result::kOverQuota:
-      why =
-          "board/ would grow past " + std::to_string(settings_.BoardQuota) + " bytes (BoardQuota)";
+      why = "board/ would grow past " + std::to_string(s_.settings.BoardQuota) +
+            " bytes (BoardQuota)";
       break;
     case BoardFolder::Result::kFailed:
       why = "the file could not be written";
@@ -290,27 +310,28 @@ void ChatServer::WriteBoardFile(Connection* connection, std::string_view fileNam
       break;
   }
   const std::string peer = connection ? connection->PeerAddress() : std::string("the server");
-  Notice("refused board files", peer,
-         "Board file '" + ClientText(fileName) + "' from " + peer + " refused: " + why);
+  core_.Notice("refused board files", peer,
+               "Board file '" + ClientText(fileName) + "' from " + peer + " refused: " + why);
 }
 
-void ChatServer::SendUserList(std::string_view mac, Connection* connection) {
-  FlushRelay();
+void Relay::SendUserList(std::string_view mac, Connection* connection) {
+  core_.FlushRelay();
   if (connection == nullptr) return;
   // Made block by block while the connection takes it: a list of thousands of users for
   // each of a thousand newcomers costs memory only as it is written, and never counts as
   // a slow reader's backlog. Users who leave meanwhile are left out, those who come are in.
   std::uint64_t next = 0;
   std::string block;
-  auto makeBlock = [this, alive = std::weak_ptr<bool>(alive_), mac = std::string(mac),
-                    identity = IdentityFor(connection), next, block](std::string& out) mutable {
+  auto makeBlock = [this, alive = std::weak_ptr<bool>(s_.alive), mac = std::string(mac),
+                    identity = core_.IdentityFor(connection), next,
+                    block](std::string& out) mutable {
     const auto token = alive.lock();
-    if (!token || !*token || shutDown_) return false;
-    const bool more = users_.BuildListBlock(&next, block);
-    Trace("::: create packet");
-    env_.codec.EncodeAppend(packets_.CreatePacket(block, packet_type::kUserList, mac, identity),
-                            out);
-    Trace("::: create packet OK");
+    if (!token || !*token || s_.shutDown) return false;
+    const bool more = s_.users.BuildListBlock(&next, block);
+    core_.Trace("::: create packet");
+    s_.env.codec.EncodeAppend(s_.packets.CreatePacket(block, packet_type::kUserList, mac, identity),
+                              out);
+    core_.Trace("::: create packet OK");
     return more;
   };
   connection->SendFrom(std::make_unique<FunctionSource>(std::move(makeBlock)));

@@ -126,6 +126,10 @@ void UserTable::Attach(const UserRecord& record) {
   if (record.blockState != BlockState::kNone) ++held.blocked;
 }
 
+void UserTable::SetAfs(std::string_view mac, std::int32_t value) {
+  if (UserRecord* record = FindMutable(mac)) record->afs = value;
+}
+
 void UserTable::SetStateFlag(std::string_view mac, bool value) {
   if (UserRecord* record = FindMutable(mac)) record->stateFlag = value;
 }

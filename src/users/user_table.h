@@ -66,6 +66,7 @@ class UserTable {
   bool AnyBlockedFor(ConnectionKey connection) const;
   BlockState GetBlockStateAt(int index) const;
   void SetAfsAt(int index, std::int32_t value);
+  void SetAfs(std::string_view mac, std::int32_t value);
 
   // Fields of a record as the operator's commands name them.
   enum class Field { kName, kMac, kReportedIp, kPeerAddress };

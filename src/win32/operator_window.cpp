@@ -438,7 +438,7 @@ void OperatorWindow::SendCommandLine() {
   if (text.empty()) return;
   const std::string bytes = CodePageFromWide(Trimmed(text));
   // The engine echoes what went out on the console (and in the log), in this window too.
-  if (bytes.size() >= 2) engine_.Send(bytes);
+  if (bytes.size() >= 2) engine_.Execute(command::Send{bytes});
   SetWindowTextW(commandLine_, L"");
 }
 
@@ -475,9 +475,15 @@ void OperatorWindow::ShowUserMenu(LPARAM point) {
   DestroyMenu(menu);  // and the submenu with it
   if (id <= 0 || id > static_cast<int>(chosen.size())) return;
   const UserMenuItem& item = *chosen[static_cast<std::size_t>(id - 1)];
-  // The row and the user's MAC travel with the command; the engine refuses it when the
-  // row holds somebody else by the time it arrives.
-  engine_.RunRowCommand(item.command, target->engineRow, item.afsValue, user.mac);
+  // The command names the user by MAC; the engine refuses it when the user has left by the
+  // time it arrives, and the window says why.
+  engine_.Execute(item.command, [refused = refused_](Outcome outcome) {
+    if (outcome.done || !refused) return;
+    std::string reason;
+    for (const std::string& line : outcome.lines)
+      reason += (reason.empty() ? "" : "\n") + line;
+    refused(reason);
+  });
 }
 
 void OperatorWindow::ShowFromTray() {
@@ -640,7 +646,7 @@ LRESULT OperatorWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
           SetWindowTextW(GetFocus() == filter_ ? filter_ : commandLine_, L"");
           return 0;
         case kRefreshId:
-          engine_.Refresh();
+          engine_.Execute(command::Refresh{});
           return 0;
         case kExitId:
           ConfirmExit();

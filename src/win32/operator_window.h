@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "app/engine_commands.h"
-#include "server/operator_view.h"
+#include "server/operator_values.h"
 #include "win32/user_list_view.h"
 
 namespace orv {
@@ -62,6 +62,8 @@ class OperatorWindow {
   void SetTitle(const std::string& title);
   void SetTexts(ViewTexts texts);
   void ShowRefusal(const std::string& reason);
+  // Where refusals of the window's commands go (called on the engine thread).
+  void OnRefusal(std::function<void(const std::string&)> refused) { refused_ = std::move(refused); }
   void SetStatus(const ServerStatus& status);
 
   // Exit and Exit in the tray menu: asks first while users are online.
@@ -91,6 +93,7 @@ class OperatorWindow {
   void SetStatusParts();
 
   EngineCommands& engine_;
+  std::function<void(const std::string&)> refused_;
   std::wstring stateFile_;
   HWND window_ = nullptr;
   HWND console_ = nullptr;

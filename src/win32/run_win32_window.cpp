@@ -59,11 +59,12 @@ int RunWin32Window(const AppOptions& options, WireCodec codec) {
     return 1;
   }
   const HWND handle = window.Handle();
-  Win32OperatorView view(handle);
+  auto view = std::make_shared<Win32OperatorView>(handle);
+  window.OnRefusal([view](const std::string& reason) { view->CommandRefused(reason); });
   // Ctrl+C in the console the server was started from, and the stop signals, arrive on
   // other threads, which must not wait for the engine: the stop runs on the window's.
   ConsoleSetup console([handle] { PostMessageW(handle, kStopMessage, 0, 0); });
-  EngineHost host(MakeEngineOptions(options, std::move(codec), &view));
+  EngineHost host(MakeEngineOptions(options, std::move(codec), view));
   commands.Attach(host);
   host.SetSignalHandler([handle] { PostMessageW(handle, kStopMessage, 0, 0); });
 

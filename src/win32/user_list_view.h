@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "server/operator_view.h"
+#include "server/operator_values.h"
 
 namespace orv {
 

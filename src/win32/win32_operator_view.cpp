@@ -23,12 +23,22 @@ std::optional<EngineReport> Win32OperatorView::TakeReport() {
   return report;
 }
 
-void Win32OperatorView::ConsoleLineAppended(const std::string& line) {
-  Queue([line](OperatorWindow& w) { w.AppendConsoleLine(line); });
-}
-
-void Win32OperatorView::ConsoleCleared() {
-  Queue([](OperatorWindow& w) { w.ClearConsole(); });
+void Win32OperatorView::OnEvent(const EngineEvent& event) {
+  if (const auto* line = std::get_if<event::ConsoleLine>(&event)) {
+    Queue([text = line->text](OperatorWindow& w) { w.AppendConsoleLine(text); });
+  } else if (std::holds_alternative<event::ConsoleCleared>(event)) {
+    Queue([](OperatorWindow& w) { w.ClearConsole(); });
+  } else if (const auto* list = std::get_if<event::UserList>(&event)) {
+    UserRowsReplaced(list->rows);
+  } else if (const auto* tooltip = std::get_if<event::Tooltip>(&event)) {
+    Queue([text = tooltip->text](OperatorWindow& w) { w.SetTooltip(text); });
+  } else if (const auto* title = std::get_if<event::Title>(&event)) {
+    Queue([text = title->text](OperatorWindow& w) { w.SetTitle(text); });
+  } else if (const auto* texts = std::get_if<event::Texts>(&event)) {
+    Queue([values = texts->texts](OperatorWindow& w) { w.SetTexts(values); });
+  } else if (const auto* status = std::get_if<event::Status>(&event)) {
+    Queue([value = status->status](OperatorWindow& w) { w.SetStatus(value); });
+  }
 }
 
 void Win32OperatorView::UserRowsReplaced(const std::vector<UserRow>& rows) {
@@ -48,24 +58,8 @@ void Win32OperatorView::UserRowsReplaced(const std::vector<UserRow>& rows) {
   });
 }
 
-void Win32OperatorView::TooltipChanged(const std::string& text) {
-  Queue([text](OperatorWindow& w) { w.SetTooltip(text); });
-}
-
-void Win32OperatorView::TitleChanged(const std::string& title) {
-  Queue([title](OperatorWindow& w) { w.SetTitle(title); });
-}
-
-void Win32OperatorView::TextsLoaded(const ViewTexts& texts) {
-  Queue([texts](OperatorWindow& w) { w.SetTexts(texts); });
-}
-
 void Win32OperatorView::CommandRefused(const std::string& reason) {
   Queue([reason](OperatorWindow& w) { w.ShowRefusal(reason); });
-}
-
-void Win32OperatorView::StatusChanged(const ServerStatus& status) {
-  Queue([status](OperatorWindow& w) { w.SetStatus(status); });
 }
 
 }  // namespace orv

@@ -1,4 +1,4 @@
-// The engine's OperatorView for the Windows window. Called on the engine thread; every call
+// The engine's events for the Windows window. Called on the engine thread; every event
 // becomes a report (a call on the window, holding copies of the values) in a queue the
 // window empties on its own thread. One message wakes the window for a whole batch, so a
 // burst of reports (a login storm) can never fill the window's message queue, which
@@ -13,23 +13,21 @@
 #include <string>
 #include <vector>
 
-#include "server/operator_view.h"
+#include "server/engine_event.h"
+#include "server/operator_values.h"
 #include "win32/operator_window.h"
 
 namespace orv {
 
-class Win32OperatorView final : public OperatorView {
+class Win32OperatorView final : public EventSubscriber {
  public:
   explicit Win32OperatorView(HWND window) : window_(window) {}
 
-  void ConsoleLineAppended(const std::string& line) override;
-  void ConsoleCleared() override;
-  void UserRowsReplaced(const std::vector<UserRow>& rows) override;
-  void TooltipChanged(const std::string& text) override;
-  void TitleChanged(const std::string& title) override;
-  void TextsLoaded(const ViewTexts& texts) override;
-  void CommandRefused(const std::string& reason) override;
-  void StatusChanged(const ServerStatus& status) override;
+  void OnEvent(const EngineEvent& event) override;
+  // The window keeps its list from whole snapshots, at the engine's refreshes.
+  bool WantsUserEvents() const override { return false; }
+  // A command the window gave was refused (from any thread): the window says why.
+  void CommandRefused(const std::string& reason);
 
   // On the window's thread: the oldest report waiting, if any. One at a time, so that a
   // report that opens a message box (whose loop takes the next ones) keeps the order.
@@ -37,6 +35,7 @@ class Win32OperatorView final : public OperatorView {
 
  private:
   void Queue(EngineReport report);
+  void UserRowsReplaced(const std::vector<UserRow>& rows);
 
   HWND window_;
   std::mutex mutex_;

@@ -118,16 +118,16 @@ TEST(ControlRequest, CarriedOutThroughTheEngineCommands) {
 
   ControlAnswer kick = Execute(engine, "/kick AA01");
   EXPECT_EQ(kick.status, kControlOk);
-  EXPECT_EQ(Texts(kick), std::vector<std::string>{"[10:00:00] Kicked user at 10.0.0.7 (ann)"});
+  EXPECT_EQ(Texts(kick), std::vector<std::string>{"Kicked user at 10.0.0.7 (ann)"});
   engine.rows[0].blockState = BlockState::kName;
   ControlAnswer refused = Execute(engine, "/block ip AA01");
   EXPECT_EQ(refused.status, kControlRefused);
   ASSERT_EQ(refused.lines.size(), 1u);
   EXPECT_FALSE(refused.lines[0].toStdout);
   EXPECT_EQ(refused.lines[0].text, "The user with MAC AA01 is blocked already.");
-  EXPECT_EQ(engine.rowCommands.back(), std::make_pair(RowCommand::kBlockIp, 0));
   EXPECT_EQ(Execute(engine, "/unblock AA01").status, kControlOk);
-  EXPECT_EQ(engine.unblocked, std::vector<int>{0});
+  EXPECT_EQ(engine.userCommands,
+            (std::vector<std::string>{"kick AA01", "block AA01", "unblock AA01"}));
   EXPECT_EQ(Execute(engine, "hello all").status, kControlOk);
   EXPECT_EQ(engine.sent.back(), "hello all");
   const ControlAnswer tooShort = Execute(engine, "x");
@@ -178,13 +178,14 @@ TEST(ControlRequest, AUserIsNamedByTheMacUsersPrintsNeverByRow) {
   EXPECT_EQ(Execute(engine, "/kick 001122334455").status, kControlOk);
   EXPECT_EQ(Execute(engine, "/afs \\x01A B 20").status, kControlOk);
   EXPECT_EQ(Execute(engine, "/block name \u0410\u0411").status, kControlOk);
-  EXPECT_EQ(engine.rowCommands,
-            (std::vector<std::pair<RowCommand, int>>{
-                {RowCommand::kKick, 0}, {RowCommand::kSetAfs, 1}, {RowCommand::kBlockName, 2}}));
+  EXPECT_EQ(engine.userCommands, (std::vector<std::string>{"kick 001122334455",
+                                                           "afs \x01"
+                                                           "A B 20",
+                                                           "block \xC0\xC1"}));
 
   // A row number is refused as a usage error that asks for the MAC; a MAC nobody online
   // has, and one that could be either of two users, are refused. Nothing is done.
-  engine.rowCommands.clear();
+  engine.userCommands.clear();
   const ControlAnswer byRow = Execute(engine, "/kick 1");
   EXPECT_EQ(byRow.status, kControlUsage);
   ASSERT_EQ(byRow.lines.size(), 1u);
@@ -201,8 +202,7 @@ TEST(ControlRequest, AUserIsNamedByTheMacUsersPrintsNeverByRow) {
   const ControlAnswer twice = Execute(engine, "/kick \\x02");
   EXPECT_EQ(twice.status, kControlRefused);
   EXPECT_NE(Texts(twice)[0].find("More than one user"), std::string::npos);
-  EXPECT_TRUE(engine.rowCommands.empty());
-  EXPECT_TRUE(engine.unblocked.empty());
+  EXPECT_TRUE(engine.userCommands.empty());
 }
 
 TEST(ControlSocket, AnswersOverTheSocketAndTellsWhenNoServerRuns) {

@@ -1,8 +1,9 @@
-// Engine commands for the control channel's tests: answers as an engine would, and records
-// what it was asked.
+// Engine commands for the front-ends' tests: answers as an engine would, and records what it
+// was asked ("kick AA01", "block AA01", "afs AA01 20", "unblock AA01").
 #pragma once
 
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "app/engine_commands.h"
@@ -11,58 +12,78 @@ namespace orv::testing {
 
 class FakeCommands final : public EngineCommands {
  public:
-  void Send(std::string text) override { sent.push_back(std::move(text)); }
-  void Refresh() override { ++refreshes; }
-  void RunRowCommand(RowCommand command, int row, int, std::string) override {
-    rowCommands.push_back({command, row});
+  void Execute(OperatorCommand command, OutcomeHandler done = {}) override {
+    Outcome outcome = Answer(command);
+    commands.push_back(command);
+    if (done) done(std::move(outcome));
   }
-  void UnblockRow(int row, std::string) override { unblocked.push_back(row); }
-  void ListUsers(std::function<void(const std::vector<UserRow>&)> show) override { show(rows); }
   void Shutdown() override {}
-
-  void Status(std::function<void(const ServerStatus&)> show) override { show(status); }
-  void SendAnswered(std::string text, OutcomeHandler done) override {
-    const bool sendable = text.size() >= 2;
-    sent.push_back(text);
-    done({true, sendable ? std::vector<std::string>{"[10:00:00] Operator message: " + text}
-                         : std::vector<std::string>{}});
-  }
-  // Finds the user among rows and answers as the engine does, with what it did or why not.
-  void RunUserCommandAnswered(RowCommand command, int, UserFinder find,
-                              OutcomeHandler done) override {
-    const int row = find(rows);
-    if (row < 0) {
-      done({false, {}});
-      return;
-    }
-    rowCommands.push_back({command, row});
-    if (command == RowCommand::kBlockIp &&
-        rows[static_cast<std::size_t>(row)].blockState != BlockState::kNone) {
-      done({false, {"The user in row " + std::to_string(row) + " is blocked already."}});
-    } else {
-      done({true,
-            {"[10:00:00] Kicked user at 10.0.0.7 (" + rows[static_cast<std::size_t>(row)].name +
-             ")"}});
-    }
-  }
-  void UnblockUserAnswered(UserFinder find, OutcomeHandler done) override {
-    const int row = find(rows);
-    if (row >= 0) unblocked.push_back(row);
-    done({row >= 0, {}});
-  }
-  void Reload(OutcomeHandler done) override {
-    ++reloads;
-    done({reloadWorks, {reloadWorks ? "[10:00:00] Settings reloaded" : "[10:00:00] bad port"}});
-  }
 
   std::vector<UserRow> rows;
   ServerStatus status;
   bool reloadWorks = true;
+  std::vector<OperatorCommand> commands;
   std::vector<std::string> sent;
-  std::vector<std::pair<RowCommand, int>> rowCommands;
-  std::vector<int> unblocked;
+  std::vector<std::string> userCommands;
   int refreshes = 0;
   int reloads = 0;
+
+ private:
+  const UserRow* Find(const std::string& mac) const {
+    for (const UserRow& row : rows) {
+      if (row.mac == mac) return &row;
+    }
+    return nullptr;
+  }
+
+  Outcome Answer(const OperatorCommand& command) {
+    return std::visit(
+        [this](const auto& c) -> Outcome {
+          using C = std::decay_t<decltype(c)>;
+          Outcome outcome;
+          if constexpr (std::is_same_v<C, command::Users>) {
+            outcome.users = rows;
+          } else if constexpr (std::is_same_v<C, command::Status>) {
+            outcome.status = status;
+          } else if constexpr (std::is_same_v<C, command::Send>) {
+            sent.push_back(c.text);
+            if (c.text.size() >= 2) outcome.lines = {"Operator message: " + c.text};
+          } else if constexpr (std::is_same_v<C, command::Refresh>) {
+            ++refreshes;
+          } else if constexpr (std::is_same_v<C, command::Reload>) {
+            ++reloads;
+            outcome.done = reloadWorks;
+            outcome.lines = {reloadWorks ? "Settings reloaded" : "bad port"};
+          } else if constexpr (std::is_same_v<C, command::Kick> ||
+                               std::is_same_v<C, command::Block> ||
+                               std::is_same_v<C, command::Unblock> ||
+                               std::is_same_v<C, command::SetAfs>) {
+            const UserRow* user = Find(c.mac);
+            if (user == nullptr) {
+              outcome.done = false;
+              outcome.noSuchUser = true;
+              outcome.lines = {"No user with MAC " + c.mac + " is online."};
+              return outcome;
+            }
+            if constexpr (std::is_same_v<C, command::Kick>) {
+              userCommands.push_back("kick " + c.mac);
+              outcome.lines = {"Kicked user at 10.0.0.7 (" + user->name + ")"};
+            } else if constexpr (std::is_same_v<C, command::Block>) {
+              userCommands.push_back("block " + c.mac);
+              if (user->blockState != BlockState::kNone) {
+                outcome.done = false;
+                outcome.lines = {"The user with MAC " + c.mac + " is blocked already."};
+              }
+            } else if constexpr (std::is_same_v<C, command::Unblock>) {
+              userCommands.push_back("unblock " + c.mac);
+            } else {
+              userCommands.push_back("afs " + c.mac + " " + std::to_string(c.value));
+            }
+          }
+          return outcome;
+        },
+        command);
+  }
 };
 
 }  // namespace orv::testing

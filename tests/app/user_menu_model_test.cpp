@@ -28,6 +28,7 @@ std::vector<std::string> Checked(const UserMenuModel& menu) {
 TEST(UserMenuModel, AfsSubmenuChecksTheValueInForce) {
   UserRow user;
   user.name = "ann";
+  user.mac = "AA01";
   user.afs = -1;
   UserMenuModel menu = BuildUserMenu(user, Texts(10));
   EXPECT_EQ(menu.afsTitle, "S4 S2 ann");
@@ -35,8 +36,7 @@ TEST(UserMenuModel, AfsSubmenuChecksTheValueInForce) {
   EXPECT_EQ(menu.afsItems[0].text, "0 S3");
   EXPECT_TRUE(menu.afsItems[1].separator);
   EXPECT_EQ(Checked(menu), std::vector<std::string>{"10"});
-  EXPECT_EQ(menu.afsItems[9].afsValue, 40);
-  EXPECT_EQ(menu.afsItems[9].command, RowCommand::kSetAfs);
+  EXPECT_EQ(menu.afsItems[9].command, OperatorCommand(command::SetAfs{"AA01", 40}));
 
   user.afs = 0;
   menu = BuildUserMenu(user, Texts(10));
@@ -54,22 +54,24 @@ TEST(UserMenuModel, AfsSubmenuChecksTheValueInForce) {
 }
 
 TEST(UserMenuModel, BlockItemsFitTheUsersBlockState) {
+  // Each item's command names the user by MAC.
   auto commands = [](BlockState state) {
     UserRow user;
+    user.mac = "AA01";
     user.blockState = state;
-    std::vector<RowCommand> found;
+    std::vector<std::string> found;
     for (const UserMenuItem& item : BuildUserMenu(user, Texts(15)).items) {
-      if (!item.separator) found.push_back(item.command);
+      if (!item.separator) found.push_back(Describe(item.command));
     }
     return found;
   };
-  using C = RowCommand;
-  EXPECT_EQ(commands(BlockState::kNone),
-            (std::vector<C>{C::kKick, C::kBlockIp, C::kBlockMac, C::kBlockName, C::kBlockAddress}));
-  EXPECT_EQ(commands(BlockState::kAddress), (std::vector<C>{C::kKick, C::kUnblockAddress}));
-  EXPECT_EQ(commands(BlockState::kIp), (std::vector<C>{C::kKick, C::kUnblockIp}));
-  EXPECT_EQ(commands(BlockState::kMac), (std::vector<C>{C::kKick, C::kUnblockMac}));
-  EXPECT_EQ(commands(BlockState::kName), (std::vector<C>{C::kKick, C::kUnblockName}));
+  using V = std::vector<std::string>;
+  EXPECT_EQ(commands(BlockState::kNone), (V{"kick AA01", "block AA01 by IP", "block AA01 by MAC",
+                                            "block AA01 by name", "block AA01 by address"}));
+  for (const BlockState state :
+       {BlockState::kIp, BlockState::kMac, BlockState::kName, BlockState::kAddress}) {
+    EXPECT_EQ(commands(state), (V{"kick AA01", "unblock AA01"}));
+  }
 
   UserRow user;
   const UserMenuModel menu = BuildUserMenu(user, Texts(15));

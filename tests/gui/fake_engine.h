@@ -1,38 +1,32 @@
-// Records what the window asks of the engine.
+// Records what the window asks of the engine: texts sent, refreshes, the user commands in
+// words ("kick AA01", "block AA01 by IP") and stops.
 #pragma once
 
-#include <functional>
 #include <string>
-#include <tuple>
+#include <variant>
 #include <vector>
 
 #include "app/engine_commands.h"
 
 namespace orv {
 
-struct RowCall {
-  RowCommand command;
-  int row;
-  int afsValue;
-  std::string mac;
-  bool operator==(const RowCall&) const = default;
-};
-
 class FakeEngine final : public EngineCommands {
  public:
-  void Send(std::string text) override { sent.push_back(std::move(text)); }
-  void Refresh() override { ++refreshes; }
-  void RunRowCommand(RowCommand command, int row, int afsValue, std::string mac) override {
-    rowCalls.push_back({command, row, afsValue, std::move(mac)});
+  void Execute(OperatorCommand command, OutcomeHandler done = {}) override {
+    if (const auto* send = std::get_if<command::Send>(&command)) {
+      sent.push_back(send->text);
+    } else if (std::holds_alternative<command::Refresh>(command)) {
+      ++refreshes;
+    } else {
+      userCommands.push_back(Describe(command));
+    }
+    if (done) done(next);
   }
-  void UnblockRow(int row, std::string) override { unblocks.push_back(row); }
-  void ListUsers(std::function<void(const std::vector<UserRow>&)>) override { ++userLists; }
   void Shutdown() override { ++shutdowns; }
 
+  Outcome next;  // what the next commands come to
   std::vector<std::string> sent;
-  std::vector<RowCall> rowCalls;
-  std::vector<int> unblocks;
-  int userLists = 0;
+  std::vector<std::string> userCommands;
   int refreshes = 0;
   int shutdowns = 0;
 };

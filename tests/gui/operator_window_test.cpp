@@ -178,16 +178,11 @@ TEST(OperatorWindow, MenuOffersTheBlockCommandsThatFitTheUser) {
     action->trigger();
   }
   // Each carries the MAC of the user the menu was opened for.
-  const std::vector<RowCall> expected{{RowCommand::kKick, 0, 0, "00112233-ann"},
-                                      {RowCommand::kBlockIp, 0, 0, "00112233-ann"},
-                                      {RowCommand::kBlockMac, 0, 0, "00112233-ann"},
-                                      {RowCommand::kBlockName, 0, 0, "00112233-ann"},
-                                      {RowCommand::kBlockAddress, 0, 0, "00112233-ann"},
-                                      {RowCommand::kUnblockIp, 1, 0, "00112233-bob"},
-                                      {RowCommand::kUnblockMac, 2, 0, "00112233-cy"},
-                                      {RowCommand::kUnblockName, 3, 0, "00112233-di"},
-                                      {RowCommand::kUnblockAddress, 5, 0, "00112233-fay"}};
-  EXPECT_EQ(f.engine.rowCalls, expected);
+  const std::vector<std::string> expected{
+      "kick 00112233-ann",          "block 00112233-ann by IP",      "block 00112233-ann by MAC",
+      "block 00112233-ann by name", "block 00112233-ann by address", "unblock 00112233-bob",
+      "unblock 00112233-cy",        "unblock 00112233-di",           "unblock 00112233-fay"};
+  EXPECT_EQ(f.engine.userCommands, expected);
   EXPECT_EQ(f.window.CreateUserMenu(6), nullptr);
   EXPECT_EQ(f.window.CreateUserMenu(-1), nullptr);
 }
@@ -238,9 +233,8 @@ TEST(OperatorWindow, AfsSubmenuMarksTheValueInForce) {
   std::unique_ptr<QMenu> menu = f.window.CreateUserMenu(1);
   FindAction(*menu, "35")->trigger();
   FindAction(*menu, "0 S3")->trigger();
-  const std::vector<RowCall> expected{{RowCommand::kSetAfs, 1, 35, "00112233-R&D"},
-                                      {RowCommand::kSetAfs, 1, 0, "00112233-R&D"}};
-  EXPECT_EQ(f.engine.rowCalls, expected);
+  const std::vector<std::string> expected{"afs 00112233-R&D 35", "afs 00112233-R&D 0"};
+  EXPECT_EQ(f.engine.userCommands, expected);
 }
 
 TEST(OperatorWindow, SendPostsTrimmedCodePageTextOfTwoOrMoreCharacters) {
@@ -385,9 +379,8 @@ TEST(OperatorWindow, MenuCommandsCarryTheUsersEngineRowWhateverTheSortAndFilter)
   OnNextPopup([](QMenu& menu) { FindAction(menu, "35")->trigger(); });
   RightClick(*list, carol);
 
-  const std::vector<RowCall> expected{{RowCommand::kKick, 2, 0, "M2"},
-                                      {RowCommand::kSetAfs, 0, 35, "M0"}};
-  EXPECT_EQ(f.engine.rowCalls, expected);
+  const std::vector<std::string> expected{"kick M2", "afs M0 35"};
+  EXPECT_EQ(f.engine.userCommands, expected);
 }
 
 TEST(OperatorWindow, SentMessagesShowInTheConsole) {

@@ -34,24 +34,24 @@ TEST(QtOperatorView, EngineThreadReportsReachTheWindowInOrder) {
   // A tooltip of 200 bytes whose first 127 end in a Cyrillic letter.
   const std::string tooltip = std::string(126, 'a') + "\xDF" + std::string(73, 'b');
   std::thread engineThread([&] {
-    view.ConsoleLineAppended("dropped");
-    view.ConsoleCleared();
-    view.ConsoleLineAppended("[12:00:00] \xCF\xF0\xE8\xE2\xE5\xF2");
-    view.ConsoleLineAppended("\r");
+    view.OnEvent(event::ConsoleLine{"dropped"});
+    view.OnEvent(event::ConsoleCleared{});
+    view.OnEvent(event::ConsoleLine{"[12:00:00] \xCF\xF0\xE8\xE2\xE5\xF2"});
+    view.OnEvent(event::ConsoleLine{"\r"});
     for (int i = 0; i < 200; ++i)
-      view.ConsoleLineAppended("line " + std::to_string(i));
-    view.TitleChanged("ORV Chat Server (\xCF\xF0)");
-    view.TextsLoaded(texts);
+      view.OnEvent(event::ConsoleLine{"line " + std::to_string(i)});
+    view.OnEvent(event::Title{"ORV Chat Server (\xCF\xF0)"});
+    view.OnEvent(event::Texts{texts});
     UserRow row;
     row.mac = "AA";
-    view.UserRowsReplaced({row, row});
-    view.TooltipChanged(tooltip);
+    view.OnEvent(event::UserList{{row, row}});
+    view.OnEvent(event::Tooltip{tooltip});
     ServerStatus status;
     status.listening = true;
     status.address = "127.0.0.1";
     status.port = 9010;
     status.users = 2;
-    view.StatusChanged(status);
+    view.OnEvent(event::Status{status});
   });
   engineThread.join();
   // Nothing is touched before the window's thread runs its queue.
@@ -83,14 +83,14 @@ TEST(QtOperatorView, ReportsForAClosedWindowAreDropped) {
   auto window = std::make_unique<OperatorWindow>(
       engine, OperatorWindowOptions{.trayAvailable = [] { return false; }});
   auto view = std::make_unique<QtOperatorView>(*window);
-  view->ConsoleLineAppended("late");
-  view->UserRowsReplaced({UserRow{}});
+  view->OnEvent(event::ConsoleLine{"late"});
+  view->OnEvent(event::UserList{{UserRow{}}});
   view.reset();
   window.reset();
 
   OperatorWindow next(engine, {.trayAvailable = [] { return false; }});
   QtOperatorView nextView(next);
-  nextView.ConsoleLineAppended("fresh");
+  nextView.OnEvent(event::ConsoleLine{"fresh"});
   QTest::qWait(0);
   QCoreApplication::processEvents();
   EXPECT_EQ(next.findChild<QPlainTextEdit*>("console")->toPlainText(), "fresh");

@@ -10,7 +10,7 @@
 #include <ostream>
 #include <string>
 
-#include "server/operator_view.h"
+#include "server/operator_values.h"
 
 // Failures show texts as texts.
 inline void PrintTo(const QString& text, std::ostream* out) {

@@ -24,18 +24,14 @@ namespace {
 namespace fs = std::filesystem;
 
 // Records what reaches the view; read by the test thread, so guarded.
-class LockedView final : public OperatorView {
+class LockedView final : public EventSubscriber {
  public:
-  void ConsoleLineAppended(const std::string& line) override {
+  void OnEvent(const EngineEvent& event) override {
+    const auto* line = std::get_if<event::ConsoleLine>(&event);
+    if (line == nullptr) return;
     std::lock_guard lock(mutex_);
-    lines_.push_back(line);
+    lines_.push_back(line->text);
   }
-  void ConsoleCleared() override {}
-  void UserRowsReplaced(const std::vector<UserRow>&) override {}
-  void TooltipChanged(const std::string&) override {}
-  void TitleChanged(const std::string&) override {}
-  void TextsLoaded(const ViewTexts&) override {}
-  void CommandRefused(const std::string&) override {}
 
   std::vector<std::string> Lines() {
     std::lock_guard lock(mutex_);
@@ -66,10 +62,10 @@ struct TempFolder {
 
 TEST(EngineHostTest, RunsPostedWorkInOrderOnItsThreadAndStopsOnce) {
   TempFolder folder;
-  LockedView view;
+  auto view = std::make_shared<LockedView>();
   EngineOptions options;
   options.workDir = folder.path;
-  options.view = &view;
+  options.subscribers.push_back(view);
   // Set by work posted after the shutdown, which must never run.
   std::atomic<bool> ranLate{false};
   {
@@ -80,7 +76,7 @@ TEST(EngineHostTest, RunsPostedWorkInOrderOnItsThreadAndStopsOnce) {
     host.SetSignalHandler([&] { signalled.set_value(host.IsEngineThread()); });
     host.Start();
     // Start-up has run by the time Start returns.
-    const auto startLines = view.Lines();
+    const auto startLines = view->Lines();
     ASSERT_FALSE(startLines.empty());
     EXPECT_EQ(startLines.front().rfind("ORV Chat Server ", 0), 0u) << startLines.front();
 
@@ -135,11 +131,11 @@ TEST(EngineHostTest, GivesMemoryBackOnceABurstOfOutputIsOver) {
   std::ofstream(folder.path / "orvchatserver.cfg", std::ios::trunc)
       << "<ServerIP>\n127.0.0.1\n</ServerIP>\n<ServerPort>\n"
       << port << "\n</ServerPort>\n";
-  LockedView view;
+  auto view = std::make_shared<LockedView>();
   std::atomic<int> releases{0};
   EngineOptions options;
   options.workDir = folder.path;
-  options.view = &view;
+  options.subscribers.push_back(view);
   options.releaseFreeMemory = [&] { ++releases; };
   EngineHost host(options);
   host.Start();

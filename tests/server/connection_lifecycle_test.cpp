@@ -27,7 +27,7 @@ TEST_F(EngineTest, StartUpReportsSettingsAndListens) {
   EXPECT_EQ(view_.status.port, 5000);
   EXPECT_EQ(view_.status.version, "1.3.1.0 beta");
   Login("AA", "alice");
-  server_->OnRefresh();
+  Refresh();
   EXPECT_EQ(view_.status.users, 1);
 }
 
@@ -174,7 +174,7 @@ TEST_F(EngineTest, AMacInUseOnAnotherConnectionIsNotTakenOver) {
   server_->OnPeerClosed(*second);
   ASSERT_NE(server_->Users().Find("AA"), nullptr);
   first->outputs.clear();
-  server_->OnRefresh();
+  Refresh();
   EXPECT_EQ(DecodedSent(*first).back().type, 45);
 
   // Once alice's connection is gone, her MAC is free again (a reconnect).
@@ -189,7 +189,7 @@ TEST_F(EngineTest, AClientBackFromTheSameAddressTakesItsRecordOverAtOnce) {
   Start();
   auto first = Login("AA", "alice");
   auto other = Login("BB", "bob", "10.0.0.2");
-  ASSERT_TRUE(server_->RunRowCommand(RowCommand::kSetAfs, 0, 30));
+  ASSERT_TRUE(SetAfs(0, 30));
   auto second = Connect("192.168.1.20");
   ClearOutputs();
   Receive(second, Packet("AA", "alice", 2, "1:back again"));
@@ -318,13 +318,13 @@ TEST_F(EngineTest, PacketsWithAnIncompleteHeaderMakeNoRecordButAreRelayed) {
   // The same connection may still announce itself properly.
   Receive(bad, Packet("BB", "bob", 4, "1:ok"));
   EXPECT_EQ(server_->Users().GetCount(), 2);
-  server_->OnRefresh();
+  Refresh();
   ASSERT_EQ(view_.rows.size(), 2u);
   EXPECT_FALSE(bad->closed);
 
   // Not from a blocked connection: its address is listed, or a user it holds is blocked.
   auto listed = Connect("192.168.1.66");
-  ASSERT_TRUE(server_->RunRowCommand(RowCommand::kBlockName, 1));
+  ASSERT_TRUE(Block(1, BlockState::kName));
   ClearOutputs();
   Receive(listed, server_->Codec().EncodeText(texts[0]));
   Receive(bad, server_->Codec().EncodeText(texts[1]));
@@ -340,7 +340,7 @@ TEST_F(EngineTest, RefreshSendsEveryUserItsAfsValueAndUpdatesTheTooltip) {
   auto a = Login("AA", "alice");
   auto b = Login("BB", "bob");
   ClearOutputs();
-  server_->OnRefresh();
+  Refresh();
   ASSERT_FALSE(a->Sent().empty());
   EXPECT_EQ(DecodedSent(*a).back().type, 45);
   EXPECT_EQ(DecodedSent(*a).back().body, "1:0");
@@ -371,10 +371,10 @@ TEST_F(EngineTest, OperatorTextGoesToEveryoneTrimmed) {
   Start();
   auto a = Login("AA", "alice");
   ClearOutputs();
-  server_->OnSend("   ");
-  server_->OnSend(" x ");
+  Send("   ");
+  Send(" x ");
   EXPECT_TRUE(a->Sent().empty());
-  server_->OnSend("  hello all \t");
+  Send("  hello all \t");
   ASSERT_EQ(a->Sent().size(), 1u);
   const Seen seen = Decode(a->Sent()[0]);
   EXPECT_EQ(seen.type, 6);

@@ -157,7 +157,7 @@ TEST_F(EngineTest, WithoutServerIpEachClientHearsTheAddressItReached) {
   EXPECT_EQ(Decode(local->Sent().front()).ip, "127.0.0.1");
 
   ClearOutputs();
-  server_->OnSend("hello all");
+  Send("hello all");
   ASSERT_EQ(lan->Sent().size(), 1u);
   ASSERT_EQ(local->Sent().size(), 1u);
   EXPECT_EQ(Decode(lan->Sent()[0]).ip, "192.168.5.1");
@@ -318,8 +318,7 @@ TEST_F(EngineTest, ServerInjectedPacketsRunWithoutSends) {
   Start();
   auto a = Login("AA", "alice");
   ClearOutputs();
-  EXPECT_EQ(server_->ParseMessage(Packet("SRVMAC", "Srv", 2, "1:x"), nullptr),
-            Packet("SRVMAC", "Srv", 2, "1:x"));
+  EXPECT_EQ(server_->Dispatch(Packet("SRVMAC", "Srv", 2, "1:x"), nullptr), Dispatched::kRelayed);
   EXPECT_TRUE(a->Sent().empty());
   EXPECT_EQ(server_->Users().Find("SRVMAC"), nullptr);
 }

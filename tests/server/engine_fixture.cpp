@@ -73,9 +73,21 @@ void EngineTest::WriteSettings() {
 }
 
 void EngineTest::Start() {
-  server_ =
-      std::make_unique<ChatServer>(FakeEnvironment(workDir_, clock_, scheduler_, network_, view_));
+  server_ = std::make_unique<ChatServer>(FakeEnvironment(workDir_, clock_, scheduler_, network_));
+  // The view belongs to the fixture, which outlives the engine.
+  server_->Subscribe(std::shared_ptr<RecordingView>(&view_, [](RecordingView*) {}));
   server_->StartServer();
+}
+
+bool EngineTest::Run(const OperatorCommand& command) {
+  last_ = server_->Execute(command);
+  if (!last_.done) refusals_.insert(refusals_.end(), last_.lines.begin(), last_.lines.end());
+  return last_.done;
+}
+
+std::string EngineTest::MacAt(int row) const {
+  const UserRecord* record = server_->Users().At(row);
+  return record != nullptr ? record->mac : std::string();
 }
 
 std::shared_ptr<FakeConnection> EngineTest::Connect(const std::string& peer) {

@@ -53,6 +53,18 @@ class EngineTest : public ::testing::Test {
   std::shared_ptr<FakeConnection> Login(const std::string& mac, const std::string& name,
                                         const std::string& ip = "192.168.1.20");
   Seen Decode(const std::string& bytes) const;
+
+  // Operator commands, as a front-end gives them; a refused one's reason joins refusals_.
+  // The row commands name the user by the MAC that row holds now (none out of range).
+  bool Run(const OperatorCommand& command);
+  std::string MacAt(int row) const;
+  bool Kick(int row) { return Run(command::Kick{MacAt(row)}); }
+  bool Block(int row, BlockState by) { return Run(command::Block{MacAt(row), by}); }
+  bool Unblock(int row) { return Run(command::Unblock{MacAt(row)}); }
+  bool SetAfs(int row, std::int32_t value) { return Run(command::SetAfs{MacAt(row), value}); }
+  void Send(const std::string& text) { Run(command::Send{text}); }
+  void Refresh() { Run(command::Refresh{}); }
+  bool Reload() { return Run(command::Reload{}); }
   std::vector<Seen> DecodedSent(const FakeConnection& connection) const;
   void ClearOutputs();
 
@@ -63,6 +75,8 @@ class EngineTest : public ::testing::Test {
   FakeScheduler scheduler_;
   FakeNetwork network_;
   RecordingView view_;
+  std::vector<std::string> refusals_;
+  Outcome last_;  // of the last command
   std::unique_ptr<ChatServer> server_;
   std::vector<std::shared_ptr<FakeConnection>> connections_;
   std::int32_t nextKey_ = 100;

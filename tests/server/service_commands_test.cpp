@@ -21,7 +21,7 @@ TEST_F(EngineTest, ReloadTakesWhatCanChangeAndKeepsTheAddress) {
             "<FloodStopper>\n30\n</FloodStopper>\n<DebugLog>\n1\n</DebugLog>\n"
             "<ServerWelcomeMessage>\nHello again\n</ServerWelcomeMessage>\n");
   view_.console.clear();
-  ASSERT_TRUE(server_->Reload());
+  ASSERT_TRUE(Reload());
   const Settings& settings = server_->GetSettings();
   EXPECT_EQ(settings.ServerName, "Renamed");
   EXPECT_EQ(settings.FloodStopper, 30);
@@ -38,7 +38,7 @@ TEST_F(EngineTest, ReloadTakesWhatCanChangeAndKeepsTheAddress) {
   // The new language is in use at once; the new default AFS value reaches the user who comes
   // now and the one who was online already.
   auto b = Login("BB", "bob");
-  server_->OnRefresh();
+  Refresh();
   EXPECT_TRUE(view_.HasLine("Now 2 online"));
   EXPECT_EQ(DecodedSent(*b).back().body, "1:30");
   EXPECT_EQ(DecodedSent(*a).back().body, "1:30");
@@ -50,7 +50,7 @@ TEST_F(EngineTest, AReloadOfABrokenFileChangesNothingAndSaysWhy) {
   WriteFile("orvchatserver.cfg",
             "<ServerName>\nOther\n</ServerName>\n<ServerPort>\nx500\n</ServerPort>\n");
   view_.console.clear();
-  EXPECT_FALSE(server_->Reload());
+  EXPECT_FALSE(Reload());
   EXPECT_EQ(server_->GetSettings().ServerName, "Srv");
   const std::string file = (workDir_ / "orvchatserver.cfg").string();
   EXPECT_TRUE(view_.HasLine("ServerPort \"x500\" in " + file +
@@ -63,7 +63,7 @@ TEST_F(EngineTest, AReloadOfABrokenFileChangesNothingAndSaysWhy) {
   WriteFile("orvchatserver.cfg",
             ReadFile("orvchatserver.cfg") + "<ServerLanguage>\ngerman\n</ServerLanguage>\n");
   view_.console.clear();
-  ASSERT_TRUE(server_->Reload());
+  ASSERT_TRUE(Reload());
   EXPECT_TRUE(
       view_.HasLine("The language file language/lang_german.cfg cannot be read; the "
                     "built-in English texts are used"));
@@ -77,7 +77,7 @@ TEST_F(EngineTest, AnIdleTimeoutSetByAReloadClosesIdleConnections) {
   scheduler_.Advance(60000);
   WriteFile("orvchatserver.cfg",
             ReadFile("orvchatserver.cfg") + "<IdleTimeout>\n10\n</IdleTimeout>\n");
-  ASSERT_TRUE(server_->Reload());
+  ASSERT_TRUE(Reload());
   scheduler_.Advance(9000);
   EXPECT_FALSE(a->closed);
   scheduler_.Advance(3000);
@@ -87,35 +87,41 @@ TEST_F(EngineTest, AnIdleTimeoutSetByAReloadClosesIdleConnections) {
                     "10 s (IdleTimeout)"));
 }
 
-TEST_F(EngineTest, CapturedCommandsAnswerWithTheirLinesOrTheirRefusal) {
+// A command answers with what it said, or why it was refused; what it said is on the
+// console too, a refusal only for the one who asked.
+TEST_F(EngineTest, CommandsAnswerWithTheirLinesOrTheirRefusal) {
   Start();
   Login("AA", "alice", "10.0.0.1");
-  std::string refusal;
-  bool done = true;
-  const auto refused = server_->CaptureConsole(
-      [&] { done = server_->RunRowCommand(RowCommand::kKick, 3, 0, {}, &refusal); });
-  EXPECT_FALSE(done);
-  EXPECT_TRUE(refused.empty());
-  EXPECT_EQ(refusal, "There is no row 3 (the list has 1 row).");
-  // A refusal given to the caller does not go to the view as well.
-  EXPECT_TRUE(view_.refusals.empty());
+  const std::size_t before = view_.console.size();
+  const Outcome refused = server_->Execute(command::Kick{"ZZ"});
+  EXPECT_FALSE(refused.done);
+  EXPECT_TRUE(refused.noSuchUser);
+  EXPECT_EQ(refused.lines, std::vector<std::string>{"No user with MAC ZZ is online."});
+  EXPECT_EQ(view_.console.size(), before);
 
-  const auto kicked = server_->CaptureConsole(
-      [&] { EXPECT_TRUE(server_->RunRowCommand(RowCommand::kKick, 0, 0, {}, &refusal)); });
-  ASSERT_EQ(kicked.size(), 1u);
-  EXPECT_EQ(kicked[0], "[13:05:09] S36 10.0.0.1 (alice)");
-  // The view shows what was captured all the same.
+  const Outcome kicked = server_->Execute(command::Kick{"AA"});
+  EXPECT_TRUE(kicked.done);
+  EXPECT_EQ(kicked.lines, std::vector<std::string>{"S36 10.0.0.1 (alice)"});
   EXPECT_TRUE(view_.HasLine("S36 10.0.0.1 (alice)"));
   scheduler_.Advance(500);
   EXPECT_TRUE(view_.HasLine("S37 10.0.0.1 (alice)"));
+
+  // Queries answer with values.
+  Login("BB", "bob", "10.0.0.2");
+  const Outcome users = server_->Execute(command::Users{});
+  ASSERT_EQ(users.users.size(), 1u);
+  EXPECT_EQ(users.users[0].name, "bob");
+  EXPECT_EQ(server_->Execute(command::Status{}).status.users, 1);
+  EXPECT_TRUE(server_->Execute(command::Stop{}).lines.front().find("Stopping is not offered") !=
+              std::string::npos);
 }
 
 TEST_F(EngineTest, OperatorMessagesAndTheStopAreOnTheConsoleAndInTheLog) {
   Start();
   auto a = Login("AA", "alice");
-  server_->OnSend("  hello\nall  ");
+  Send("  hello\nall  ");
   EXPECT_TRUE(view_.HasLine("Operator message: hello\\nall"));
-  server_->OnSend(" x ");
+  Send(" x ");
   EXPECT_EQ(std::count_if(view_.console.begin(), view_.console.end(),
                           [](const std::string& line) {
                             return line.find("Operator message") != std::string::npos;
@@ -137,7 +143,7 @@ TEST_F(EngineTest, OldDayLogsArePrunedAtTheStartWhenASettingSaysSo) {
 
   WriteFile("orvchatserver.cfg",
             ReadFile("orvchatserver.cfg") + "<LogKeepDays>\n2\n</LogKeepDays>\n");
-  ASSERT_TRUE(server_->Reload());
+  ASSERT_TRUE(Reload());
   EXPECT_FALSE(std::filesystem::exists(workDir_ / "logs/11-01-2026.log"));
   EXPECT_TRUE(std::filesystem::exists(workDir_ / "logs/12-05-2026.log"));
   EXPECT_TRUE(view_.HasLine("Removed 1 day log older than 2 days from logs/ (LogKeepDays)"));

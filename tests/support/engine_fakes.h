@@ -18,7 +18,7 @@
 #include "server/chat_server.h"
 #include "server/connection.h"
 #include "server/network.h"
-#include "server/operator_view.h"
+#include "server/operator_values.h"
 #include "server/scheduler.h"
 
 namespace orv::testing {
@@ -163,19 +163,34 @@ class FakeNetwork final : public Network {
   std::int32_t listenedPort = -1;
 };
 
-class RecordingView final : public OperatorView {
+// Keeps what the engine publishes: the console, the last list and status, the texts, and the
+// user events in order ("joined alice", "changed alice", "left alice").
+class RecordingView final : public EventSubscriber {
  public:
-  void ConsoleLineAppended(const std::string& line) override { console.push_back(line); }
-  void ConsoleCleared() override { console.clear(); }
-  void UserRowsReplaced(const std::vector<UserRow>& newRows) override {
-    rows = newRows;
-    ++rowUpdates;
+  void OnEvent(const EngineEvent& event) override {
+    if (const auto* e = std::get_if<event::ConsoleLine>(&event)) {
+      console.push_back(e->text);
+    } else if (std::holds_alternative<event::ConsoleCleared>(event)) {
+      console.clear();
+    } else if (const auto* e = std::get_if<event::UserList>(&event)) {
+      rows = e->rows;
+      ++rowUpdates;
+    } else if (const auto* e = std::get_if<event::Tooltip>(&event)) {
+      tooltip = e->text;
+    } else if (const auto* e = std::get_if<event::Title>(&event)) {
+      title = e->text;
+    } else if (const auto* e = std::get_if<event::Texts>(&event)) {
+      texts = e->texts;
+    } else if (const auto* e = std::get_if<event::Status>(&event)) {
+      status = e->status;
+    } else if (const auto* e = std::get_if<event::UserJoined>(&event)) {
+      userEvents.push_back("joined " + e->user.name);
+    } else if (const auto* e = std::get_if<event::UserChanged>(&event)) {
+      userEvents.push_back("changed " + e->user.name);
+    } else if (const auto* e = std::get_if<event::UserLeft>(&event)) {
+      userEvents.push_back("left " + e->user.name);
+    }
   }
-  void TooltipChanged(const std::string& text) override { tooltip = text; }
-  void TitleChanged(const std::string& text) override { title = text; }
-  void TextsLoaded(const ViewTexts& loaded) override { texts = loaded; }
-  void CommandRefused(const std::string& reason) override { refusals.push_back(reason); }
-  void StatusChanged(const ServerStatus& changed) override { status = changed; }
   // Console lines without their "[HH:MM:SS] " stamp.
   std::vector<std::string> Unstamped() const {
     std::vector<std::string> lines;
@@ -203,21 +218,19 @@ class RecordingView final : public OperatorView {
   std::string tooltip;
   std::string title;
   ViewTexts texts;
-  std::vector<std::string> refusals;
   ServerStatus status;
+  std::vector<std::string> userEvents;
 };
 
 // The engine's surroundings made of the fakes, working in dir: the MAC lookup hands the
 // address back (as the system's does when it finds nothing), the version is fixed.
 inline ServerEnvironment FakeEnvironment(const std::filesystem::path& dir, const Clock& clock,
-                                         FakeScheduler& scheduler, FakeNetwork& network,
-                                         OperatorView& view) {
+                                         FakeScheduler& scheduler, FakeNetwork& network) {
   ServerEnvironment env;
   env.workDir = dir;
   env.clock = &clock;
   env.scheduler = &scheduler;
   env.network = &network;
-  env.view = &view;
   env.lookupMac = [](const std::string& ip) { return ip; };
   env.machineAddresses = [] { return std::vector<std::string>{"192.168.5.1", "10.1.1.1"}; };
   env.programVersion = "1.3.1.0";

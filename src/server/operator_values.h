@@ -1,12 +1,11 @@
-// What the engine shows the operator. Called on the engine thread only; implementations
-// that live on another thread re-post what they receive. All texts are code-page bytes.
+// What the engine tells its front-ends, as plain values: a row of the user list, the texts the
+// windows need, the server at a glance. All texts are code-page bytes.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "console/console_output.h"
 #include "console/string_id.h"
 #include "moderation/block_state.h"
 
@@ -53,34 +52,6 @@ struct ServerStatus {
   // address, the machine's own.
   std::vector<std::string> clientAddresses{};
   int connections = 0;  // open connections, users or not
-};
-
-class OperatorView : public ConsoleSink {
- public:
-  virtual void UserRowsReplaced(const std::vector<UserRow>& rows) = 0;
-  // false for a view that keeps no list of its own and asks the engine for the rows when it
-  // shows them: the engine then builds no snapshot at every refresh.
-  virtual bool WantsUserRows() const { return true; }
-  virtual void TooltipChanged(const std::string& text) = 0;
-  virtual void TitleChanged(const std::string& title) = 0;
-  virtual void TextsLoaded(const ViewTexts& texts) = 0;
-  // An operator command that was not carried out, and why (not a console line).
-  virtual void CommandRefused(const std::string& reason) = 0;
-  // After the start, and whenever the number of users may have changed.
-  virtual void StatusChanged(const ServerStatus&) {}
-};
-
-// Shows nothing: for an engine that runs without a front-end.
-class NullOperatorView final : public OperatorView {
- public:
-  void ConsoleLineAppended(const std::string&) override {}
-  void ConsoleCleared() override {}
-  void UserRowsReplaced(const std::vector<UserRow>&) override {}
-  bool WantsUserRows() const override { return false; }
-  void TooltipChanged(const std::string&) override {}
-  void TitleChanged(const std::string&) override {}
-  void TextsLoaded(const ViewTexts&) override {}
-  void CommandRefused(const std::string&) override {}
 };
 
 }  // namespace orv
