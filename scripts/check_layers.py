@@ -2,13 +2,17 @@
 """Fails when a source file includes one of a higher layer, or when includes run in a loop.
 
 Layers from the bottom: protocol and files, console, moderation, users, server, net, app,
-gui (and win32, the Windows window, at the same height), main. A folder may include its own files and those of any folder below it.
+gui (and win32, the Windows window, and web, the web console, at the same height), main. A
+folder may include its own files and those of any folder below it. tools/ (the client, the
+load generator, the lean relay) and fuzz/ stand beside the programs but may use only what
+lies from server/ down: never app/ or a front-end.
 """
 import pathlib
 import re
 import sys
 
 LAYERS = {
+    "cli": 0,
     "protocol": 0,
     "files": 0,
     "console": 1,
@@ -19,8 +23,11 @@ LAYERS = {
     "app": 6,
     "gui": 7,
     "win32": 7,
+    "web": 7,
     "main": 8,
 }
+# Folders outside src/ and the highest layer of src/ each may include.
+OUTSIDE = {"tools": LAYERS["net"], "fuzz": LAYERS["server"]}
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([a-z_]+)/([^"]+)"', re.M)
 
 
@@ -58,6 +65,17 @@ def main() -> int:
     for node in graph:
         if node not in state:
             visit(node, [node])
+
+    root = src.parent
+    for outside, highest in OUTSIDE.items():
+        for path in sorted((root / outside).rglob("*")):
+            if path.suffix not in (".h", ".cpp"):
+                continue
+            relative = path.relative_to(root).as_posix()
+            for target_folder, rest in INCLUDE.findall(path.read_text(encoding="utf-8")):
+                if target_folder in LAYERS and LAYERS[target_folder] > highest:
+                    problems.append(f"{relative} includes {target_folder}/{rest} "
+                                    f"(above what {outside}/ may use)")
 
     for problem in problems:
         print(problem, file=sys.stderr)

@@ -1,6 +1,6 @@
 #include "app/options.h"
 
-#include "app/cli_convention.h"
+#include "cli/cli_convention.h"
 #include "app/control_protocol.h"
 #include "console/version.h"
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/cli_convention.h"
+#include "cli/cli_convention.h"
 #include "app/control_client.h"
 #include "app/control_protocol.h"
 #include "console/version.h"

@@ -23,7 +23,7 @@
 #include <thread>
 #include <variant>
 
-#include "app/cli_convention.h"
+#include "cli/cli_convention.h"
 #include "console/version.h"
 #include "load_generator.h"
 #include "process_stats.h"

@@ -17,7 +17,7 @@
 #include <shellapi.h>
 #endif
 
-#include "app/cli_convention.h"
+#include "cli/cli_convention.h"
 #include "chat_ui.h"
 #include "client_options.h"
 #include "console/code_page.h"
