@@ -435,6 +435,7 @@ void OperatorWindow::RequestExit() {
   if (exitQuestion_) exitQuestion_->close();
   SaveState();
   hide();
+  if (blocks_ != nullptr) blocks_->hide();
   engine_.Shutdown();
   tray_->hide();
   emit exitRequested();
