@@ -41,7 +41,8 @@ BlocksDialog::BlocksDialog(EngineCommands& engine, QWidget* parent)
   close->setDefault(true);
 
   auto* buttons = new QHBoxLayout;
-  buttons->addWidget(empty_, 1);
+  buttons->addWidget(empty_);
+  buttons->addStretch(1);
   buttons->addWidget(unblock_);
   buttons->addWidget(close);
   auto* layout = new QVBoxLayout(this);
