@@ -105,8 +105,26 @@ void BlocksWindow::ShowBlocks(const std::vector<StoredBlock>& blocks) {
     }
     ++n;
   }
-  for (int c = 0; c < kBlockColumnCount; ++c)
-    ListView_SetColumnWidth(list_, c, LVSCW_AUTOSIZE_USEHEADER);
+  // As wide as the widest cell or the title needs, whichever is wider; the last column
+  // takes the rest.
+  HDC dc = GetDC(list_);
+  const HGDIOBJ old = SelectObject(dc, font_);
+  auto width = [dc](const std::wstring& text) {
+    SIZE size{};
+    GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+    return static_cast<int>(size.cx);
+  };
+  const auto titles = BlocksModel::ColumnTitles();
+  for (int c = 0; c + 1 < kBlockColumnCount; ++c) {
+    const auto column = static_cast<std::size_t>(c);
+    int needs = width(WideFromUtf8(titles[column])) + Scaled(16);
+    for (const BlockListRow& row : model_.Rows())
+      needs = std::max(needs, width(WideFromUtf8(row.cells[column])) + Scaled(14));
+    ListView_SetColumnWidth(list_, c, needs);
+  }
+  SelectObject(dc, old);
+  ReleaseDC(list_, dc);
+  ListView_SetColumnWidth(list_, kBlockColumnCount - 1, LVSCW_AUTOSIZE_USEHEADER);
   if (model_.Selected() >= 0) {
     ListView_SetItemState(list_, model_.Selected(), LVIS_SELECTED | LVIS_FOCUSED,
                           LVIS_SELECTED | LVIS_FOCUSED);
