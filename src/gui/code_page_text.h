@@ -14,10 +14,6 @@ inline QString FromCodePage(std::string_view bytes) {
   return QString::fromStdString(Cp1251ToUtf8(bytes));
 }
 
-inline std::string ToCodePage(const QString& text) {
-  return Utf8ToCp1251(text.toStdString());
-}
-
 // Menu and button texts treat "&" as a mnemonic marker; user names and language strings
 // must show it as it is.
 inline QString EscapeMnemonics(QString text) {

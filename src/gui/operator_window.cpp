@@ -19,6 +19,7 @@
 
 #include "app/window_texts.h"
 #include "console/version.h"
+#include "gui/blocks_dialog.h"
 #include "gui/code_page_text.h"
 #include "gui/console_view.h"
 #include "gui/server_status_bar.h"
@@ -73,7 +74,7 @@ OperatorWindow::OperatorWindow(EngineCommands& engine, OperatorWindowOptions opt
   setWindowTitle(QString::fromLatin1(kProductName));
   setWindowIcon(ApplicationIcon());
   BuildWidgets();
-  setMinimumSize(kMinWidth, kMinHeight);
+  setMinimumSize(OperatorModel::kLeastSize.width, OperatorModel::kLeastSize.height);
   PlaceWindow();
   SetColumnHeaders();
   BuildTray();
@@ -95,7 +96,9 @@ void OperatorWindow::BuildWidgets() {
   exitButton_->setObjectName(QStringLiteral("exitButton"));
   refreshButton_ = new QPushButton(tr("Refresh"), this);
   refreshButton_->setObjectName(QStringLiteral("refreshButton"));
-  for (QPushButton* button : {exitButton_, refreshButton_}) {
+  blocksButton_ = new QPushButton(QString::fromLatin1(BlocksModel::kOpenButton), this);
+  blocksButton_->setObjectName(QStringLiteral("blocksButton"));
+  for (QPushButton* button : {exitButton_, refreshButton_, blocksButton_}) {
     button->setMinimumSize(55, 25);
     button->setAutoDefault(false);
   }
@@ -119,7 +122,7 @@ void OperatorWindow::BuildWidgets() {
   statusBar_ = new ServerStatusBar(this);
   statusBar_->setObjectName(QStringLiteral("statusBar"));
 
-  // The console with Exit and Refresh at its right above, the filter and the user list
+  // The console with Exit, Refresh and Blocks... at its right above, the filter and the user list
   // below, sharing the height through a splitter; the command line and Send under both,
   // the status bar at the foot.
   auto* buttons = new QVBoxLayout;
@@ -128,6 +131,7 @@ void OperatorWindow::BuildWidgets() {
   buttons->addSpacing(25);
   buttons->addWidget(exitButton_);
   buttons->addWidget(refreshButton_);
+  buttons->addWidget(blocksButton_);
   buttons->addStretch(1);
   auto* top = new QWidget(this);
   auto* topLayout = new QHBoxLayout(top);
@@ -175,13 +179,24 @@ void OperatorWindow::BuildWidgets() {
   setTabOrder(userList_, console_);
   setTabOrder(console_, exitButton_);
   setTabOrder(exitButton_, refreshButton_);
+  setTabOrder(refreshButton_, blocksButton_);
   commandLine_->setFocus();
 
   connect(sendButton_, &QPushButton::clicked, this, &OperatorWindow::SendCommandLine);
   connect(refreshButton_, &QPushButton::clicked, this,
           [this] { engine_.Execute(command::Refresh{}); });
+  connect(blocksButton_, &QPushButton::clicked, this, &OperatorWindow::ShowBlocks);
   connect(exitButton_, &QPushButton::clicked, this, &OperatorWindow::ConfirmExit);
-  connect(filter_, &QLineEdit::textChanged, userList_, &UserList::SetFilter);
+  connect(filter_, &QLineEdit::textChanged, this, [this](const QString& text) {
+    model_.SetFilter(text.toStdString());
+    ShowUsers();
+  });
+  connect(userList_, &UserList::columnClicked, this, [this](int column) {
+    model_.ClickColumn(column);
+    ShowUsers();
+  });
+  connect(userList_, &UserList::userSelected, this,
+          [this](int position) { model_.SelectShown(position); });
   connect(userList_, &UserList::userMenuRequested, this, &OperatorWindow::ShowUserMenu);
 }
 
@@ -212,19 +227,19 @@ void OperatorWindow::PlaceWindow() {
     }
   }
   // First run: the default size where the screen has room for it, centred.
-  QSize size(kDefaultWidth, kDefaultHeight);
   const QScreen* screen = QGuiApplication::primaryScreen();
-  if (screen != nullptr) {
-    size = size.boundedTo(screen->availableGeometry().size() * 9 / 10);
-  }
-  resize(size.expandedTo(QSize(kMinWidth, kMinHeight)));
+  const QSize available =
+      screen != nullptr ? screen->availableGeometry().size() : QSize(1 << 20, 1 << 20);
+  const WindowSize size = OperatorModel::FirstSize({available.width(), available.height()});
+  resize(size.width, size.height);
   if (screen != nullptr) {
     QRect frame(QPoint(0, 0), this->size());
     frame.moveCenter(screen->availableGeometry().center());
     move(frame.topLeft());
   }
-  // The console gets two fifths of the shared height.
-  splitter_->setSizes({200, 300});
+  // Of 500 pixels, as the splitter has always been given its first sizes.
+  splitter_->setSizes(
+      {OperatorModel::kFirstConsolePercent * 5, (100 - OperatorModel::kFirstConsolePercent) * 5});
 }
 
 void OperatorWindow::SaveState() const {
@@ -236,16 +251,16 @@ void OperatorWindow::SaveState() const {
 }
 
 void OperatorWindow::SetColumnHeaders() {
-  // The name column is at least one fifth of the window's width at the time the columns
-  // get their titles.
-  userList_->SetHeaders(texts_, width() / 5);
+  // The least widths follow the window's width at the time the columns get their titles.
+  userList_->SetHeaders(model_, width());
+}
+
+void OperatorWindow::ShowUsers() {
+  userList_->Show(model_);
 }
 
 void OperatorWindow::AppendConsoleLine(const std::string& line) {
-  // The console model ends lines itself; a stray carriage return would show as a box.
-  QString text = FromCodePage(line);
-  text.remove(QLatin1Char('\r'));
-  console_->AppendLine(text);
+  console_->AppendLine(QString::fromStdString(OperatorModel::ConsoleText(line)));
 }
 
 void OperatorWindow::ClearConsole() {
@@ -253,14 +268,12 @@ void OperatorWindow::ClearConsole() {
 }
 
 void OperatorWindow::ReplaceUserRows(std::vector<UserRow> rows) {
-  rows_ = std::move(rows);
-  usersOnline_ = static_cast<int>(rows_.size());
-  userList_->ShowRows(rows_, texts_.floodStopper);
+  model_.SetRows(std::move(rows));
+  ShowUsers();
 }
 
 void OperatorWindow::SetTooltip(const std::string& text) {
-  // Cut in code-page bytes, where every byte is one character.
-  tray_->setToolTip(FromCodePage(std::string_view(text).substr(0, kTooltipBytes)));
+  tray_->setToolTip(QString::fromStdString(OperatorModel::TooltipText(text)));
 }
 
 void OperatorWindow::SetTitle(const std::string& title) {
@@ -268,12 +281,13 @@ void OperatorWindow::SetTitle(const std::string& title) {
 }
 
 void OperatorWindow::SetTexts(ViewTexts texts) {
-  texts_ = std::move(texts);
+  model_.SetTexts(std::move(texts));
   SetColumnHeaders();
+  ShowUsers();
 }
 
 void OperatorWindow::SetStatus(const ServerStatus& status) {
-  usersOnline_ = status.users;
+  model_.SetStatus(status);
   statusBar_->SetStatus(status);
   ShowUptime();
 }
@@ -282,30 +296,28 @@ void OperatorWindow::ShowUptime() {
   statusBar_->ShowUptime(options_.steadyNowMs());
 }
 
-void OperatorWindow::ShowRefusal(const std::string& reason) {
-  auto* box = new QMessageBox(QMessageBox::Information, windowTitle(), FromCodePage(reason),
-                              QMessageBox::Ok, this);
+void OperatorWindow::ShowRefusal(const QString& reason) {
+  auto* box =
+      new QMessageBox(QMessageBox::Information, windowTitle(), reason, QMessageBox::Ok, this);
   box->setAttribute(Qt::WA_DeleteOnClose);
   box->open();
 }
 
 std::unique_ptr<QMenu> OperatorWindow::CreateUserMenu(int row) {
-  if (row < 0 || row >= static_cast<int>(rows_.size())) return nullptr;
+  const std::optional<UserMenuModel> items = model_.MenuFor(row);
+  if (!items) return nullptr;
   auto menu = std::make_unique<QMenu>(this);
   // The command names the user by MAC; the engine refuses it when the user has left by the
   // time it arrives, and the window says why.
-  FillUserMenu(
-      *menu, rows_[static_cast<std::size_t>(row)], texts_, [this](const OperatorCommand& command) {
-        engine_.Execute(command, [window = this](Outcome outcome) {
-          if (outcome.done) return;
-          std::string reason;
-          for (const std::string& line : outcome.lines)
-            reason += (reason.empty() ? "" : "\n") + line;
-          // Arrives on the engine thread; shown on the window's.
-          QMetaObject::invokeMethod(
-              window, [window, reason] { window->ShowRefusal(reason); }, Qt::QueuedConnection);
-        });
-      });
+  FillUserMenu(*menu, *items, [this](const OperatorCommand& command) {
+    engine_.Execute(command, [window = this](Outcome outcome) {
+      if (outcome.done) return;
+      const QString reason = QString::fromStdString(OperatorModel::RefusalText(outcome));
+      // Arrives on the engine thread; shown on the window's.
+      QMetaObject::invokeMethod(
+          window, [window, reason] { window->ShowRefusal(reason); }, Qt::QueuedConnection);
+    });
+  });
   return menu;
 }
 
@@ -317,12 +329,16 @@ void OperatorWindow::ShowUserMenu(int row, const QPoint& globalPosition) {
 void OperatorWindow::SendCommandLine() {
   const QString text = commandLine_->text();
   if (text.isEmpty()) return;
-  // Characters the code page lacks become one byte each, so the length rule counts what
-  // the clients would receive.
-  const std::string bytes = ToCodePage(text.trimmed());
   // The engine echoes what went out on the console (and in the log), in this window too.
-  if (bytes.size() >= 2) engine_.Execute(command::Send{bytes});
+  if (std::optional<OperatorCommand> send = OperatorModel::SendCommand(text.toStdString())) {
+    engine_.Execute(std::move(*send));
+  }
   commandLine_->clear();
+}
+
+void OperatorWindow::ShowBlocks() {
+  if (blocks_ == nullptr) blocks_ = new BlocksDialog(engine_, this);
+  blocks_->Open();
 }
 
 void OperatorWindow::ShowFromTray() {
@@ -350,9 +366,10 @@ void OperatorWindow::closeEvent(QCloseEvent* event) {
   // The close box never stops the server. Hidden, the window can only come back through
   // the tray icon, so without one it is minimised instead.
   event->ignore();
-  if (exiting_) return;
+  const CloseStep step = model_.CloseBox(tray_->isVisible() && options_.trayAvailable());
+  if (step == CloseStep::kNothing) return;
   SaveState();
-  if (tray_->isVisible() && options_.trayAvailable()) {
+  if (step == CloseStep::kHide) {
     hide();
   } else {
     showMinimized();
@@ -362,7 +379,7 @@ void OperatorWindow::closeEvent(QCloseEvent* event) {
 void OperatorWindow::keyPressEvent(QKeyEvent* event) {
   // Enter in the filter box only filters: it must not send the command line to everyone.
   const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
-  if (enter && focusWidget() == filter_) {
+  if (enter && !OperatorModel::EnterSends(focusWidget() == filter_)) {
     event->accept();
     return;
   }
@@ -370,9 +387,8 @@ void OperatorWindow::keyPressEvent(QKeyEvent* event) {
 }
 
 void OperatorWindow::reject() {
-  // Escape stops nothing: it clears the line being typed, the filter when the filter box
-  // has the focus, else the command line.
-  if (focusWidget() == filter_) {
+  // Escape stops nothing: it clears the line being typed.
+  if (OperatorModel::Escape(focusWidget() == filter_) == OperatorModel::EscapeClears::kFilter) {
     filter_->clear();
   } else {
     commandLine_->clear();
@@ -380,8 +396,9 @@ void OperatorWindow::reject() {
 }
 
 void OperatorWindow::ConfirmExit() {
-  if (exiting_) return;
-  if (usersOnline_ <= 0) {
+  const ExitStep step = model_.Exit();
+  if (step == ExitStep::kStoppedAlready) return;
+  if (step == ExitStep::kStop) {
     RequestExit();
     return;
   }
@@ -389,14 +406,14 @@ void OperatorWindow::ConfirmExit() {
     setWindowState(windowState() & ~Qt::WindowMinimized);
     ShowFromTray();
   }
-  if (exitQuestion_) {
+  if (step == ExitStep::kQuestionOpen && exitQuestion_) {
     exitQuestion_->raise();
     exitQuestion_->activateWindow();
     return;
   }
-  auto* box = new QMessageBox(QMessageBox::Question, windowTitle(),
-                              QString::fromStdString(ExitQuestionText(usersOnline_)),
-                              QMessageBox::NoButton, this);
+  auto* box =
+      new QMessageBox(QMessageBox::Question, windowTitle(),
+                      QString::fromStdString(model_.ExitQuestion()), QMessageBox::NoButton, this);
   box->setObjectName(QStringLiteral("exitQuestion"));
   QPushButton* stop = box->addButton(tr("Exit"), QMessageBox::DestructiveRole);
   stop->setObjectName(QStringLiteral("confirmExit"));
@@ -404,19 +421,21 @@ void OperatorWindow::ConfirmExit() {
   box->setDefaultButton(cancel);
   box->setEscapeButton(cancel);
   box->setAttribute(Qt::WA_DeleteOnClose);
-  connect(box, &QMessageBox::buttonClicked, this, [this, stop](QAbstractButton* button) {
-    if (button == stop) RequestExit();
+  // However the question goes (a button, its close box, a stop meanwhile).
+  connect(box, &QDialog::finished, this, [this, box, stop] {
+    if (model_.ExitAnswered(box->clickedButton() == stop)) RequestExit();
   });
   exitQuestion_ = box;
+  model_.ExitAsked();
   box->open();
 }
 
 void OperatorWindow::RequestExit() {
-  if (exiting_) return;
-  exiting_ = true;
+  if (!model_.BeginStop()) return;
   if (exitQuestion_) exitQuestion_->close();
   SaveState();
   hide();
+  if (blocks_ != nullptr) blocks_->hide();
   engine_.Shutdown();
   tray_->hide();
   emit exitRequested();

@@ -1,7 +1,8 @@
 // The operator's window: console view and user list sharing the height, the filter above
-// the list, command line, Refresh and Exit, a status bar, and the tray icon. It shows what
-// the engine reports and hands every operator action to EngineCommands; it holds copies of
-// values, never engine state. GUI thread only (QtOperatorView brings engine reports over).
+// the list, command line, Exit, Refresh and Blocks..., a status bar, and the tray icon. It
+// draws what the engine reports as its OperatorModel says and hands every operator action
+// to EngineCommands; it holds copies of values, never engine state. GUI thread only
+// (QtOperatorView brings engine reports over).
 #pragma once
 
 #include <QDialog>
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "app/engine_commands.h"
+#include "app/operator_model.h"
 #include "server/operator_values.h"
 
 class QLineEdit;
@@ -26,6 +28,7 @@ class QTimer;
 
 namespace orv {
 
+class BlocksDialog;
 class ConsoleView;
 class ServerStatusBar;
 class UserList;
@@ -46,14 +49,12 @@ class OperatorWindow : public QDialog {
 
  public:
   // The smallest size the window can be dragged to.
-  static constexpr int kMinWidth = 530;
-  static constexpr int kMinHeight = 370;
+  static constexpr int kMinWidth = OperatorModel::kLeastSize.width;
+  static constexpr int kMinHeight = OperatorModel::kLeastSize.height;
   // The size of a first run, made smaller to fit the screen; later runs take the size they
   // last had.
-  static constexpr int kDefaultWidth = 760;
-  static constexpr int kDefaultHeight = 540;
-  // Tooltips are cut to this many code-page bytes, as the tray always did.
-  static constexpr std::size_t kTooltipBytes = 127;
+  static constexpr int kDefaultWidth = OperatorModel::kFirstSize.width;
+  static constexpr int kDefaultHeight = OperatorModel::kFirstSize.height;
 
   explicit OperatorWindow(EngineCommands& engine, OperatorWindowOptions options = {},
                           QWidget* parent = nullptr);
@@ -66,7 +67,8 @@ class OperatorWindow : public QDialog {
   void SetTooltip(const std::string& text);
   void SetTitle(const std::string& title);
   void SetTexts(ViewTexts texts);
-  void ShowRefusal(const std::string& reason);
+  // A command the window gave was refused; reason in UTF-8.
+  void ShowRefusal(const QString& reason);
   void SetStatus(const ServerStatus& status);
 
   // The context menu for the user in row of the engine's table (the row the user has in the
@@ -99,14 +101,13 @@ class OperatorWindow : public QDialog {
   void ShowFromTray();
   void TrayActivated(QSystemTrayIcon::ActivationReason reason);
   void SetColumnHeaders();
+  void ShowUsers();
   void ShowUptime();
+  void ShowBlocks();
 
   EngineCommands& engine_;
   OperatorWindowOptions options_;
-  std::vector<UserRow> rows_;
-  ViewTexts texts_;
-  int usersOnline_ = 0;
-  bool exiting_ = false;
+  OperatorModel model_;
 
   ConsoleView* console_ = nullptr;
   QSplitter* splitter_ = nullptr;
@@ -115,12 +116,14 @@ class OperatorWindow : public QDialog {
   QLineEdit* commandLine_ = nullptr;
   QPushButton* sendButton_ = nullptr;
   QPushButton* refreshButton_ = nullptr;
+  QPushButton* blocksButton_ = nullptr;
   QPushButton* exitButton_ = nullptr;
   ServerStatusBar* statusBar_ = nullptr;
   QTimer* uptimeTimer_ = nullptr;
   QSystemTrayIcon* tray_ = nullptr;
   QMenu* trayMenu_ = nullptr;
   QPointer<QMessageBox> exitQuestion_;
+  BlocksDialog* blocks_ = nullptr;  // made when first opened
 };
 
 }  // namespace orv

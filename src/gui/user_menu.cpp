@@ -30,9 +30,7 @@ void AddItems(QMenu& menu, const std::vector<UserMenuItem>& items, const MenuCho
 
 }  // namespace
 
-void FillUserMenu(QMenu& menu, const UserRow& user, const ViewTexts& texts,
-                  const MenuChoice& choose) {
-  const UserMenuModel model = BuildUserMenu(user, texts);
+void FillUserMenu(QMenu& menu, const UserMenuModel& model, const MenuChoice& choose) {
   AddItems(*menu.addMenu(MenuText(model.afsTitle)), model.afsItems, choose);
   AddItems(menu, model.items, choose);
 }

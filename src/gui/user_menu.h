@@ -7,16 +7,13 @@
 
 #include "app/user_menu_model.h"
 #include "server/operator_command.h"
-#include "server/operator_values.h"
 
 namespace orv {
 
 // Called with the command of the chosen item.
 using MenuChoice = std::function<void(const OperatorCommand& command)>;
 
-// Fills an empty menu for user; texts gives the language strings and the FloodStopper
-// value that applies to users without an AFS value of their own.
-void FillUserMenu(QMenu& menu, const UserRow& user, const ViewTexts& texts,
-                  const MenuChoice& choose);
+// Fills an empty menu with the items of model.
+void FillUserMenu(QMenu& menu, const UserMenuModel& model, const MenuChoice& choose);
 
 }  // namespace orv

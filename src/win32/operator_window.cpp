@@ -9,7 +9,6 @@
 #include <filesystem>
 #include <optional>
 
-#include "app/user_menu_model.h"
 #include "app/window_texts.h"
 #include "console/clock.h"
 #include "console/version.h"
@@ -34,6 +33,7 @@ enum ControlId : int {
   kSendId = 1010,
   kFilterId = 1011,
   kStatusId = 1012,
+  kBlocksId = 1013,
 };
 
 enum TrayCommand : int { kTrayShow = 1, kTrayExit = 2 };
@@ -66,13 +66,6 @@ std::wstring WindowText(HWND control) {
 void Move(HWND control, int x, int y, int width, int height) {
   SetWindowPos(control, nullptr, x, y, std::max(width, 0), std::max(height, 0),
                SWP_NOZORDER | SWP_NOACTIVATE);
-}
-
-std::wstring Trimmed(const std::wstring& text) {
-  const std::size_t first = text.find_first_not_of(L" \t\r\n\x3000\xA0");
-  if (first == std::wstring::npos) return {};
-  const std::size_t last = text.find_last_not_of(L" \t\r\n\x3000\xA0");
-  return text.substr(first, last - first + 1);
 }
 
 }  // namespace
@@ -119,12 +112,12 @@ bool OperatorWindow::Create() {
   window_ = CreateWindowExW(
       WS_EX_APPWINDOW | WS_EX_CONTROLPARENT, kClassName, title.c_str(),
       WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX | WS_CLIPCHILDREN,
-      CW_USEDEFAULT, CW_USEDEFAULT, Scaled(kDefaultWidth), Scaled(kDefaultHeight), nullptr, nullptr,
-      instance, this);
+      CW_USEDEFAULT, CW_USEDEFAULT, Scaled(OperatorModel::kFirstSize.width),
+      Scaled(OperatorModel::kFirstSize.height), nullptr, nullptr, instance, this);
   if (window_ == nullptr) return false;
   taskbarCreated_ = RegisterWindowMessageW(L"TaskbarCreated");
   PlaceWindow();
-  SetTexts(texts_);
+  SetTexts(model_.Texts());
   AddTrayIcon();
   SetTimer(window_, kUptimeTimer, 1000, nullptr);
   return true;
@@ -148,6 +141,8 @@ void OperatorWindow::BuildControls() {
       MakeControl(window_, L"BUTTON", L"Exit", WS_TABSTOP | BS_PUSHBUTTON, kExitId, font_);
   refreshButton_ =
       MakeControl(window_, L"BUTTON", L"Refresh", WS_TABSTOP | BS_PUSHBUTTON, kRefreshId, font_);
+  blocksButton_ = MakeControl(window_, L"BUTTON", WideFromUtf8(BlocksModel::kOpenButton).c_str(),
+                              WS_TABSTOP | BS_PUSHBUTTON, kBlocksId, font_);
   filter_ = MakeControl(window_, L"EDIT", L"", WS_TABSTOP | ES_AUTOHSCROLL, kFilterId, font_,
                         WS_EX_CLIENTEDGE);
   SendMessageW(filter_, EM_SETCUEBANNER, TRUE,
@@ -166,8 +161,8 @@ void OperatorWindow::BuildControls() {
   SendMessageW(statusBar_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
 
   // Typing goes to the command line first; Tab then reaches Send, the filter, the list.
-  HWND order[] = {commandLine_, sendButton_, filter_,       userList_.Handle(),
-                  console_,     exitButton_, refreshButton_};
+  HWND order[] = {commandLine_, sendButton_, filter_,        userList_.Handle(),
+                  console_,     exitButton_, refreshButton_, blocksButton_};
   HWND after = HWND_TOP;
   for (HWND control : order) {
     SetWindowPos(control, after, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
@@ -188,11 +183,12 @@ int OperatorWindow::SharedHeight() const {
 
 RECT OperatorWindow::SplitterBar() const {
   // The gap between the console pane and the list pane; dragging it moves the share. The
-  // console pane keeps room for Exit and Refresh beside it, the list pane for a few rows.
+  // console pane keeps room for Exit, Refresh and Blocks... beside it, the list pane for a
+  // few rows.
   RECT client{};
   GetClientRect(window_, &client);
   const int shared = SharedHeight();
-  const int least = Scaled(95);
+  const int least = Scaled(135);
   const int consoleHeight = std::clamp(static_cast<int>(shared * splitterShare_), least,
                                        std::max(shared - Scaled(90), least));
   const int top = Scaled(5) + consoleHeight;
@@ -212,12 +208,14 @@ void OperatorWindow::Layout() {
   const int rowHeight = Scaled(24);
   const int bottomRow = client.bottom - (status.bottom - status.top) - margin - rowHeight;
 
-  // The console with Exit and Refresh at its right above; the filter and the list below.
+  // The console with Exit, Refresh and Blocks... at its right above; the filter and the
+  // list below.
   const RECT bar = SplitterBar();
   const int buttonWidth = Scaled(55);
   Move(console_, margin, margin, width - 2 * margin - buttonWidth - Scaled(10), bar.top - margin);
   Move(exitButton_, width - margin - buttonWidth, margin + Scaled(25), buttonWidth, Scaled(25));
   Move(refreshButton_, width - margin - buttonWidth, margin + Scaled(65), buttonWidth, Scaled(25));
+  Move(blocksButton_, width - margin - buttonWidth, margin + Scaled(105), buttonWidth, Scaled(25));
   const int filterHeight = Scaled(22);
   Move(filter_, margin, bar.bottom, width - 2 * margin, filterHeight);
   Move(userList_.Handle(), margin, bar.bottom + filterHeight + Scaled(4), width - 2 * margin,
@@ -271,11 +269,10 @@ void OperatorWindow::PlaceWindow() {
       return static_cast<int>(GetPrivateProfileIntW(L"window", key, -32768, stateFile_.c_str()));
     };
     const RECT saved{value(L"left"), value(L"top"), value(L"right"), value(L"bottom")};
-    const int share = value(L"splitter");
-    if (saved.left != -32768 && saved.right - saved.left >= Scaled(kMinWidth) &&
-        saved.bottom - saved.top >= Scaled(kMinHeight) &&
+    if (saved.left != -32768 &&
+        OperatorModel::Restorable({saved.right - saved.left, saved.bottom - saved.top}, dpi_) &&
         MonitorFromRect(&saved, MONITOR_DEFAULTTONULL) != nullptr) {
-      if (share > 5 && share < 95) splitterShare_ = share / 100.0;
+      splitterShare_ = OperatorModel::ConsolePercent(value(L"splitter")) / 100.0;
       MoveWindow(window_, saved.left, saved.top, saved.right - saved.left, saved.bottom - saved.top,
                  FALSE);
       Layout();
@@ -287,12 +284,9 @@ void OperatorWindow::PlaceWindow() {
   SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
   const int workWidth = static_cast<int>(work.right - work.left);
   const int workHeight = static_cast<int>(work.bottom - work.top);
-  const int width =
-      std::max(std::min(Scaled(kDefaultWidth), workWidth * 9 / 10), Scaled(kMinWidth));
-  const int height =
-      std::max(std::min(Scaled(kDefaultHeight), workHeight * 9 / 10), Scaled(kMinHeight));
-  MoveWindow(window_, work.left + (workWidth - width) / 2, work.top + (workHeight - height) / 2,
-             width, height, FALSE);
+  const WindowSize size = OperatorModel::FirstSize({workWidth, workHeight}, dpi_);
+  MoveWindow(window_, work.left + (workWidth - size.width) / 2,
+             work.top + (workHeight - size.height) / 2, size.width, size.height, FALSE);
   Layout();
 }
 
@@ -328,6 +322,7 @@ int OperatorWindow::Run() {
   int result = 0;
   while ((result = GetMessageW(&message, nullptr, 0, 0)) > 0) {
     // Tab between controls, Enter for the default button, Escape as IDCANCEL.
+    if (blocks_.Handle() != nullptr && IsDialogMessageW(blocks_.Handle(), &message)) continue;
     if (IsDialogMessageW(window_, &message)) continue;
     TranslateMessage(&message);
     DispatchMessageW(&message);
@@ -347,9 +342,7 @@ void OperatorWindow::AddTrayIcon() {
 }
 
 void OperatorWindow::AppendConsoleLine(const std::string& line) {
-  std::wstring text = WideFromCodePage(line);
-  // The console model ends lines itself; a stray carriage return would break the line.
-  text.erase(std::remove(text.begin(), text.end(), L'\r'), text.end());
+  const std::wstring text = WideFromUtf8(OperatorModel::ConsoleText(line));
   if (consoleLength_ + pendingConsole_.size() > 0) pendingConsole_ += L"\r\n";
   pendingConsole_ += text;
 }
@@ -384,13 +377,12 @@ void OperatorWindow::ClearConsole() {
 }
 
 void OperatorWindow::ReplaceUserRows(std::vector<UserRow> rows) {
-  usersOnline_ = static_cast<int>(rows.size());
-  userList_.ShowRows(std::move(rows), texts_.floodStopper);
+  model_.SetRows(std::move(rows));
+  userList_.Show(model_);
 }
 
 void OperatorWindow::SetTooltip(const std::string& text) {
-  // Cut in code-page bytes, where every byte is one character.
-  const std::wstring tip = WideFromCodePage(std::string_view(text).substr(0, kTooltipBytes));
+  const std::wstring tip = WideFromUtf8(OperatorModel::TooltipText(text));
   lstrcpynW(tray_.szTip, tip.c_str(), 128);
   if (!trayShown_) return;
   tray_.uFlags = NIF_TIP;
@@ -403,22 +395,22 @@ void OperatorWindow::SetTitle(const std::string& title) {
 }
 
 void OperatorWindow::SetTexts(ViewTexts texts) {
-  texts_ = std::move(texts);
-  // The name column is at least one fifth of the window's width at the time the columns
-  // get their titles.
+  model_.SetTexts(std::move(texts));
+  // The least widths follow the window's width at the time the columns get their titles.
   RECT client{};
   GetClientRect(window_, &client);
-  userList_.SetHeaders(texts_, client.right / 5);
+  userList_.SetHeaders(model_, client.right);
+  userList_.Show(model_);
 }
 
 void OperatorWindow::ShowRefusal(const std::string& reason) {
   FlushConsole();  // what led to the refusal shows behind its box
-  MessageBoxW(window_, WideFromCodePage(reason).c_str(), WideFromUtf8(kProductName).c_str(),
+  MessageBoxW(window_, WideFromUtf8(reason).c_str(), WideFromUtf8(kProductName).c_str(),
               MB_OK | MB_ICONINFORMATION);
 }
 
 void OperatorWindow::SetStatus(const ServerStatus& status) {
-  usersOnline_ = status.users;
+  model_.SetStatus(status);
   listening_ = status.listening;
   listeningText_ = WideFromUtf8(ListeningText(status));
   usersText_ = WideFromUtf8(UsersOnlineText(status.users));
@@ -436,19 +428,37 @@ void OperatorWindow::ShowUptime() {
 void OperatorWindow::SendCommandLine() {
   const std::wstring text = WindowText(commandLine_);
   if (text.empty()) return;
-  const std::string bytes = CodePageFromWide(Trimmed(text));
   // The engine echoes what went out on the console (and in the log), in this window too.
-  if (bytes.size() >= 2) engine_.Execute(command::Send{bytes});
+  if (std::optional<OperatorCommand> send = OperatorModel::SendCommand(Utf8FromWide(text))) {
+    engine_.Execute(std::move(*send));
+  }
   SetWindowTextW(commandLine_, L"");
 }
 
+void OperatorWindow::Execute(OperatorCommand command,
+                             std::function<void(OperatorWindow&, const Outcome&)> show) {
+  engine_.Execute(std::move(command), [post = post_, show = std::move(show)](Outcome outcome) {
+    if (!post) return;
+    post([show, outcome = std::move(outcome)](OperatorWindow& w) { show(w, outcome); });
+  });
+}
+
+void OperatorWindow::ExecuteForBlocks(const OperatorCommand& command) {
+  const bool list = std::holds_alternative<command::Blocks>(command);
+  Execute(command, [list](OperatorWindow& w, const Outcome& outcome) {
+    if (list) {
+      w.blocks_.ShowBlocks(outcome.blocks);
+    } else if (!outcome.done) {
+      w.blocks_.ShowRefusal(OperatorModel::RefusalText(outcome));
+    }
+  });
+}
+
 void OperatorWindow::ShowUserMenu(LPARAM point) {
-  const auto target = userList_.TargetOf(point);
+  const auto target = userList_.TargetOf(point, model_);
   if (!target) return;
-  const auto& rows = userList_.Rows();
-  if (target->engineRow < 0 || target->engineRow >= static_cast<int>(rows.size())) return;
-  const UserRow& user = rows[static_cast<std::size_t>(target->engineRow)];
-  const UserMenuModel model = BuildUserMenu(user, texts_);
+  const std::optional<UserMenuModel> model = model_.MenuFor(target->engineRow);
+  if (!model) return;
 
   // Item ids are positions in this list, from 1.
   std::vector<const UserMenuItem*> chosen;
@@ -465,10 +475,10 @@ void OperatorWindow::ShowUserMenu(LPARAM point) {
   };
   HMENU menu = CreatePopupMenu();
   HMENU afs = CreatePopupMenu();
-  fill(afs, model.afsItems);
+  fill(afs, model->afsItems);
   AppendMenuW(menu, MF_POPUP, reinterpret_cast<UINT_PTR>(afs),
-              EscapeMnemonics(WideFromCodePage(model.afsTitle)).c_str());
-  fill(menu, model.items);
+              EscapeMnemonics(WideFromCodePage(model->afsTitle)).c_str());
+  fill(menu, model->items);
   const int id = static_cast<int>(
       TrackPopupMenu(menu, TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_NONOTIFY, target->screenPoint.x,
                      target->screenPoint.y, 0, window_, nullptr));
@@ -477,12 +487,8 @@ void OperatorWindow::ShowUserMenu(LPARAM point) {
   const UserMenuItem& item = *chosen[static_cast<std::size_t>(id - 1)];
   // The command names the user by MAC; the engine refuses it when the user has left by the
   // time it arrives, and the window says why.
-  engine_.Execute(item.command, [refused = refused_](Outcome outcome) {
-    if (outcome.done || !refused) return;
-    std::string reason;
-    for (const std::string& line : outcome.lines)
-      reason += (reason.empty() ? "" : "\n") + line;
-    refused(reason);
+  Execute(item.command, [](OperatorWindow& w, const Outcome& outcome) {
+    if (!outcome.done) w.ShowRefusal(OperatorModel::RefusalText(outcome));
   });
 }
 
@@ -516,8 +522,10 @@ void OperatorWindow::ShowTrayMenu() {
 }
 
 void OperatorWindow::ConfirmExit() {
-  if (exiting_ || asking_) return;
-  if (usersOnline_ <= 0) {
+  // The question is a modal box: while it is open, a second Exit (the tray's) waits for it.
+  const ExitStep step = model_.Exit();
+  if (step == ExitStep::kStoppedAlready || step == ExitStep::kQuestionOpen) return;
+  if (step == ExitStep::kStop) {
     RequestExit();
     return;
   }
@@ -525,18 +533,17 @@ void OperatorWindow::ConfirmExit() {
     ShowWindow(window_, IsIconic(window_) ? SW_RESTORE : SW_SHOW);
     SetForegroundWindow(window_);
   }
-  asking_ = true;
+  model_.ExitAsked();
   const int answer =
-      MessageBoxW(window_, WideFromUtf8(ExitQuestionText(usersOnline_)).c_str(),
+      MessageBoxW(window_, WideFromUtf8(model_.ExitQuestion()).c_str(),
                   WideFromUtf8(kProductName).c_str(), MB_YESNO | MB_DEFBUTTON2 | MB_ICONQUESTION);
-  asking_ = false;
-  if (answer == IDYES) RequestExit();
+  if (model_.ExitAnswered(answer == IDYES)) RequestExit();
 }
 
 void OperatorWindow::RequestExit() {
-  if (exiting_) return;
-  exiting_ = true;
-  if (asking_) {
+  const bool asking = model_.Exit() == ExitStep::kQuestionOpen;
+  if (!model_.BeginStop()) return;
+  if (asking) {
     // A stop signal while the question is open: the question goes, its answer with it.
     EnumThreadWindows(
         GetCurrentThreadId(),
@@ -552,6 +559,7 @@ void OperatorWindow::RequestExit() {
   }
   SaveState();
   ShowWindow(window_, SW_HIDE);
+  if (blocks_.Handle() != nullptr) ShowWindow(blocks_.Handle(), SW_HIDE);
   engine_.Shutdown();
   if (trayShown_) Shell_NotifyIconW(NIM_DELETE, &tray_);
   trayShown_ = false;
@@ -574,7 +582,7 @@ LRESULT CALLBACK OperatorWindow::Procedure(HWND window, UINT message, WPARAM wPa
 LRESULT OperatorWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == taskbarCreated_ && taskbarCreated_ != 0) {
     // The shell started again: the icon comes back with the last tooltip.
-    if (!exiting_) AddTrayIcon();
+    if (!model_.Stopping()) AddTrayIcon();
     return 0;
   }
   switch (message) {
@@ -596,7 +604,8 @@ LRESULT OperatorWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       return 0;
     case WM_GETMINMAXINFO: {
       auto* limits = reinterpret_cast<MINMAXINFO*>(lParam);
-      limits->ptMinTrackSize = {Scaled(kMinWidth), Scaled(kMinHeight)};
+      const WindowSize least = OperatorModel::LeastSize(dpi_);
+      limits->ptMinTrackSize = {least.width, least.height};
       return 0;
     }
     case WM_SETCURSOR: {
@@ -638,21 +647,33 @@ LRESULT OperatorWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         case IDOK:
         case kSendId:
           // Enter in the filter box only filters: it must not send the command line.
-          if (LOWORD(wParam) == IDOK && GetFocus() == filter_) return 0;
+          if (LOWORD(wParam) == IDOK && !OperatorModel::EnterSends(GetFocus() == filter_)) {
+            return 0;
+          }
           SendCommandLine();
           return 0;
         case IDCANCEL:
           // Escape stops nothing: it clears the line being typed.
-          SetWindowTextW(GetFocus() == filter_ ? filter_ : commandLine_, L"");
+          SetWindowTextW(
+              OperatorModel::Escape(GetFocus() == filter_) == OperatorModel::EscapeClears::kFilter
+                  ? filter_
+                  : commandLine_,
+              L"");
           return 0;
         case kRefreshId:
           engine_.Execute(command::Refresh{});
+          return 0;
+        case kBlocksId:
+          blocks_.Open(window_, font_, dpi_);
           return 0;
         case kExitId:
           ConfirmExit();
           return 0;
         case kFilterId:
-          if (HIWORD(wParam) == EN_CHANGE) userList_.SetFilter(WindowText(filter_));
+          if (HIWORD(wParam) == EN_CHANGE) {
+            model_.SetFilter(Utf8FromWide(WindowText(filter_)));
+            userList_.Show(model_);
+          }
           return 0;
         default:
           break;
@@ -662,7 +683,9 @@ LRESULT OperatorWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       return MAKELRESULT(kSendId, DC_HASDEFID);
     case WM_NOTIFY: {
       LRESULT result = 0;
-      if (userList_.OnNotify(*reinterpret_cast<const NMHDR*>(lParam), &result)) return result;
+      if (userList_.OnNotify(*reinterpret_cast<const NMHDR*>(lParam), model_, &result)) {
+        return result;
+      }
       break;
     }
     case WM_CONTEXTMENU:
@@ -695,7 +718,7 @@ LRESULT OperatorWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       auto* view = reinterpret_cast<Win32OperatorView*>(lParam);
       if (view == nullptr) return 0;
       while (std::optional<EngineReport> report = view->TakeReport()) {
-        if (!exiting_) (*report)(*this);
+        if (!model_.Stopping()) (*report)(*this);
       }
       FlushConsole();
       return 0;
@@ -703,14 +726,15 @@ LRESULT OperatorWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     case kStopMessage:
       RequestExit();
       return 0;
-    case WM_CLOSE:
-      // The close box never stops the server. Hidden, the window can only come back
-      // through the tray icon, so without one it is minimised instead.
-      if (!exiting_) {
+    case WM_CLOSE: {
+      // The close box never stops the server (OperatorModel::CloseBox).
+      const CloseStep step = model_.CloseBox(trayShown_);
+      if (step != CloseStep::kNothing) {
         SaveState();
-        ShowWindow(window_, trayShown_ ? SW_HIDE : SW_MINIMIZE);
+        ShowWindow(window_, step == CloseStep::kHide ? SW_HIDE : SW_MINIMIZE);
       }
       return 0;
+    }
     case WM_QUERYENDSESSION:
       return TRUE;
     case WM_ENDSESSION:

@@ -1,8 +1,9 @@
 // The operator's window on Windows: console view and user list sharing the height through a
-// splitter, the filter above the list, command line with Send, Refresh and Exit, a status
-// bar, and the icon in the notification area. It shows what the engine reports and hands
-// every operator action to EngineCommands; it holds copies of values, never engine state.
-// UI thread only (Win32OperatorView brings engine reports over).
+// splitter, the filter above the list, command line with Send, Exit, Refresh and Blocks...,
+// a status bar, and the icon in the notification area. It draws what the engine reports as
+// its OperatorModel says and hands every operator action to EngineCommands; it holds copies
+// of values, never engine state. UI thread only (Win32OperatorView brings engine reports
+// over).
 #pragma once
 
 #include <windows.h>
@@ -15,7 +16,9 @@
 #include <vector>
 
 #include "app/engine_commands.h"
+#include "app/operator_model.h"
 #include "server/operator_values.h"
+#include "win32/blocks_window.h"
 #include "win32/user_list_view.h"
 
 namespace orv {
@@ -32,15 +35,6 @@ using EngineReport = std::function<void(OperatorWindow&)>;
 
 class OperatorWindow {
  public:
-  // The smallest size the window can be dragged to, and the size of a first run (made
-  // smaller to fit the screen), in pixels at 96 dots per inch.
-  static constexpr int kMinWidth = 530;
-  static constexpr int kMinHeight = 370;
-  static constexpr int kDefaultWidth = 760;
-  static constexpr int kDefaultHeight = 540;
-  // Tooltips are cut to this many code-page bytes, as the tray always did.
-  static constexpr std::size_t kTooltipBytes = 127;
-
   // stateFile keeps size, position and splitter between runs (empty: not kept).
   OperatorWindow(EngineCommands& engine, std::wstring stateFile);
   ~OperatorWindow();
@@ -61,9 +55,11 @@ class OperatorWindow {
   void SetTooltip(const std::string& text);
   void SetTitle(const std::string& title);
   void SetTexts(ViewTexts texts);
+  // A command the window gave was refused; reason in UTF-8.
   void ShowRefusal(const std::string& reason);
-  // Where refusals of the window's commands go (called on the engine thread).
-  void OnRefusal(std::function<void(const std::string&)> refused) { refused_ = std::move(refused); }
+  // How a call reaches the window's thread from the engine's (what the window's commands
+  // came to).
+  void OnEngineThread(std::function<void(EngineReport)> post) { post_ = std::move(post); }
   void SetStatus(const ServerStatus& status);
 
   // Exit and Exit in the tray menu: asks first while users are online.
@@ -83,6 +79,9 @@ class OperatorWindow {
   void PlaceWindow();
   void SaveState() const;
   void SendCommandLine();
+  // Hands command to the engine; show gets what it came to, on the window's thread.
+  void Execute(OperatorCommand command, std::function<void(OperatorWindow&, const Outcome&)> show);
+  void ExecuteForBlocks(const OperatorCommand& command);
   void ShowUserMenu(LPARAM point);
   void ShowTrayMenu();
   void ShowFromTray();
@@ -93,12 +92,14 @@ class OperatorWindow {
   void SetStatusParts();
 
   EngineCommands& engine_;
-  std::function<void(const std::string&)> refused_;
+  std::function<void(EngineReport)> post_;
+  OperatorModel model_;
   std::wstring stateFile_;
   HWND window_ = nullptr;
   HWND console_ = nullptr;
   HWND exitButton_ = nullptr;
   HWND refreshButton_ = nullptr;
+  HWND blocksButton_ = nullptr;
   HWND filter_ = nullptr;
   UserListView userList_;
   HWND commandLine_ = nullptr;
@@ -113,11 +114,10 @@ class OperatorWindow {
   bool trayShown_ = false;
   UINT taskbarCreated_ = 0;
 
-  double splitterShare_ = 0.4;  // the console's share of the height console and list share
+  // The console's share of the height console and list share.
+  double splitterShare_ = OperatorModel::kFirstConsolePercent / 100.0;
   bool draggingSplitter_ = false;
 
-  ViewTexts texts_;
-  int usersOnline_ = 0;
   std::wstring listeningText_;
   bool listening_ = true;
   std::wstring usersText_;
@@ -125,9 +125,8 @@ class OperatorWindow {
   std::int64_t startedAtMs_ = -1;
   std::size_t consoleLength_ = 0;
   std::wstring pendingConsole_;  // lines of the reports being taken, not shown yet
-  bool exiting_ = false;
-  bool asking_ = false;
-  HWND lastFocus_ = nullptr;  // the control to give the focus back to on activation
+  HWND lastFocus_ = nullptr;     // the control to give the focus back to on activation
+  BlocksWindow blocks_{[this](const OperatorCommand& command) { ExecuteForBlocks(command); }};
 };
 
 }  // namespace orv

@@ -60,7 +60,7 @@ int RunWin32Window(const AppOptions& options, WireCodec codec) {
   }
   const HWND handle = window.Handle();
   auto view = std::make_shared<Win32OperatorView>(handle);
-  window.OnRefusal([view](const std::string& reason) { view->CommandRefused(reason); });
+  window.OnEngineThread([view](EngineReport report) { view->Post(std::move(report)); });
   // Ctrl+C in the console the server was started from, and the stop signals, arrive on
   // other threads, which must not wait for the engine: the stop runs on the window's.
   ConsoleSetup console([handle] { PostMessageW(handle, kStopMessage, 0, 0); });

@@ -3,32 +3,11 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <string>
 
-#include "app/window_texts.h"
-#include "console/escape.h"
 #include "win32/wide_text.h"
 
 namespace orv {
-
-namespace {
-
-std::wstring Lowered(std::wstring text) {
-  if (!text.empty()) CharLowerBuffW(text.data(), static_cast<DWORD>(text.size()));
-  return text;
-}
-
-// Client-written texts: control characters show as escapes.
-std::wstring Cell(const std::string& text) {
-  return WideFromCodePage(EscapeControlCharacters(text));
-}
-
-int CompareIgnoringCase(const std::wstring& a, const std::wstring& b) {
-  return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(),
-                              static_cast<int>(b.size()), TRUE) -
-         CSTR_EQUAL;
-}
-
-}  // namespace
 
 void UserListView::Create(HWND parent, int id, HFONT font) {
   font_ = font;
@@ -39,7 +18,7 @@ void UserListView::Create(HWND parent, int id, HFONT font) {
                           GetModuleHandleW(nullptr), nullptr);
   SendMessageW(list_, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
   ListView_SetExtendedListViewStyle(list_, LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER);
-  for (int c = 0; c < kColumnCount; ++c) {
+  for (int c = 0; c < kUserColumnCount; ++c) {
     LVCOLUMNW column{};
     column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT;
     column.fmt = LVCFMT_LEFT;
@@ -49,122 +28,44 @@ void UserListView::Create(HWND parent, int id, HFONT font) {
   }
 }
 
-void UserListView::SetHeaders(const ViewTexts& texts, int nameWidth) {
-  const std::array<std::wstring, kColumnCount> titles = {
-      L"MAC",
-      WideFromCodePage(texts.String(StringId::kNameColumn)),
-      L"IP",
-      WideFromCodePage(texts.String(StringId::kAddressColumn)),
-      WideFromCodePage(texts.String(StringId::kBlockColumn)),
-      L"AFS"};
-  for (int c = 0; c < kColumnCount; ++c) {
+void UserListView::SetHeaders(const OperatorModel& model, int windowWidth) {
+  const std::array<std::string, kUserColumnCount> titles = model.ColumnTitles();
+  for (int c = 0; c < kUserColumnCount; ++c) {
+    const std::wstring title = WideFromUtf8(titles[static_cast<std::size_t>(c)]);
     LVCOLUMNW column{};
     column.mask = LVCF_TEXT;
-    column.pszText = const_cast<wchar_t*>(titles[static_cast<std::size_t>(c)].c_str());
+    column.pszText = const_cast<wchar_t*>(title.c_str());
     ListView_SetColumn(list_, c, &column);
   }
-  leastWidths_[kName] = nameWidth;
-  ShowSortArrow();
-  FitColumns();
+  leastWidths_ = OperatorModel::LeastColumnWidths(windowWidth);
+  ShowSortArrow(model);
+  FitColumns(model);
 }
 
-void UserListView::ShowRows(std::vector<UserRow> rows, int floodStopper) {
-  const std::string keep = SelectedMac();
-  rows_ = std::move(rows);
-  items_.clear();
-  items_.reserve(rows_.size());
-  for (const UserRow& row : rows_) {
-    Item item;
-    item.cells = {Cell(row.mac),        Cell(row.name),
-                  Cell(row.reportedIp), Cell(row.peerAddress),
-                  Cell(row.blockText),  WideFromUtf8(AfsCellText(row, floodStopper))};
-    for (std::size_t c = 0; c < item.cells.size(); ++c)
-      item.lowered[c] = Lowered(item.cells[c]);
-    item.addressKeys = {AddressSortKey(EscapeControlCharacters(row.reportedIp)),
-                        AddressSortKey(EscapeControlCharacters(row.peerAddress)),
-                        {}};
-    item.ownAfs = row.afs >= 0;
-    item.afsInForce = item.ownAfs ? row.afs : floodStopper;
-    items_.push_back(std::move(item));
-  }
-  Rebuild(keep);
-  // Widths fit every user, not only those the filter lets through, so they do not jump
-  // while the operator types.
-  FitColumns();
-}
-
-void UserListView::SetFilter(const std::wstring& text) {
-  const std::size_t first = text.find_first_not_of(L" \t");
-  const std::size_t last = text.find_last_not_of(L" \t");
-  filter_ =
-      first == std::wstring::npos ? std::wstring() : Lowered(text.substr(first, last - first + 1));
-  Rebuild(SelectedMac());
-}
-
-bool UserListView::Less(int a, int b) const {
-  if (sortColumn_ < 0) return a < b;
-  const Item& x = items_[static_cast<std::size_t>(a)];
-  const Item& y = items_[static_cast<std::size_t>(b)];
-  int order = 0;
-  switch (sortColumn_) {
-    case kIp:
-      order = x.addressKeys[0].compare(y.addressKeys[0]);
-      break;
-    case kPeer:
-      order = x.addressKeys[1].compare(y.addressKeys[1]);
-      break;
-    case kAfs:
-      order = (x.afsInForce > y.afsInForce) - (x.afsInForce < y.afsInForce);
-      break;
-    default:
-      order = CompareIgnoringCase(x.cells[static_cast<std::size_t>(sortColumn_)],
-                                  y.cells[static_cast<std::size_t>(sortColumn_)]);
-      break;
-  }
-  if (descending_) order = -order;
-  // Equal keys keep the engine's order.
-  return order != 0 ? order < 0 : a < b;
-}
-
-void UserListView::Rebuild(const std::string& keepMac) {
-  shown_.clear();
-  for (int n = 0; n < static_cast<int>(items_.size()); ++n) {
-    const Item& item = items_[static_cast<std::size_t>(n)];
-    bool match = filter_.empty();
-    for (int c : {kMac, kName, kIp, kPeer}) {
-      if (match) break;
-      match = item.lowered[static_cast<std::size_t>(c)].find(filter_) != std::wstring::npos;
-    }
-    if (match) shown_.push_back(n);
-  }
-  std::stable_sort(shown_.begin(), shown_.end(), [this](int a, int b) { return Less(a, b); });
-
+void UserListView::Show(const OperatorModel& model) {
+  showing_ = true;
+  const int count = static_cast<int>(model.ShownCount());
   const int top = ListView_GetTopIndex(list_);
-  ListView_SetItemCountEx(list_, static_cast<int>(shown_.size()), LVSICF_NOSCROLL);
+  ListView_SetItemCountEx(list_, count, LVSICF_NOSCROLL);
   ListView_SetItemState(list_, -1, 0, LVIS_SELECTED | LVIS_FOCUSED);
-  if (!keepMac.empty()) {
-    for (std::size_t i = 0; i < shown_.size(); ++i) {
-      if (rows_[static_cast<std::size_t>(shown_[i])].mac != keepMac) continue;
-      ListView_SetItemState(list_, static_cast<int>(i), LVIS_SELECTED | LVIS_FOCUSED,
-                            LVIS_SELECTED | LVIS_FOCUSED);
-      break;
-    }
+  const int selected = model.SelectedShown();
+  if (selected >= 0) {
+    ListView_SetItemState(list_, selected, LVIS_SELECTED | LVIS_FOCUSED,
+                          LVIS_SELECTED | LVIS_FOCUSED);
   }
-  if (top > 0 && top < static_cast<int>(shown_.size())) {
-    ListView_EnsureVisible(list_, static_cast<int>(shown_.size()) - 1, FALSE);
+  if (top > 0 && top < count) {
+    ListView_EnsureVisible(list_, count - 1, FALSE);
     ListView_EnsureVisible(list_, top, FALSE);
   }
+  ShowSortArrow(model);
+  // Widths fit every user, not only those the filter lets through, so they do not jump
+  // while the operator types.
+  FitColumns(model);
   InvalidateRect(list_, nullptr, FALSE);
+  showing_ = false;
 }
 
-std::string UserListView::SelectedMac() const {
-  if (list_ == nullptr) return {};
-  const int selected = ListView_GetNextItem(list_, -1, LVNI_SELECTED);
-  if (selected < 0 || selected >= static_cast<int>(shown_.size())) return {};
-  return rows_[static_cast<std::size_t>(shown_[static_cast<std::size_t>(selected)])].mac;
-}
-
-void UserListView::FitColumns() {
+void UserListView::FitColumns(const OperatorModel& model) {
   // Cells and titles are never cut: a column is as wide as its widest cell or title needs
   // and never narrower than its least width; the last one takes what is left.
   HDC dc = GetDC(list_);
@@ -176,7 +77,7 @@ void UserListView::FitColumns() {
   };
   const int cellPadding = 14;
   const int titlePadding = 24;  // room for the sort arrow
-  for (int c = 0; c + 1 < kColumnCount; ++c) {
+  for (int c = 0; c + 1 < kUserColumnCount; ++c) {
     wchar_t title[128] = L"";
     LVCOLUMNW column{};
     column.mask = LVCF_TEXT;
@@ -184,60 +85,57 @@ void UserListView::FitColumns() {
     column.cchTextMax = 128;
     ListView_GetColumn(list_, c, &column);
     int needs = std::max(leastWidths_[static_cast<std::size_t>(c)], width(title) + titlePadding);
-    for (const Item& item : items_)
-      needs = std::max(needs, width(item.cells[static_cast<std::size_t>(c)]) + cellPadding);
+    for (const ListedUser& user : model.Users()) {
+      needs = std::max(needs,
+                       width(WideFromUtf8(user.cells[static_cast<std::size_t>(c)])) + cellPadding);
+    }
     ListView_SetColumnWidth(list_, c, needs);
   }
   SelectObject(dc, old);
   ReleaseDC(list_, dc);
-  ListView_SetColumnWidth(list_, kColumnCount - 1, LVSCW_AUTOSIZE_USEHEADER);
+  ListView_SetColumnWidth(list_, kUserColumnCount - 1, LVSCW_AUTOSIZE_USEHEADER);
 }
 
-void UserListView::ShowSortArrow() {
+void UserListView::ShowSortArrow(const OperatorModel& model) {
   HWND header = ListView_GetHeader(list_);
-  for (int c = 0; c < kColumnCount; ++c) {
+  for (int c = 0; c < kUserColumnCount; ++c) {
     HDITEMW item{};
     item.mask = HDI_FORMAT;
     Header_GetItem(header, c, &item);
     item.fmt &= ~(HDF_SORTUP | HDF_SORTDOWN);
-    if (c == sortColumn_) item.fmt |= descending_ ? HDF_SORTDOWN : HDF_SORTUP;
+    if (c == model.SortColumn())
+      item.fmt |= model.Order() == SortOrder::kDescending ? HDF_SORTDOWN : HDF_SORTUP;
     Header_SetItem(header, c, &item);
   }
 }
 
-bool UserListView::OnNotify(const NMHDR& header, LRESULT* result) {
+bool UserListView::OnNotify(const NMHDR& header, OperatorModel& model, LRESULT* result) {
   if (header.hwndFrom != list_) return false;
   switch (header.code) {
     case LVN_GETDISPINFOW: {
       auto& info = const_cast<NMLVDISPINFOW&>(reinterpret_cast<const NMLVDISPINFOW&>(header));
       const int shown = info.item.iItem;
       if ((info.item.mask & LVIF_TEXT) == 0 || shown < 0 ||
-          shown >= static_cast<int>(shown_.size()) || info.item.iSubItem < 0 ||
-          info.item.iSubItem >= kColumnCount)
+          shown >= static_cast<int>(model.ShownCount()) || info.item.iSubItem < 0 ||
+          info.item.iSubItem >= kUserColumnCount)
         return true;
-      const std::wstring& text =
-          items_[static_cast<std::size_t>(shown_[static_cast<std::size_t>(shown)])]
-              .cells[static_cast<std::size_t>(info.item.iSubItem)];
+      const std::wstring text =
+          WideFromUtf8(model.Shown(static_cast<std::size_t>(shown))
+                           .cells[static_cast<std::size_t>(info.item.iSubItem)]);
       lstrcpynW(info.item.pszText, text.c_str(), info.item.cchTextMax);
       *result = 0;
       return true;
     }
-    case LVN_COLUMNCLICK: {
-      // Ascending, descending, then back to the engine's order.
-      const int column = reinterpret_cast<const NMLISTVIEW&>(header).iSubItem;
-      if (column != sortColumn_) {
-        sortColumn_ = column;
-        descending_ = false;
-      } else if (!descending_) {
-        descending_ = true;
-      } else {
-        sortColumn_ = -1;
-      }
-      ShowSortArrow();
-      Rebuild(SelectedMac());
+    case LVN_COLUMNCLICK:
+      model.ClickColumn(reinterpret_cast<const NMLISTVIEW&>(header).iSubItem);
+      Show(model);
       *result = 0;
       return true;
-    }
+    case LVN_ITEMCHANGED:
+      // The operator chose a user (or nobody): the model keeps the choice by MAC.
+      if (!showing_) model.SelectShown(ListView_GetNextItem(list_, -1, LVNI_SELECTED));
+      *result = 0;
+      return true;
     case NM_CUSTOMDRAW: {
       // An AFS value that is not the user's own (the FloodStopper default) shows grey.
       auto& draw = const_cast<NMLVCUSTOMDRAW&>(reinterpret_cast<const NMLVCUSTOMDRAW&>(header));
@@ -248,8 +146,8 @@ bool UserListView::OnNotify(const NMHDR& header, LRESULT* result) {
         *result = CDRF_NOTIFYSUBITEMDRAW;
       } else if (stage == (CDDS_ITEMPREPAINT | CDDS_SUBITEM)) {
         const auto shown = static_cast<std::size_t>(draw.nmcd.dwItemSpec);
-        const bool grey = draw.iSubItem == kAfs && shown < shown_.size() &&
-                          !items_[static_cast<std::size_t>(shown_[shown])].ownAfs;
+        const bool grey =
+            draw.iSubItem == kAfsColumn && shown < model.ShownCount() && !model.Shown(shown).ownAfs;
         draw.clrText = GetSysColor(grey ? COLOR_GRAYTEXT : COLOR_WINDOWTEXT);
         *result = CDRF_NEWFONT;
       } else {
@@ -262,7 +160,8 @@ bool UserListView::OnNotify(const NMHDR& header, LRESULT* result) {
   }
 }
 
-std::optional<UserListView::MenuTarget> UserListView::TargetOf(LPARAM contextMenuPoint) {
+std::optional<UserListView::MenuTarget> UserListView::TargetOf(LPARAM contextMenuPoint,
+                                                               const OperatorModel& model) {
   POINT point{static_cast<short>(LOWORD(contextMenuPoint)),
               static_cast<short>(HIWORD(contextMenuPoint))};
   int shown = -1;
@@ -284,8 +183,8 @@ std::optional<UserListView::MenuTarget> UserListView::TargetOf(LPARAM contextMen
     ListView_SetItemState(list_, -1, 0, LVIS_SELECTED | LVIS_FOCUSED);
     ListView_SetItemState(list_, shown, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
   }
-  if (shown >= static_cast<int>(shown_.size())) return std::nullopt;
-  return MenuTarget{shown_[static_cast<std::size_t>(shown)], point};
+  if (shown >= static_cast<int>(model.ShownCount())) return std::nullopt;
+  return MenuTarget{model.Shown(static_cast<std::size_t>(shown)).engineRow, point};
 }
 
 }  // namespace orv

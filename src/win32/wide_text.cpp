@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include "console/code_page.h"
-
 namespace orv {
 
 namespace {
@@ -39,10 +37,6 @@ std::string Utf8FromWide(std::wstring_view text) {
   std::string out(static_cast<std::size_t>(size), '\0');
   WideCharToMultiByte(CP_UTF8, 0, text.data(), length, out.data(), size, nullptr, nullptr);
   return out;
-}
-
-std::string CodePageFromWide(std::wstring_view text) {
-  return Utf8ToCp1251(Utf8FromWide(text));
 }
 
 std::wstring EscapeMnemonics(std::wstring text) {

@@ -10,9 +10,6 @@ namespace orv {
 std::wstring WideFromCodePage(std::string_view bytes);
 std::wstring WideFromUtf8(std::string_view text);
 std::string Utf8FromWide(std::wstring_view text);
-// Characters the code page lacks become "?", as in the other windows, so the length rule
-// of a message counts what the clients receive.
-std::string CodePageFromWide(std::wstring_view text);
 // Menu and button texts take "&" for a mnemonic; names and language strings show it as is.
 std::wstring EscapeMnemonics(std::wstring text);
 

@@ -4,7 +4,7 @@
 
 namespace orv {
 
-void Win32OperatorView::Queue(EngineReport report) {
+void Win32OperatorView::Post(EngineReport report) {
   bool wake = false;
   {
     std::lock_guard lock(mutex_);
@@ -25,19 +25,19 @@ std::optional<EngineReport> Win32OperatorView::TakeReport() {
 
 void Win32OperatorView::OnEvent(const EngineEvent& event) {
   if (const auto* line = std::get_if<event::ConsoleLine>(&event)) {
-    Queue([text = line->text](OperatorWindow& w) { w.AppendConsoleLine(text); });
+    Post([text = line->text](OperatorWindow& w) { w.AppendConsoleLine(text); });
   } else if (std::holds_alternative<event::ConsoleCleared>(event)) {
-    Queue([](OperatorWindow& w) { w.ClearConsole(); });
+    Post([](OperatorWindow& w) { w.ClearConsole(); });
   } else if (const auto* list = std::get_if<event::UserList>(&event)) {
     UserRowsReplaced(list->rows);
   } else if (const auto* tooltip = std::get_if<event::Tooltip>(&event)) {
-    Queue([text = tooltip->text](OperatorWindow& w) { w.SetTooltip(text); });
+    Post([text = tooltip->text](OperatorWindow& w) { w.SetTooltip(text); });
   } else if (const auto* title = std::get_if<event::Title>(&event)) {
-    Queue([text = title->text](OperatorWindow& w) { w.SetTitle(text); });
+    Post([text = title->text](OperatorWindow& w) { w.SetTitle(text); });
   } else if (const auto* texts = std::get_if<event::Texts>(&event)) {
-    Queue([values = texts->texts](OperatorWindow& w) { w.SetTexts(values); });
+    Post([values = texts->texts](OperatorWindow& w) { w.SetTexts(values); });
   } else if (const auto* status = std::get_if<event::Status>(&event)) {
-    Queue([value = status->status](OperatorWindow& w) { w.SetStatus(value); });
+    Post([value = status->status](OperatorWindow& w) { w.SetStatus(value); });
   }
 }
 
@@ -48,7 +48,7 @@ void Win32OperatorView::UserRowsReplaced(const std::vector<UserRow>& rows) {
     latestRows_ = rows;
     if (waiting) return;  // the report already queued shows these rows
   }
-  Queue([this](OperatorWindow& w) {
+  Post([this](OperatorWindow& w) {
     std::optional<std::vector<UserRow>> rows;
     {
       std::lock_guard lock(mutex_);
@@ -56,10 +56,6 @@ void Win32OperatorView::UserRowsReplaced(const std::vector<UserRow>& rows) {
     }
     if (rows) w.ReplaceUserRows(std::move(*rows));
   });
-}
-
-void Win32OperatorView::CommandRefused(const std::string& reason) {
-  Queue([reason](OperatorWindow& w) { w.ShowRefusal(reason); });
 }
 
 }  // namespace orv

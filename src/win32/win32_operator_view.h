@@ -26,15 +26,15 @@ class Win32OperatorView final : public EventSubscriber {
   void OnEvent(const EngineEvent& event) override;
   // The window keeps its list from whole snapshots, at the engine's refreshes.
   bool WantsUserEvents() const override { return false; }
-  // A command the window gave was refused (from any thread): the window says why.
-  void CommandRefused(const std::string& reason);
+  // A call on the window from any thread (what a command the window gave came to): queued
+  // with the engine's reports, in order.
+  void Post(EngineReport report);
 
   // On the window's thread: the oldest report waiting, if any. One at a time, so that a
   // report that opens a message box (whose loop takes the next ones) keeps the order.
   std::optional<EngineReport> TakeReport();
 
  private:
-  void Queue(EngineReport report);
   void UserRowsReplaced(const std::vector<UserRow>& rows);
 
   HWND window_;
