@@ -12,12 +12,18 @@ namespace {
 
 using std::chrono::milliseconds;
 
+EventQueue::Options Capacity(std::size_t capacity) {
+  EventQueue::Options options;
+  options.capacity = capacity;
+  return options;
+}
+
 // A follower that reads keeps up; one that falls behind is dropped at once, without the
 // engine ever waiting for it, and the others go on.
 TEST(EventQueue, AFollowerThatFallsBehindIsDroppedAndTheOthersGoOn) {
   EventHub hub;
-  auto slow = std::make_shared<EventQueue>(EventQueue::Options{3});
-  auto reader = std::make_shared<EventQueue>(EventQueue::Options{3});
+  auto slow = std::make_shared<EventQueue>(Capacity(3));
+  auto reader = std::make_shared<EventQueue>(Capacity(3));
   hub.Subscribe(slow);
   hub.Subscribe(reader);
   EXPECT_TRUE(hub.WantsUserEvents());
