@@ -36,10 +36,10 @@ struct ControlRequest {
     kUsage,  // the line is wrong, and usage says why
   };
   Kind kind = Kind::kUsage;
-  OperatorCommand command;
-  std::string named;  // kForUser, kForEntry: UTF-8, as orvchatctl prints it
-  bool json = false;  // --json: the stable form for scripts (control_json.h)
-  std::string usage;  // kUsage (UTF-8)
+  OperatorCommand command;  // kEngine; kForUser, kForEntry: without the MAC or the key
+  std::string named;        // kForUser, kForEntry: UTF-8, as orvchatctl prints it
+  bool json = false;        // --json: the stable form for scripts (control_json.h)
+  std::string usage;        // kUsage (UTF-8)
   // How the outcome is answered (the listings' tables or JSON, or the outcome's lines).
   ControlAnswer (*answer)(const Outcome& outcome, bool json) = nullptr;
 };

@@ -42,10 +42,6 @@ namespace {
 
 using Local = asio::local::stream_protocol;
 
-// A request is one short line; a peer that sends more, or takes longer, is dropped.
-constexpr std::size_t kLongestRequest = 64 * 1024;
-constexpr auto kSessionLimit = std::chrono::seconds(30);
-
 // A follower is dropped when this many events wait for it (a login storm of a few thousand
 // users fits), or when what is written to it has not gone for this long: the server never
 // waits for a follower, nor holds its events without bound (at most the queue's and one
@@ -54,6 +50,10 @@ constexpr std::size_t kFollowerBacklog = 4096;
 constexpr auto kFollowerStall = std::chrono::seconds(30);
 // When the channel closes, followers get their last lines within this time.
 constexpr auto kFollowerGoodbye = std::chrono::seconds(1);
+
+// A request is one short line; a peer that sends more, or takes longer, is dropped.
+constexpr std::size_t kLongestRequest = 64 * 1024;
+constexpr auto kSessionLimit = std::chrono::seconds(30);
 
 }  // namespace
 
@@ -294,6 +294,13 @@ void ControlServer::Impl::End(std::uint64_t id) {
   if (closing && sessions.empty()) goodbye.cancel();
 }
 
+void ControlServer::Impl::CloseAll() {
+  std::error_code ignored;
+  if (acceptor) acceptor->close(ignored);
+  while (!sessions.empty())
+    End(sessions.begin()->first);
+}
+
 // The channel closes: no more requests, unanswered ones are dropped, and followers get what
 // waits for them and their last lines, within kFollowerGoodbye.
 void ControlServer::Impl::Finish() {
@@ -318,13 +325,6 @@ void ControlServer::Impl::Finish() {
   }
   goodbye.expires_after(kFollowerGoodbye);
   goodbye.async_wait([self = shared_from_this()](const std::error_code&) { self->CloseAll(); });
-}
-
-void ControlServer::Impl::CloseAll() {
-  std::error_code ignored;
-  if (acceptor) acceptor->close(ignored);
-  while (!sessions.empty())
-    End(sessions.begin()->first);
 }
 
 ControlServer::ControlServer(EngineCommands& engine, std::function<void()> requestStop)
