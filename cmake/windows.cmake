@@ -1,6 +1,7 @@
 # What a Windows build adds to every target: the Windows version the programs ask for,
 # a static runtime (the programs run from a folder without any DLL beside them), the
-# standalone Asio and CLI11 headers, and GoogleTest built from source for the tests.
+# standalone Asio, CLI11 and nlohmann/json headers, and GoogleTest built from source for the
+# tests.
 
 # Windows 7 and later: Asio's IOCP back-end and the IP Helper calls need no more.
 target_compile_definitions(orv_options INTERFACE _WIN32_WINNT=0x0601 WINVER=0x0601
@@ -34,6 +35,18 @@ if(CMAKE_CROSSCOMPILING)
   file(CREATE_LINK ${ORV_CLI11_INCLUDE_DIR}/CLI ${cli11_shim}/CLI SYMBOLIC)
   add_library(CLI11::CLI11 INTERFACE IMPORTED)
   target_include_directories(CLI11::CLI11 SYSTEM INTERFACE ${cli11_shim})
+
+  # nlohmann/json, header-only too (nlohmann-json3-dev), the same way.
+  set(ORV_JSON_INCLUDE_DIR /usr/include CACHE PATH "Folder holding nlohmann/json.hpp")
+  if(NOT EXISTS ${ORV_JSON_INCLUDE_DIR}/nlohmann/json.hpp)
+    message(FATAL_ERROR "nlohmann/json.hpp not found in ${ORV_JSON_INCLUDE_DIR} "
+                        "(Debian: nlohmann-json3-dev)")
+  endif()
+  set(json_shim ${CMAKE_BINARY_DIR}/json-include)
+  file(MAKE_DIRECTORY ${json_shim})
+  file(CREATE_LINK ${ORV_JSON_INCLUDE_DIR}/nlohmann ${json_shim}/nlohmann SYMBOLIC)
+  add_library(nlohmann_json::nlohmann_json INTERFACE IMPORTED)
+  target_include_directories(nlohmann_json::nlohmann_json SYSTEM INTERFACE ${json_shim})
 endif()
 
 # No prebuilt GoogleTest for the target: build it from the sources libgtest-dev ships.

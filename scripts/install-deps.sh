@@ -27,6 +27,7 @@ packages=(
   g++-mingw-w64-x86-64-posix  # the Windows cross build (scripts/build-windows.sh)
   # Running as a service
   libcli11-dev      # command lines of every program (header-only)
+  nlohmann-json3-dev  # JSON for orvchatctl's --json forms (header-only)
   help2man          # manual pages from each program's --help
   dpkg-dev          # dpkg-shlibdeps: the package's dependencies, computed by cpack
   file              # cpack's look at the binaries it packages

@@ -10,6 +10,7 @@
 #include <asio/write.hpp>
 #endif
 
+#include <array>
 #include <exception>
 #include <system_error>
 
@@ -73,22 +74,24 @@ std::string ShownText(std::string_view text) {
 
 #if defined(ORV_CONTROL_SOCKETS)
 
-ControlReply AskServer(const std::filesystem::path& socketPath, const std::string& requestLine,
-                       std::chrono::milliseconds limit, const std::string& serviceUser) {
-  using Local = asio::local::stream_protocol;
-  ControlReply reply;
+namespace {
+
+using Local = asio::local::stream_protocol;
+
+// Connects socket to the server's control socket at socketPath, if it is to be trusted;
+// false with reply's status and why set when it is not, or when nobody answers.
+bool ConnectToServer(const std::filesystem::path& socketPath, const std::string& serviceUser,
+                     Local::socket& socket, ControlReply& reply) {
   auto fail = [&reply](int status, std::string why) {
     reply.status = status;
     reply.why = std::move(why);
-    return reply;
+    return false;
   };
   const std::string path = socketPath.string();
   // Another user's socket would take the operator's command and answer as it likes.
   if (std::string why = UntrustedControlSocket(socketPath, serviceUser); !why.empty())
     return fail(kControlNoServer, std::move(why));
 
-  asio::io_context io;
-  Local::socket socket(io);
   std::error_code error;
   try {
     socket.connect(Local::endpoint(path), error);
@@ -117,6 +120,23 @@ ControlReply AskServer(const std::filesystem::path& socketPath, const std::strin
       !why.empty()) {
     return fail(kControlNoServer, std::move(why));
   }
+  return true;
+}
+
+}  // namespace
+
+ControlReply AskServer(const std::filesystem::path& socketPath, const std::string& requestLine,
+                       std::chrono::milliseconds limit, const std::string& serviceUser) {
+  ControlReply reply;
+  auto fail = [&reply](int status, std::string why) {
+    reply.status = status;
+    reply.why = std::move(why);
+    return reply;
+  };
+  const std::string path = socketPath.string();
+  asio::io_context io;
+  Local::socket socket(io);
+  if (!ConnectToServer(socketPath, serviceUser, socket, reply)) return reply;
 
   const std::string request = requestLine + "\n";
   std::string received;
@@ -158,10 +178,57 @@ ControlReply AskServer(const std::filesystem::path& socketPath, const std::strin
               "the server at " + path + " closed the connection without a whole answer");
 }
 
+ControlReply FollowServer(const std::filesystem::path& socketPath, const std::string& requestLine,
+                          const std::function<void(const ControlAnswer::Line&)>& show,
+                          const std::string& serviceUser) {
+  ControlReply reply;
+  asio::io_context io;
+  Local::socket socket(io);
+  if (!ConnectToServer(socketPath, serviceUser, socket, reply)) return reply;
+  const std::string path = socketPath.string();
+  std::error_code error;
+  asio::write(socket, asio::buffer(requestLine + "\n"), error);
+  // A stream has no time limit: it lasts until the server ends it, or until interrupted.
+  std::string received;
+  std::array<char, 4096> buffer;
+  while (!error) {
+    const std::size_t count = socket.read_some(asio::buffer(buffer), error);
+    received.append(buffer.data(), count);
+    std::size_t start = 0;
+    for (std::size_t end; (end = received.find('\n', start)) != std::string::npos;
+         start = end + 1) {
+      const auto line = DecodeControlLine(std::string_view(received).substr(start, end - start));
+      if (!line) {
+        reply.status = kControlNoAnswer;
+        reply.why = "the server at " + path + " sent something that is no answer";
+        return reply;
+      }
+      if (line->end) {
+        reply.answer.status = line->status;
+        return reply;
+      }
+      show(line->line);
+    }
+    received.erase(0, start);
+  }
+  reply.status = kControlNoAnswer;
+  reply.why = "the server at " + path + " closed the connection before the stream's end";
+  return reply;
+}
+
 #else
 
 ControlReply AskServer(const std::filesystem::path& socketPath, const std::string&,
                        std::chrono::milliseconds, const std::string&) {
+  ControlReply reply;
+  reply.status = kControlNoServer;
+  reply.why = "this system offers no local sockets to reach " + socketPath.string();
+  return reply;
+}
+
+ControlReply FollowServer(const std::filesystem::path& socketPath, const std::string&,
+                          const std::function<void(const ControlAnswer::Line&)>&,
+                          const std::string&) {
   ControlReply reply;
   reply.status = kControlNoServer;
   reply.why = "this system offers no local sockets to reach " + socketPath.string();

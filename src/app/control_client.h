@@ -1,9 +1,10 @@
 // orvchatctl's end of the control channel: sends one request line to a running server and
-// reads its whole answer, within a time limit.
+// reads its whole answer, within a time limit, or follows its stream of events.
 #pragma once
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -33,5 +34,13 @@ std::string ShownText(std::string_view text);
 // and why, naming the path and the owner, before anything is sent.
 ControlReply AskServer(const std::filesystem::path& socket, const std::string& requestLine,
                        std::chrono::milliseconds limit, const std::string& serviceUser = {});
+
+// Sends a request whose answer is a stream ("/follow") and hands show each line as it
+// arrives, for as long as the stream lasts: until its end line (whose status is the
+// answer's; the lines went to show, not into the answer), or until the server closes the
+// connection without one (kControlNoAnswer). Talks to the same sockets as AskServer.
+ControlReply FollowServer(const std::filesystem::path& socket, const std::string& requestLine,
+                          const std::function<void(const ControlAnswer::Line&)>& show,
+                          const std::string& serviceUser = {});
 
 }  // namespace orv

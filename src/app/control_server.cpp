@@ -14,6 +14,9 @@
 #include <asio/write.hpp>
 #endif
 
+#include <array>
+#include <atomic>
+
 #include <chrono>
 #include <cstdint>
 #include <exception>
@@ -23,8 +26,10 @@
 #include <system_error>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "app/control_protocol.h"
+#include "app/event_queue.h"
 #if defined(ORV_CONTROL_SOCKETS)
 #include "app/control_trust.h"
 #endif
@@ -36,6 +41,15 @@ namespace orv {
 namespace {
 
 using Local = asio::local::stream_protocol;
+
+// A follower is dropped when this many events wait for it (a login storm of a few thousand
+// users fits), or when what is written to it has not gone for this long: the server never
+// waits for a follower, nor holds its events without bound (at most the queue's and one
+// write's worth).
+constexpr std::size_t kFollowerBacklog = 4096;
+constexpr auto kFollowerStall = std::chrono::seconds(30);
+// When the channel closes, followers get their last lines within this time.
+constexpr auto kFollowerGoodbye = std::chrono::seconds(1);
 
 // A request is one short line; a peer that sends more, or takes longer, is dropped.
 constexpr std::size_t kLongestRequest = 64 * 1024;
@@ -51,6 +65,14 @@ struct ControlServer::Impl : std::enable_shared_from_this<ControlServer::Impl> {
     asio::steady_timer deadline;
     std::string output;
     bool stopAfterAnswer = false;
+    // A follower's: the queue the engine fills, the lines waiting for the write in flight,
+    // and whether its last lines are on their way.
+    std::shared_ptr<EventQueue> events;
+    bool json = false;
+    bool writing = false;
+    bool ending = false;
+    std::string waiting;
+    std::array<char, 256> discarded{};  // what a follower sends after its request
   };
 
   Impl(EngineCommands& commands, std::function<void()> stop)
@@ -60,15 +82,23 @@ struct ControlServer::Impl : std::enable_shared_from_this<ControlServer::Impl> {
   void Begin(Local::socket socket);
   void OnRequest(std::uint64_t id, const std::string& line);
   void Deliver(std::uint64_t id, ControlAnswer answer);
+  void Follow(std::uint64_t id, bool json);
+  void WatchFollower(std::uint64_t id);
+  void Pump(std::uint64_t id);
   void End(std::uint64_t id);
+  void Finish();
   void CloseAll();
 
-  // Answers come from the engine thread; they are posted here only while the channel is
-  // open, so nothing is ever posted to a finished io_context.
-  void PostAnswer(std::uint64_t id, ControlAnswer answer) {
+  // Answers and events come from the engine thread; they are posted here only while the
+  // channel is open, so nothing is ever posted to a finished io_context.
+  template <typename Fn>
+  void PostToChannel(Fn fn) {
     std::lock_guard lock(postMutex);
     if (!open) return;
-    asio::post(io, [self = shared_from_this(), id, answer = std::move(answer)]() mutable {
+    asio::post(io, std::move(fn));
+  }
+  void PostAnswer(std::uint64_t id, ControlAnswer answer) {
+    PostToChannel([self = shared_from_this(), id, answer = std::move(answer)]() mutable {
       self->Deliver(id, std::move(answer));
     });
   }
@@ -84,6 +114,8 @@ struct ControlServer::Impl : std::enable_shared_from_this<ControlServer::Impl> {
   // The channel thread's own state.
   std::map<std::uint64_t, std::shared_ptr<Session>> sessions;
   std::uint64_t nextId = 1;
+  bool closing = false;  // Stop was called: followers get their last lines
+  asio::steady_timer goodbye{io};
 };
 
 void ControlServer::Impl::Accept() {
@@ -120,9 +152,14 @@ void ControlServer::Impl::Begin(Local::socket socket) {
 
 void ControlServer::Impl::OnRequest(std::uint64_t id, const std::string& line) {
   const std::shared_ptr<Session> session = sessions.at(id);
+  const ControlRequest request = ReadControlRequest(line);
+  if (request.kind == ControlRequest::Kind::kFollow) {
+    Follow(id, request.json);
+    return;
+  }
   std::weak_ptr<Impl> weak = shared_from_this();
   ExecuteControlRequest(
-      engine, line,
+      engine, request,
       [weak, id](ControlAnswer answer) {
         if (auto self = weak.lock()) self->PostAnswer(id, std::move(answer));
       },
@@ -142,15 +179,119 @@ void ControlServer::Impl::Deliver(std::uint64_t id, ControlAnswer answer) {
                     });
 }
 
+void ControlServer::Impl::Follow(std::uint64_t id, bool json) {
+  const std::shared_ptr<Session> session = sessions.at(id);
+  // A stream has no time limit; only a stalled write ends it.
+  session->deadline.expires_at(asio::steady_timer::time_point::max());
+  session->json = json;
+  // The engine wakes the channel at most once per batch of events: one post, however many
+  // events come before the channel takes them.
+  auto wakePosted = std::make_shared<std::atomic<bool>>(false);
+  std::weak_ptr<Impl> weak = shared_from_this();
+  EventQueue::Options options;
+  options.capacity = kFollowerBacklog;
+  options.wake = [weak, id, wakePosted] {
+    if (wakePosted->exchange(true)) return;
+    if (auto self = weak.lock()) {
+      self->PostToChannel([self, id, wakePosted] {
+        wakePosted->store(false);
+        self->Pump(id);
+      });
+    }
+  };
+  session->events = std::make_shared<EventQueue>(std::move(options));
+  WatchFollower(id);
+  engine.Subscribe(session->events);
+  // A command given after the subscription is answered after it is in: from the greeting on,
+  // the follower misses nothing.
+  engine.Execute(command::Status{}, [weak, id](const Outcome&) {
+    if (auto self = weak.lock()) {
+      self->PostToChannel([self, id] {
+        const auto found = self->sessions.find(id);
+        if (found == self->sessions.end()) return;
+        found->second->waiting +=
+            "err following the server's console lines and users; Ctrl+C ends\n";
+        self->Pump(id);
+      });
+    }
+  });
+}
+
+// A follower sends nothing after its request; reading tells when it goes away.
+void ControlServer::Impl::WatchFollower(std::uint64_t id) {
+  const std::shared_ptr<Session> session = sessions.at(id);
+  session->socket.async_read_some(
+      asio::buffer(session->discarded),
+      [self = shared_from_this(), id, session](const std::error_code& error, std::size_t) {
+        if (self->sessions.count(id) == 0) return;
+        if (error) {
+          self->End(id);
+        } else {
+          self->WatchFollower(id);
+        }
+      });
+}
+
+// Writes what waits for a follower: one write in flight, and the events stay in the bounded
+// queue meanwhile, so one that reads slowly is dropped rather than held in memory here.
+void ControlServer::Impl::Pump(std::uint64_t id) {
+  const auto found = sessions.find(id);
+  if (found == sessions.end()) return;
+  const std::shared_ptr<Session> session = found->second;
+  if (!session->events || session->writing || session->ending) return;
+  const bool dropped = session->events->Dropped();
+  for (const EngineEvent& event : session->events->TakeAll()) {
+    for (const std::string& line : FollowLines(event, session->json))
+      session->waiting += "out " + line + "\n";
+  }
+  if (dropped || closing) {
+    ControlAnswer last;
+    if (dropped) {
+      last.status = kControlRefused;
+      last.Err("fell behind: more than " + std::to_string(kFollowerBacklog) +
+               " events waited to be read, and the server does not wait for a follower; it "
+               "was dropped");
+    } else {
+      last.Err("the server is stopping; nothing more follows");
+    }
+    session->waiting += EncodeControlAnswer(last);
+    session->ending = true;
+    session->events->Close();
+  }
+  if (session->waiting.empty()) return;
+  session->output = std::move(session->waiting);
+  session->waiting.clear();
+  session->writing = true;
+  session->deadline.expires_after(kFollowerStall);
+  session->deadline.async_wait([self = shared_from_this(), id](const std::error_code& error) {
+    if (!error) self->End(id);
+  });
+  asio::async_write(
+      session->socket, asio::buffer(session->output),
+      [self = shared_from_this(), id, session](const std::error_code& error, std::size_t) {
+        session->writing = false;
+        if (self->sessions.count(id) == 0) return;
+        session->deadline.expires_at(asio::steady_timer::time_point::max());
+        if (error || session->ending) {
+          self->End(id);
+        } else {
+          self->Pump(id);
+        }
+      });
+}
+
 void ControlServer::Impl::End(std::uint64_t id) {
   const auto found = sessions.find(id);
   if (found == sessions.end()) return;
   Session& session = *found->second;
   std::error_code ignored;
   session.deadline.cancel();
+  // The engine lets go of a follower's queue at its next event.
+  if (session.events) session.events->Close();
   session.socket.shutdown(Local::socket::shutdown_both, ignored);
   session.socket.close(ignored);
   sessions.erase(found);
+  if (closing && sessions.empty()) goodbye.cancel();
 }
 
 void ControlServer::Impl::CloseAll() {
@@ -158,6 +299,32 @@ void ControlServer::Impl::CloseAll() {
   if (acceptor) acceptor->close(ignored);
   while (!sessions.empty())
     End(sessions.begin()->first);
+}
+
+// The channel closes: no more requests, unanswered ones are dropped, and followers get what
+// waits for them and their last lines, within kFollowerGoodbye.
+void ControlServer::Impl::Finish() {
+  closing = true;
+  std::error_code ignored;
+  if (acceptor) acceptor->close(ignored);
+  std::vector<std::uint64_t> ids;
+  for (const auto& [id, session] : sessions)
+    ids.push_back(id);
+  for (const std::uint64_t id : ids) {
+    const auto found = sessions.find(id);
+    if (found == sessions.end()) continue;
+    if (found->second->events) {
+      Pump(id);
+    } else {
+      End(id);
+    }
+  }
+  if (sessions.empty()) {
+    CloseAll();
+    return;
+  }
+  goodbye.expires_after(kFollowerGoodbye);
+  goodbye.async_wait([self = shared_from_this()](const std::error_code&) { self->CloseAll(); });
 }
 
 ControlServer::ControlServer(EngineCommands& engine, std::function<void()> requestStop)
@@ -247,7 +414,7 @@ void ControlServer::Stop() {
     std::lock_guard lock(impl->postMutex);
     impl->open = false;
   }
-  asio::post(impl->io, [impl] { impl->CloseAll(); });
+  asio::post(impl->io, [impl] { impl->Finish(); });
   impl->work.reset();
   if (impl->thread.joinable()) impl->thread.join();
   // What the closing left queued (handlers of closed sockets) holds the Impl: run it out.

@@ -1,8 +1,9 @@
 // The server's end of the control channel: a local socket (a Unix-domain socket, mode
 // 0660: whoever may write it is an operator) on a thread of its own. Each connection
 // brings one request line; it is carried out through the engine's commands and answered
-// (see control_protocol.h). Where the system has no local sockets, Start says so and the
-// server runs without the channel.
+// (see control_protocol.h), or, to follow, answered with the engine's events as they come
+// until the follower goes, falls behind or the channel closes. Where the system has no local
+// sockets, Start says so and the server runs without the channel.
 #pragma once
 
 #include <filesystem>
@@ -33,7 +34,8 @@ class ControlServer {
   bool Start(const std::filesystem::path& path, std::string* error);
 
   // Closes the socket, removes its file, drops the connections and ends the thread. A
-  // command already handed to the engine may still run; its answer goes nowhere.
+  // command already handed to the engine may still run; its answer goes nowhere. Followers
+  // get what waits for them and a last line first (within about a second).
   void Stop();
 
   const std::filesystem::path& Path() const { return path_; }

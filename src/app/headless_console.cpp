@@ -270,6 +270,18 @@ void HeadlessConsole::HandleLine(std::string_view utf8Line) {
       for (const std::string& line : FormatBlocks(outcome.blocks))
         WriteLine(out_, line);
     });
+  } else if (const auto* entry = std::get_if<command::UnblockEntry>(&command.command)) {
+    // The key as /blocks shows it (escapes and all) names the entry shown so.
+    engine_.Execute(command::Blocks{}, [this, typed = entry->key](Outcome blocks) {
+      StoredBlockKey found = FindStoredBlock(blocks.blocks, Cp1251ToUtf8(typed));
+      if (found.ambiguous) {
+        WriteLine(out_, "More than one stored block shows as '" + TerminalText(typed, false) +
+                            "'; nothing was done. Edit the block list for them.");
+        return;
+      }
+      engine_.Execute(command::UnblockEntry{std::move(found.key)},
+                      [this](Outcome outcome) { ShowRefusal(outcome); });
+    });
   } else {
     engine_.Execute(std::move(command.command), [this](Outcome outcome) { ShowRefusal(outcome); });
   }

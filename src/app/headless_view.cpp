@@ -106,12 +106,19 @@ const char* LooksLikeText(StoredBlockKind kind) {
   return "name";
 }
 
+namespace {
+
+std::string ShownKey(const std::string& key) {
+  return TerminalText(EscapeControlCharacters(key), false);
+}
+
+}  // namespace
+
 std::vector<std::string> FormatBlocks(const std::vector<StoredBlock>& blocks) {
   if (blocks.empty()) return {"no stored blocks"};
   std::vector<std::string> lines;
   for (const StoredBlock& block : blocks) {
-    std::string line = TerminalText(EscapeControlCharacters(block.key), false) + "  (" +
-                       LooksLikeText(block.looksLike) + ")";
+    std::string line = ShownKey(block.key) + "  (" + LooksLikeText(block.looksLike) + ")";
     if (!block.refusing.empty()) {
       line += "  refuses:";
       for (const std::string& user : block.refusing)
@@ -120,6 +127,18 @@ std::vector<std::string> FormatBlocks(const std::vector<StoredBlock>& blocks) {
     lines.push_back(std::move(line));
   }
   return lines;
+}
+
+StoredBlockKey FindStoredBlock(const std::vector<StoredBlock>& blocks, std::string_view shownKey) {
+  StoredBlockKey found{Utf8ToCp1251(shownKey)};
+  int matches = 0;
+  for (const StoredBlock& block : blocks) {
+    if (ShownKey(block.key) != shownKey) continue;
+    found.key = block.key;
+    ++matches;
+  }
+  found.ambiguous = matches > 1;
+  return found;
 }
 
 void HeadlessView::OnEvent(const EngineEvent& event) {

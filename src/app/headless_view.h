@@ -31,6 +31,16 @@ std::vector<std::string> FormatStatus(const ServerStatus& status);
 // The stored blocks as a table: key, what it looks like, whom online it refuses.
 std::vector<std::string> FormatBlocks(const std::vector<StoredBlock>& blocks);
 
+// The stored block an operator names by its key as FormatBlocks shows it (UTF-8, control
+// characters as escapes): key is the one entry shown so, else the text as typed, in the
+// code page, for the engine to look up as it is (it finds keys in any letter case).
+// ambiguous: more than one entry is shown so, and none is to be lifted.
+struct StoredBlockKey {
+  std::string key;
+  bool ambiguous = false;
+};
+StoredBlockKey FindStoredBlock(const std::vector<StoredBlock>& blocks, std::string_view shownKey);
+
 // "address", "MAC" or "name".
 const char* LooksLikeText(StoredBlockKind kind);
 

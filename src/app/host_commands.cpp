@@ -12,6 +12,10 @@ void HostCommands::Execute(OperatorCommand command, OutcomeHandler done) {
   host_->Execute(std::move(command), std::move(done));
 }
 
+void HostCommands::Subscribe(std::shared_ptr<EventSubscriber> subscriber) {
+  if (host_) host_->Subscribe(std::move(subscriber));
+}
+
 void HostCommands::Shutdown() {
   if (host_) host_->Shutdown();
 }

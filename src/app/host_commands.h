@@ -15,6 +15,7 @@ class HostCommands final : public EngineCommands {
   void Attach(EngineHost& host) { host_ = &host; }
 
   void Execute(OperatorCommand command, OutcomeHandler done = {}) override;
+  void Subscribe(std::shared_ptr<EventSubscriber> subscriber) override;
   void Shutdown() override;
 
  private:

@@ -1,6 +1,7 @@
 // orvchatctl: sends one operator command to a running headless server through its control
-// socket and prints the answer. The commands and their texts are the headless console's,
-// except that a user is named by the MAC that "orvchatctl users" prints, never by row.
+// socket and prints the answer, or follows the server's events as they happen. A user is
+// named by the MAC that "orvchatctl users" prints, never by row. The commands are read by
+// the control channel's one table (control_protocol.h), here as on the server.
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -56,7 +57,7 @@ int main(int argc, char** argv) {
 
   CLI::App app(
       "Sends one operator command to a running orvchatserver (started headless, as "
-      "the service is) and prints its answer.",
+      "the service is) and prints its answer, or follows what it does.",
       "orvchatctl");
   app.add_option("-s,--socket", socket, "the server's control socket")->type_name("PATH");
   app.add_option("-C,--workdir", workDir,
@@ -64,7 +65,8 @@ int main(int argc, char** argv) {
                      " (default: the current folder's when there is one, else the "
                      "service's, " ORV_SERVICE_WORKDIR ")")
       ->type_name("DIR");
-  app.add_option("-t,--timeout", timeoutSeconds, "seconds to wait for the answer (default 10)")
+  app.add_option("-t,--timeout", timeoutSeconds,
+                 "seconds to wait for the answer (default 10; follow waits as long as it runs)")
       ->type_name("SECONDS")
       ->check(CLI::Range(0.1, 3600.0));
   app.add_option("command", command, "the command (see below)")->required()->type_name("COMMAND");
@@ -75,7 +77,8 @@ int main(int argc, char** argv) {
              "\nExit status: 0 done, 1 the server refused (and said why), 2 usage error (also a "
              "row\nnumber where a MAC belongs), 3 no server answers on the socket (or it may not "
              "be used,\nor it is another user's than root's, yours or the service's), 4 no whole "
-             "answer in time.");
+             "answer in time.\nfollow ends with 0 when the server stops, 1 when it dropped a "
+             "follower that fell behind,\n4 when the connection ended otherwise.");
 
   if (auto end = orv::ParseCommandLine(app, argc, argv, orv::ProgramVersion(),
                                        "orvchatctl [OPTIONS] COMMAND [ARGS...]")) {
@@ -88,17 +91,40 @@ int main(int argc, char** argv) {
   if (!request) {
     std::fprintf(stderr,
                  "orvchatctl: %s\nUsage: orvchatctl [OPTIONS] COMMAND [ARGS...]; see --help\n",
-                 error.c_str());
+                 orv::ShownText(error).c_str());
     return orv::kControlUsage;
   }
 
-  std::vector<fs::path> tried;
-  const fs::path path = ChooseSocket(socket, workDir, &tried);
-  const orv::ControlReply reply = orv::AskServer(
-      path, *request, std::chrono::milliseconds(static_cast<long long>(timeoutSeconds * 1000.0)),
-      ORV_SERVICE_USER);
+  const orv::ControlRequest::Kind kind = orv::ReadControlRequest(*request).kind;
+  if (kind == orv::ControlRequest::Kind::kHelp) {
+    std::printf("%s\n", orv::ControlHelpText().c_str());
+    return orv::kControlOk;
+  }
+
   // Everything shown is escaped: paths come from folders anybody may have named, answers from
   // whatever answered.
+  auto show = [](const orv::ControlAnswer::Line& line) {
+    std::FILE* out = line.toStdout ? stdout : stderr;
+    std::fprintf(out, "%s%s\n",
+                 line.toStdout ? "" : "orvchatctl: ", orv::ShownText(line.text).c_str());
+  };
+  std::vector<fs::path> tried;
+  const fs::path path = ChooseSocket(socket, workDir, &tried);
+  orv::ControlReply reply;
+  if (kind == orv::ControlRequest::Kind::kFollow) {
+    // Each line as it comes, also into a pipe.
+    reply = orv::FollowServer(
+        path, *request,
+        [&show](const orv::ControlAnswer::Line& line) {
+          show(line);
+          std::fflush(line.toStdout ? stdout : stderr);
+        },
+        ORV_SERVICE_USER);
+  } else {
+    reply = orv::AskServer(
+        path, *request, std::chrono::milliseconds(static_cast<long long>(timeoutSeconds * 1000.0)),
+        ORV_SERVICE_USER);
+  }
   if (reply.status != orv::kControlOk) {
     std::fprintf(stderr, "orvchatctl: %s\n", orv::ShownText(reply.why).c_str());
     if (reply.nobodyThere) {
@@ -116,10 +142,7 @@ int main(int argc, char** argv) {
     }
     return reply.status;
   }
-  for (const auto& line : reply.answer.lines) {
-    std::FILE* out = line.toStdout ? stdout : stderr;
-    std::fprintf(out, "%s%s\n",
-                 line.toStdout ? "" : "orvchatctl: ", orv::ShownText(line.text).c_str());
-  }
+  for (const auto& line : reply.answer.lines)
+    show(line);
   return reply.answer.status;
 }

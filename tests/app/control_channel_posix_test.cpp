@@ -1,5 +1,6 @@
 // The control channel: request lines for orvchatctl's words, the answer's wire form, the
-// commands carried out through the engine's commands, and the socket itself.
+// commands carried out through the engine's commands, the --json forms, stored blocks lifted
+// by key, the socket itself, and its followers.
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pwd.h>
@@ -12,12 +13,18 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <optional>
 #include <thread>
 
 #include "app/control_client.h"
 #include "app/control_protocol.h"
 #include "app/control_server.h"
 #include "app/control_trust.h"
+#include "app/headless_view.h"
+#include "console/code_page.h"
+#include "console/escape.h"
 #include "fake_commands.h"
 #include "support/temp_folder.h"
 
@@ -28,26 +35,81 @@ using testing::FakeCommands;
 using testing::TempFolder;
 using namespace std::chrono_literals;
 
-TEST(ControlRequest, WordsBecomeHeadlessConsoleLines) {
+TEST(ControlRequest, WordsBecomeRequestLinesThatOneTableReads) {
   std::string error;
   auto request = [&error](const std::string& word, std::vector<std::string> args = {}) {
     return ControlRequestFor(word, args, &error).value_or("<none>");
   };
   EXPECT_EQ(request("status"), "/status");
-  EXPECT_EQ(request("users"), "/users");
+  EXPECT_EQ(request("users", {"--json"}), "/users --json");
   EXPECT_EQ(request("kick", {"AA01"}), "/kick AA01");
   EXPECT_EQ(request("block", {"mac", "AA01"}), "/block mac AA01");
   EXPECT_EQ(request("unblock", {"AA01"}), "/unblock AA01");
+  EXPECT_EQ(request("unblock", {"--name", "Ann", "Lee"}), "/unblock --name Ann Lee");
   EXPECT_EQ(request("afs", {"AA 01", "20"}), "/afs AA 01 20");
-  EXPECT_EQ(request("refresh"), "/refresh");
-  EXPECT_EQ(request("reload"), "/reload");
-  EXPECT_EQ(request("stop"), "/exit");
-  // Texts: words joined, one line, a leading slash kept as a slash.
-  EXPECT_EQ(request("send", {"hello", "all"}), "hello all");
-  EXPECT_EQ(request("send", {"/me", "waves"}), "//me waves");
-  EXPECT_EQ(request("send", {"two\nlines"}), "two lines");
+  EXPECT_EQ(request("stop"), "/stop");
+  // Texts: words joined, one line, a leading slash kept.
+  EXPECT_EQ(request("send", {"hello", "all"}), "/send hello all");
+  EXPECT_EQ(request("send", {"/me", "waves"}), "/send /me waves");
+  EXPECT_EQ(request("send", {"two\nlines"}), "/send two lines");
   EXPECT_EQ(request("exit"), "<none>");
   EXPECT_EQ(error, "unknown command 'exit'");
+  // Wrong arguments are told before anything is sent.
+  EXPECT_EQ(request("status", {"now"}), "<none>");
+  EXPECT_EQ(error, "status takes no arguments but --json");
+  EXPECT_EQ(request("unblock", {"--ip"}), "<none>");
+  EXPECT_EQ(error, "unblock --ip needs the key of a stored block as 'orvchatctl blocks' prints it");
+  EXPECT_EQ(request("unblock", {"--address", "10.0.0.7"}), "<none>");
+  EXPECT_EQ(request("afs", {"AA01", "101"}), "<none>");
+  EXPECT_EQ(request("send"), "<none>");
+  EXPECT_EQ(request("refresh", {"all"}), "<none>");
+
+  // What each line becomes: the operator command, and how it is answered.
+  using Kind = ControlRequest::Kind;
+  struct Case {
+    const char* line;
+    Kind kind;
+    OperatorCommand command;
+    std::string named;
+    bool json;
+  };
+  const Case cases[] = {
+      {"/status", Kind::kEngine, command::Status{}, "", false},
+      {"/status --json", Kind::kEngine, command::Status{}, "", true},
+      {"/users --json", Kind::kEngine, command::Users{}, "", true},
+      {"/blocks", Kind::kEngine, command::Blocks{}, "", false},
+      {"/refresh", Kind::kEngine, command::Refresh{}, "", false},
+      {"/reload", Kind::kEngine, command::Reload{}, "", false},
+      {"/send  \xD0\x96 hi ", Kind::kEngine, command::Send{"\xC6 hi"}, "", false},
+      {"/kick A B", Kind::kForUser, command::Kick{}, "A B", false},
+      {"/block name AA01", Kind::kForUser, command::Block{"", BlockState::kName}, "AA01", false},
+      {"/block address AA01", Kind::kForUser, command::Block{"", BlockState::kAddress}, "AA01",
+       false},
+      {"/unblock AA01", Kind::kForUser, command::Unblock{}, "AA01", false},
+      {"/afs AA 01 7", Kind::kForUser, command::SetAfs{"", 7}, "AA 01", false},
+      {"/unblock --mac 00AABBCCDDEE", Kind::kForEntry, command::UnblockEntry{}, "00AABBCCDDEE",
+       false},
+      {"/unblock --name Ann Lee", Kind::kForEntry, command::UnblockEntry{}, "Ann Lee", false},
+      {"/follow --json", Kind::kFollow, command::Status{}, "", true},
+      {"/stop", Kind::kStop, command::Status{}, "", false},
+      {"/help", Kind::kHelp, command::Status{}, "", false},
+  };
+  for (const Case& c : cases) {
+    const ControlRequest read = ReadControlRequest(c.line);
+    EXPECT_EQ(read.kind, c.kind) << c.line << ": " << read.usage;
+    EXPECT_EQ(read.command, c.command) << c.line << ": " << Describe(read.command);
+    EXPECT_EQ(read.named, c.named) << c.line;
+    EXPECT_EQ(read.json, c.json) << c.line;
+  }
+  // Lines of an older orvchatctl, and of the console, are not requests.
+  for (const char* line : {"/exit", "hello all", "", "/"})
+    EXPECT_EQ(ReadControlRequest(line).kind, Kind::kUsage) << line;
+  // The help lists every form from the same table.
+  const std::string help = ControlHelpText();
+  for (const char* form :
+       {"\n  status [--json]", "\n  unblock MAC", "\n  unblock --ip|--mac|--name VALUE",
+        "\n  follow [--json]", "\n  blocks [--json]"})
+    EXPECT_NE(help.find(form), std::string::npos) << form << "\n" << help;
 }
 
 TEST(ControlAnswer, RoundTripsAndAnIncompleteAnswerIsNoAnswer) {
@@ -128,9 +190,9 @@ TEST(ControlRequest, CarriedOutThroughTheEngineCommands) {
   EXPECT_EQ(Execute(engine, "/unblock AA01").status, kControlOk);
   EXPECT_EQ(engine.userCommands,
             (std::vector<std::string>{"kick AA01", "block AA01", "unblock AA01"}));
-  EXPECT_EQ(Execute(engine, "hello all").status, kControlOk);
+  EXPECT_EQ(Execute(engine, "/send hello all").status, kControlOk);
   EXPECT_EQ(engine.sent.back(), "hello all");
-  const ControlAnswer tooShort = Execute(engine, "x");
+  const ControlAnswer tooShort = Execute(engine, "/send x");
   EXPECT_EQ(tooShort.status, kControlRefused);
   EXPECT_EQ(Texts(tooShort),
             std::vector<std::string>{"Nothing was sent: a message needs at least 2 characters."});
@@ -152,7 +214,7 @@ TEST(ControlRequest, CarriedOutThroughTheEngineCommands) {
   EXPECT_EQ(Execute(engine, "/status now").status, kControlUsage);
 
   bool stopped = false;
-  const ControlAnswer stop = Execute(engine, "/exit", &stopped);
+  const ControlAnswer stop = Execute(engine, "/stop", &stopped);
   EXPECT_TRUE(stopped);
   EXPECT_EQ(Texts(stop), std::vector<std::string>{"The server is stopping."});
 }
@@ -205,6 +267,119 @@ TEST(ControlRequest, AUserIsNamedByTheMacUsersPrintsNeverByRow) {
   EXPECT_TRUE(engine.userCommands.empty());
 }
 
+// Scripts read the --json forms: they parse, and hold what the listings print, the texts as
+// UTF-8 with every control character a JSON escape (nothing for orvchatctl to mangle).
+TEST(ControlRequest, JsonFormsParseAndHoldWhatTheListingsPrint) {
+  FakeCommands engine;
+  engine.rows = {
+      {"00AABBCCDDEE", "ann", "10.0.0.7", "127.0.0.1", "NAME", BlockState::kName, 20},
+      {"\x01"
+       "B\x7F",
+       "\xC1\xEE\xF0\xE8\xF1\x1B[2J", "", "127.0.0.2", "", BlockState::kNone, -1},
+  };
+  const ControlAnswer table = Execute(engine, "/users");
+  const ControlAnswer answer = Execute(engine, "/users --json");
+  ASSERT_EQ(answer.status, kControlOk);
+  ASSERT_EQ(answer.lines.size(), 1u);
+  const std::string& line = answer.lines[0].text;
+  EXPECT_EQ(ShownText(line), line);  // orvchatctl prints it as it is
+  EXPECT_NE(line.find("\"mac\":\"\\u0001B\\u007f\""), std::string::npos) << line;
+  const auto users = nlohmann::json::parse(line).at("users");
+  ASSERT_EQ(users.size(), engine.rows.size());
+  ASSERT_EQ(table.lines.size(), engine.rows.size() + 1);
+  for (std::size_t i = 0; i < users.size(); ++i) {
+    const auto& user = users[i];
+    const UserRow& row = engine.rows[i];
+    EXPECT_EQ(user.at("mac").get<std::string>(), Cp1251ToUtf8(row.mac));
+    EXPECT_EQ(user.at("name").get<std::string>(), Cp1251ToUtf8(row.name));
+    EXPECT_EQ(user.at("reportedIp").get<std::string>(), row.reportedIp);
+    EXPECT_EQ(user.at("address").get<std::string>(), row.peerAddress);
+    EXPECT_EQ(user.at("block").get<std::string>(), row.blockText);
+    // The table shows the same user in the same row: its MAC and name, escaped.
+    const std::string& shown = table.lines[i + 1].text;
+    EXPECT_EQ(shown.rfind(TerminalText(EscapeControlCharacters(row.mac)), 0), 0u) << shown;
+    EXPECT_NE(shown.find(TerminalText(EscapeControlCharacters(row.name))), std::string::npos)
+        << shown;
+  }
+  EXPECT_EQ(users[0].at("afs"), 20);
+  EXPECT_TRUE(users[1].at("afs").is_null());
+  EXPECT_EQ(users[1].at("name").get<std::string>(),
+            "\xD0\x91\xD0\xBE\xD1\x80\xD0\xB8\xD1\x81\x1B[2J");
+  engine.rows.clear();
+  EXPECT_EQ(Texts(Execute(engine, "/users --json")), std::vector<std::string>{"{\"users\":[]}"});
+
+  engine.status = {"1.3.1.0 beta",
+                   "",
+                   9010,
+                   false,
+                   "Address already in use",
+                   2,
+                   1000,
+                   61'000,
+                   {"192.168.0.5", "10.0.0.1"},
+                   3};
+  const auto status = nlohmann::json::parse(Texts(Execute(engine, "/status --json")).at(0));
+  const char* const expectedStatus =
+      R"({"version":"1.3.1.0 beta","address":"","port":9010,"listening":false,)"
+      R"("notListeningReason":"Address already in use",)"
+      R"("clientAddresses":["192.168.0.5","10.0.0.1"],"users":2,"connections":3,)"
+      R"("uptimeSeconds":60})";
+  EXPECT_EQ(status, nlohmann::json::parse(expectedStatus));
+
+  engine.blocks = {{"10.0.0.9", StoredBlockKind::kAddress, {"ann (10.0.0.9)"}},
+                   {"\xC1\x01", StoredBlockKind::kName, {}}};
+  const std::string blocks = Texts(Execute(engine, "/blocks --json")).at(0);
+  const char* const expectedBlocks =
+      "{\"blocks\":[{\"key\":\"10.0.0.9\",\"looksLike\":\"address\","
+      "\"refusing\":[\"ann (10.0.0.9)\"]},"
+      "{\"key\":\"\u0411\\u0001\",\"looksLike\":\"name\",\"refusing\":[]}]}";
+  EXPECT_EQ(blocks, expectedBlocks);
+  EXPECT_EQ(Texts(Execute(engine, "/blocks")),
+            (std::vector<std::string>{"10.0.0.9  (address)  refuses: ann (10.0.0.9)",
+                                      "\u0411\\x01  (name)"}));
+}
+
+// A stored block is lifted by its key as "blocks" prints it, whoever it blocks and whether
+// they are online; the flag only says what the key is.
+TEST(ControlRequest, AStoredBlockIsLiftedByTheKeyBlocksPrints) {
+  FakeCommands engine;
+  engine.blocks = {{"10.0.0.9", StoredBlockKind::kAddress, {}},
+                   {"00AABBCCDDEE", StoredBlockKind::kMac, {}},
+                   {"\x01"
+                    "bob",
+                    StoredBlockKind::kName,
+                    {}},
+                   {"\xC0\xED\xED\xE0 \xCB\xE8", StoredBlockKind::kName, {}},
+                   {"\x02", StoredBlockKind::kName, {}},
+                   {"\\x02", StoredBlockKind::kName, {}}};
+  const ControlAnswer lifted = Execute(engine, "/unblock --name \\x01bob");
+  EXPECT_EQ(lifted.status, kControlOk);
+  EXPECT_EQ(Texts(lifted), std::vector<std::string>{"Block list entry lifted: ?bob"});
+  EXPECT_EQ(Execute(engine, "/unblock --ip 10.0.0.9").status, kControlOk);
+  // A name with a blank, in Cyrillic, given in UTF-8; a MAC given with --ip.
+  EXPECT_EQ(Execute(engine, "/unblock --name \u0410\u043D\u043D\u0430 \u041B\u0438").status,
+            kControlOk);
+  EXPECT_EQ(Execute(engine, "/unblock --ip 00AABBCCDDEE").status, kControlOk);
+  EXPECT_EQ(engine.userCommands, (std::vector<std::string>{"unblock-entry \x01"
+                                                           "bob",
+                                                           "unblock-entry 10.0.0.9",
+                                                           "unblock-entry \xC0\xED\xED\xE0 "
+                                                           "\xCB\xE8",
+                                                           "unblock-entry 00AABBCCDDEE"}));
+  // Nothing stored under the key: the engine's refusal. Two keys that print alike: nothing.
+  const ControlAnswer none = Execute(engine, "/unblock --mac 00AABBCCDDEE");
+  EXPECT_EQ(none.status, kControlRefused);
+  EXPECT_EQ(Texts(none),
+            std::vector<std::string>{"The block list holds no block for 00AABBCCDDEE."});
+  const ControlAnswer twice = Execute(engine, "/unblock --name \\x02");
+  EXPECT_EQ(twice.status, kControlRefused);
+  EXPECT_NE(Texts(twice)[0].find("More than one stored block"), std::string::npos);
+  EXPECT_EQ(engine.blocks.size(), 2u);
+  // "unblock MAC" stays a command for a user online.
+  EXPECT_EQ(Execute(engine, "/unblock 00AABBCCDDEE").status, kControlRefused);
+  EXPECT_EQ(engine.userCommands.size(), 4u);
+}
+
 TEST(ControlSocket, AnswersOverTheSocketAndTellsWhenNoServerRuns) {
   TempFolder dir;
   const auto path = dir / "ctl.sock";
@@ -237,7 +412,7 @@ TEST(ControlSocket, AnswersOverTheSocketAndTellsWhenNoServerRuns) {
     EXPECT_EQ(error, "another server answers on the control socket " + path.string() +
                          "; give this one another path with --control");
 
-    const ControlReply stop = AskServer(path, "/exit", 5s);
+    const ControlReply stop = AskServer(path, "/stop", 5s);
     EXPECT_EQ(stop.status, kControlOk);
     for (int i = 0; i < 100 && stops == 0; ++i)
       std::this_thread::sleep_for(10ms);
@@ -270,6 +445,219 @@ TEST(ControlSocket, AnswersOverTheSocketAndTellsWhenNoServerRuns) {
   EXPECT_FALSE(blocked.Start(path, &error));
   EXPECT_NE(error.find("is not a socket"), std::string::npos) << error;
   EXPECT_EQ(AskServer(path, "/status", 2s).status, kControlNoServer);
+}
+
+// One end of a control connection, for the stream's tests: sends a line, reads lines.
+class RawPeer {
+ public:
+  explicit RawPeer(const std::filesystem::path& path) {
+    fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+    connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  }
+  ~RawPeer() { Close(); }
+  RawPeer(const RawPeer&) = delete;
+  RawPeer& operator=(const RawPeer&) = delete;
+
+  bool Send(const std::string& line) {
+    const std::string text = line + "\n";
+    return connected_ && ::write(fd_, text.data(), text.size()) == ssize_t(text.size());
+  }
+  // The next line within limit; nothing when none came (or the connection ended).
+  std::optional<std::string> Line(std::chrono::milliseconds limit = 5s) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+      if (const auto end = received_.find('\n'); end != std::string::npos) {
+        std::string line = received_.substr(0, end);
+        received_.erase(0, end + 1);
+        return line;
+      }
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      pollfd ready{fd_, POLLIN, 0};
+      if (left.count() <= 0 || ::poll(&ready, 1, static_cast<int>(left.count())) != 1)
+        return std::nullopt;
+      char buffer[65536];
+      const ssize_t count = ::read(fd_, buffer, sizeof buffer);
+      if (count <= 0) return std::nullopt;
+      received_.append(buffer, static_cast<std::size_t>(count));
+    }
+  }
+  // Lines until one that begins with prefix (that one included).
+  std::vector<std::string> LinesUntil(const std::string& prefix,
+                                      std::chrono::milliseconds limit = 5s) {
+    std::vector<std::string> lines;
+    while (auto line = Line(limit)) {
+      lines.push_back(*line);
+      if (line->rfind(prefix, 0) == 0) break;
+    }
+    return lines;
+  }
+  void Close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+  }
+
+ private:
+  int fd_ = -1;
+  bool connected_ = false;
+  std::string received_;
+};
+
+// Waits (bounded) until condition holds.
+template <typename Condition>
+bool Eventually(Condition condition, std::chrono::milliseconds limit = 5s) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(5ms);
+  }
+  return true;
+}
+
+constexpr const char* kGreeting = "err following the server's console lines and users";
+
+// A follower gets each console line and user event as it happens, escaped, in the form it
+// asked for, until it goes away or the server stops; other requests are answered meanwhile.
+TEST(ControlSocket, AFollowerGetsEachEventAsItHappensUntilItOrTheServerEnds) {
+  TempFolder dir;
+  const auto path = dir / "ctl.sock";
+  FakeCommands engine;
+  ControlServer server(engine, nullptr);
+  std::string error;
+  ASSERT_TRUE(server.Start(path, &error)) << error;
+
+  RawPeer follower(path);
+  RawPeer json(path);
+  ASSERT_TRUE(follower.Send("/follow"));
+  ASSERT_TRUE(json.Send("/follow --json"));
+  // The greeting comes once the engine has the follower: nothing after it is missed.
+  EXPECT_EQ(follower.Line().value_or("").rfind(kGreeting, 0), 0u);
+  EXPECT_EQ(json.Line().value_or("").rfind(kGreeting, 0), 0u);
+  ASSERT_EQ(engine.Subscribers(), 2u);
+
+  engine.Publish(event::ConsoleLine{"[12:00:00] Connection from 127.0.0.1\x1B[2J\r\nsecond"});
+  const UserRow ann{"AA\x01", "\xC0nn", "10.0.0.7", "127.0.0.1", "", BlockState::kNone, -1};
+  engine.Publish(event::UserJoined{ann});
+  UserRow blocked = ann;
+  blocked.blockText = "NAME";
+  blocked.afs = 20;
+  engine.Publish(event::UserChanged{blocked});
+  engine.Publish(event::Status{});  // not followed
+  engine.Publish(event::UserLeft{ann});
+  EXPECT_EQ(follower.Line(), "out [12:00:00] Connection from 127.0.0.1?[2J");
+  EXPECT_EQ(follower.Line(), "out second");
+  EXPECT_EQ(follower.Line(),
+            "out joined: MAC AA\\x01, name \u0410nn, IP 10.0.0.7, address 127.0.0.1");
+  EXPECT_EQ(follower.Line(),
+            "out changed: MAC AA\\x01, name \u0410nn, IP 10.0.0.7, address "
+            "127.0.0.1, blocked by NAME, AFS 20");
+  EXPECT_EQ(follower.Line(),
+            "out left: MAC AA\\x01, name \u0410nn, IP 10.0.0.7, address 127.0.0.1");
+  const auto console = nlohmann::json::parse(json.Line().value_or("out ?").substr(4));
+  EXPECT_EQ(console.at("event"), "console");
+  EXPECT_EQ(console.at("text"), "[12:00:00] Connection from 127.0.0.1\x1B[2J\r\nsecond");
+  for (const char* kind : {"joined", "changed", "left"}) {
+    const auto user = nlohmann::json::parse(json.Line().value_or("out ?").substr(4));
+    EXPECT_EQ(user.at("event"), kind);
+    EXPECT_EQ(user.at("user").at("mac"), "AA\x01");
+  }
+  // Others are answered meanwhile.
+  EXPECT_EQ(AskServer(path, "/users", 5s).status, kControlOk);
+
+  // One that goes away is let go of: the engine drops it at its next event.
+  json.Close();
+  EXPECT_TRUE(Eventually([&engine] {
+    engine.Publish(event::ConsoleLine{"tick"});
+    return engine.Subscribers() == 1;
+  }));
+
+  // The server stops: the follower gets what waited, and the stream's end.
+  while (follower.Line(100ms)) {
+  }
+  engine.Publish(event::ConsoleLine{"last"});
+  const auto before = std::chrono::steady_clock::now();
+  server.Stop();
+  EXPECT_LT(std::chrono::steady_clock::now() - before, 2s);
+  EXPECT_EQ(follower.LinesUntil("end "),
+            (std::vector<std::string>{
+                "out last", "err the server is stopping; nothing more follows", "end 0"}));
+  EXPECT_FALSE(follower.Line(100ms));
+}
+
+// The engine never waits for a follower: one that stops reading is dropped once its events
+// pile up, and hears so when it reads again; one that reads gets every event.
+TEST(ControlSocket, AFollowerThatFallsBehindIsDroppedWithoutSlowingTheServer) {
+  TempFolder dir;
+  const auto path = dir / "ctl.sock";
+  FakeCommands engine;
+  ControlServer server(engine, nullptr);
+  std::string error;
+  ASSERT_TRUE(server.Start(path, &error)) << error;
+
+  RawPeer stalled(path);
+  ASSERT_TRUE(stalled.Send("/follow"));
+  ASSERT_EQ(stalled.Line().value_or("").rfind(kGreeting, 0), 0u);
+  std::vector<std::string> followed;
+  std::mutex followedMutex;
+  ControlReply reading;
+  std::thread reader([&] {
+    reading = FollowServer(path, "/follow", [&](const ControlAnswer::Line& line) {
+      std::lock_guard lock(followedMutex);
+      followed.push_back(line.text);
+    });
+  });
+  ASSERT_TRUE(Eventually([&] { return engine.Subscribers() == 2; }));
+  ASSERT_TRUE(Eventually([&] {
+    std::lock_guard lock(followedMutex);
+    return !followed.empty();  // the greeting
+  }));
+
+  // Lines of 1 KiB, far more than the socket and the follower's queue hold, at a pace the
+  // channel keeps up with (a follower that stops reading must fall behind by itself, not
+  // because the channel lagged); the reading follower gets the first 500.
+  const std::string filler(1024, 'x');
+  auto slowest = std::chrono::nanoseconds(0);
+  const auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < 20000; ++i) {
+    if (i == 500) {
+      ASSERT_TRUE(Eventually([&] {
+        std::lock_guard lock(followedMutex);
+        return followed.size() == 501;
+      }));
+    }
+    if (i % 100 == 0) std::this_thread::sleep_for(2ms);
+    const auto before = std::chrono::steady_clock::now();
+    engine.Publish(event::ConsoleLine{std::to_string(i) + " " + filler});
+    slowest = std::max(slowest, std::chrono::steady_clock::now() - before);
+  }
+  // A follower the engine waited for would have held a publication until its stall limit.
+  EXPECT_LT(slowest, 1s);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 20s);
+  {
+    std::lock_guard lock(followedMutex);
+    for (int i = 0; i < 500; ++i)
+      ASSERT_EQ(followed[static_cast<std::size_t>(i) + 1], std::to_string(i) + " " + filler);
+  }
+  // The stalled one is let go of (the reading one may have fallen behind in the burst too),
+  // and the server answers others meanwhile.
+  engine.Publish(event::ConsoleLine{"after"});
+  EXPECT_LE(engine.Subscribers(), 1u);
+  EXPECT_EQ(AskServer(path, "/status", 5s).status, kControlOk);
+
+  // Reading again, it gets what had gone out before it stalled, then why it was dropped.
+  const std::vector<std::string> rest = stalled.LinesUntil("end ");
+  ASSERT_GE(rest.size(), 2u);
+  EXPECT_LT(rest.size(), 20000u);
+  EXPECT_EQ(rest[rest.size() - 2].rfind("err fell behind: more than 4096 events waited", 0), 0u)
+      << rest[rest.size() - 2];
+  EXPECT_EQ(rest.back(), "end 1");
+  server.Stop();
+  reader.join();
+  EXPECT_EQ(reading.status, kControlOk) << reading.why;
+  EXPECT_TRUE(reading.answer.status == kControlOk || reading.answer.status == kControlRefused);
 }
 
 // A user nobody logs in as, to hand files to.
@@ -412,7 +800,7 @@ TEST(ControlClient, TalksOnlyToASocketOfRootItsOwnUserOrTheService) {
   EXPECT_EQ(UntrustedControlSocket(path, ""), "");
   // A link to a socket: whoever made it chose where it leads.
   fs::create_symlink(path, dir / "link.sock");
-  const ControlReply linked = AskServer(dir / "link.sock", "/exit", 2s);
+  const ControlReply linked = AskServer(dir / "link.sock", "/stop", 2s);
   EXPECT_EQ(linked.status, kControlNoServer);
   EXPECT_FALSE(linked.nobodyThere);
   EXPECT_EQ(linked.why.rfind((dir / "link.sock").string() + " is a symbolic link", 0), 0u)
@@ -420,7 +808,7 @@ TEST(ControlClient, TalksOnlyToASocketOfRootItsOwnUserOrTheService) {
   EXPECT_FALSE(own.Knocked());
 
   if (!GiveAway(path)) GTEST_SKIP() << "only root can make a file of another user";
-  const ControlReply foreign = AskServer(path, "/exit", 2s);
+  const ControlReply foreign = AskServer(path, "/stop", 2s);
   EXPECT_EQ(foreign.status, kControlNoServer);
   EXPECT_FALSE(foreign.nobodyThere);
   EXPECT_EQ(foreign.why.rfind(path.string() + " belongs to user ", 0), 0u) << foreign.why;
@@ -445,7 +833,7 @@ TEST(ControlClient, TalksOnlyToASocketOfRootItsOwnUserOrTheService) {
   ASSERT_EQ(::seteuid(self), 0);
   ASSERT_TRUE(listening);
   EXPECT_EQ(UntrustedControlSocket(swapped, ""), "");
-  const ControlReply answered = AskServer(swapped, "/exit", 2s);
+  const ControlReply answered = AskServer(swapped, "/stop", 2s);
   EXPECT_EQ(answered.status, kControlNoServer);
   EXPECT_EQ(
       answered.why.rfind("the program that answers on " + swapped.string() + " runs as user ", 0),

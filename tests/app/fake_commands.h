@@ -1,12 +1,17 @@
 // Engine commands for the front-ends' tests: answers as an engine would, and records what it
-// was asked ("kick AA01", "block AA01", "afs AA01 20", "unblock AA01").
+// was asked ("kick AA01", "block AA01", "afs AA01 20", "unblock AA01", "unblock-entry bob").
+// Its subscribers get what the test publishes, as the engine's would.
 #pragma once
 
+#include <algorithm>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <type_traits>
 #include <vector>
 
 #include "app/engine_commands.h"
+#include "server/event_hub.h"
 
 namespace orv::testing {
 
@@ -18,8 +23,24 @@ class FakeCommands final : public EngineCommands {
     if (done) done(std::move(outcome));
   }
   void Shutdown() override {}
+  void Subscribe(std::shared_ptr<EventSubscriber> subscriber) override {
+    std::lock_guard lock(hubMutex_);
+    hub_.Subscribe(std::move(subscriber));
+  }
+
+  // Publishes event to the subscribers, from the test's thread standing in for the engine's.
+  void Publish(const EngineEvent& event) {
+    std::lock_guard lock(hubMutex_);
+    hub_.Publish(event);
+  }
+  // The subscribers held (one that is no longer Alive() is let go of at the next event).
+  std::size_t Subscribers() {
+    std::lock_guard lock(hubMutex_);
+    return hub_.Count();
+  }
 
   std::vector<UserRow> rows;
+  std::vector<StoredBlock> blocks;
   ServerStatus status;
   bool reloadWorks = true;
   std::vector<OperatorCommand> commands;
@@ -45,6 +66,19 @@ class FakeCommands final : public EngineCommands {
             outcome.users = rows;
           } else if constexpr (std::is_same_v<C, command::Status>) {
             outcome.status = status;
+          } else if constexpr (std::is_same_v<C, command::Blocks>) {
+            outcome.blocks = blocks;
+          } else if constexpr (std::is_same_v<C, command::UnblockEntry>) {
+            const auto entry = std::find_if(blocks.begin(), blocks.end(),
+                                            [&c](const StoredBlock& b) { return b.key == c.key; });
+            if (entry == blocks.end()) {
+              outcome.done = false;
+              outcome.lines = {"The block list holds no block for " + c.key + "."};
+            } else {
+              blocks.erase(entry);
+              userCommands.push_back("unblock-entry " + c.key);
+              outcome.lines = {"Block list entry lifted: " + c.key};
+            }
           } else if constexpr (std::is_same_v<C, command::Send>) {
             sent.push_back(c.text);
             if (c.text.size() >= 2) outcome.lines = {"Operator message: " + c.text};
@@ -84,6 +118,9 @@ class FakeCommands final : public EngineCommands {
         },
         command);
   }
+
+  std::mutex hubMutex_;
+  EventHub hub_;
 };
 
 }  // namespace orv::testing

@@ -1,6 +1,7 @@
 // The server as a service: settings checked before the start, --check-config, SIGHUP,
 // a failed listen, a display that is not there, the Russian texts, and orvchatctl against the
-// real binary, and against a stand-in on its socket.
+// real binary (its commands, --json, follow, stored blocks), and against a stand-in on its
+// socket.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -9,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <nlohmann/json.hpp>
 
 #include "e2e_support.h"
 
@@ -162,6 +164,106 @@ constexpr uid_t kOtherUser = 65534;
 bool GiveAway(const fs::path& path) {
   return ::geteuid() != kOtherUser && ::lchown(path.c_str(), kOtherUser, kOtherUser) == 0;
 }
+
+// orvchatctl with args as a process of its own (follow runs until it is ended), its stdout and
+// stderr read line by line as they come.
+class CtlProcess {
+ public:
+  explicit CtlProcess(const std::vector<std::string>& args) {
+    std::string binary = ORV_CTL_BINARY;
+    std::vector<std::string> copies = args;
+    std::vector<char*> argv{binary.data()};
+    for (auto& arg : copies)
+      argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    int output[2];
+    if (::pipe2(output, O_CLOEXEC) != 0) return;
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::dup2(output[1], STDOUT_FILENO);
+      ::dup2(output[1], STDERR_FILENO);
+      ::execv(binary.c_str(), argv.data());
+      ::_exit(127);
+    }
+    ::close(output[1]);
+    output_ = output[0];
+    reader_ = std::thread([this] {
+      std::string pending;
+      char buffer[4096];
+      for (ssize_t count; (count = ::read(output_, buffer, sizeof buffer)) > 0;) {
+        pending.append(buffer, static_cast<std::size_t>(count));
+        std::lock_guard lock(mutex_);
+        for (std::size_t end; (end = pending.find('\n')) != std::string::npos;) {
+          lines_.push_back({pending.substr(0, end), Clock::now()});
+          pending.erase(0, end + 1);
+        }
+        changed_.notify_all();
+      }
+    });
+  }
+  ~CtlProcess() {
+    if (pid_ > 0 && !status_) {
+      ::kill(pid_, SIGKILL);
+      WaitExit(milliseconds(5000));
+    }
+    if (reader_.joinable()) reader_.join();
+    if (output_ >= 0) ::close(output_);
+  }
+  CtlProcess(const CtlProcess&) = delete;
+  CtlProcess& operator=(const CtlProcess&) = delete;
+
+  struct Line {
+    std::string text;
+    Clock::time_point arrived;
+  };
+  // The first line that contains text, once it came within limit.
+  std::optional<Line> WaitForLine(const std::string& text,
+                                  milliseconds limit = milliseconds(5000)) {
+    std::unique_lock lock(mutex_);
+    std::optional<Line> found;
+    changed_.wait_for(lock, limit, [&] {
+      for (std::size_t i = 0; i < lines_.size() && !found; ++i) {
+        if (lines_[i].text.find(text) != std::string::npos) found = lines_[i];
+      }
+      return found.has_value();
+    });
+    return found;
+  }
+  std::string Transcript() {
+    std::lock_guard lock(mutex_);
+    std::string all;
+    for (const Line& line : lines_)
+      all += line.text + "\n";
+    return all;
+  }
+  void Signal(int number) {
+    if (pid_ > 0 && !status_) ::kill(pid_, number);
+  }
+  // The exit status once it ended within limit (-1 when a signal ended it).
+  std::optional<int> WaitExit(milliseconds limit) {
+    const auto deadline = Clock::now() + limit;
+    while (!status_ && pid_ > 0) {
+      int status = 0;
+      if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+        status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+      } else if (Clock::now() >= deadline) {
+        break;
+      } else {
+        std::this_thread::sleep_for(milliseconds(10));
+      }
+    }
+    return status_;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int output_ = -1;
+  std::optional<int> status_;
+  std::thread reader_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<Line> lines_;
+};
 
 TEST(ServiceTest, EachBadSettingRefusesTheStartNamingKeyValueAndFile) {
   struct Case {
@@ -632,7 +734,7 @@ TEST(ServiceTest, OrvchatctlShowsWhatItReceivesWithControlCharactersEscaped) {
       "33m \xD0\x96\n"
       "err refused\x1B[8m\nend 0\n");
   const Outcome run = Ctl({"--socket", socket.string(), "stop"});
-  EXPECT_EQ(standIn.Request(), "/exit\n");
+  EXPECT_EQ(standIn.Request(), "/stop\n");
   EXPECT_EQ(run.status, 0) << run.out;
   EXPECT_NE(run.out.find("The server is stopping.\\x1B]0;owned\\x07\\x1B[2J\\x1B[31mred\\x9B32m"
                          "\\u009B33m \xD0\x96\n"),
@@ -641,6 +743,184 @@ TEST(ServiceTest, OrvchatctlShowsWhatItReceivesWithControlCharactersEscaped) {
   EXPECT_NE(run.out.find("orvchatctl: refused\\x1B[8m\n"), std::string::npos) << run.out;
   for (const char raw : {'\x1B', '\x07', '\x9B'})
     EXPECT_EQ(run.out.find(raw), std::string::npos) << static_cast<int>(raw) << run.out;
+
+  // A stream is shown the same way, line by line.
+  standIn.Answer("err following\x1B[8m\nout \x1B[2Jcleared\x9B\nend 0\n");
+  const Outcome followed = Ctl({"--socket", socket.string(), "follow"});
+  EXPECT_EQ(standIn.Request(), "/follow\n");
+  EXPECT_EQ(followed.status, 0) << followed.out;
+  EXPECT_EQ(followed.out, "orvchatctl: following\\x1B[8m\n\\x1B[2Jcleared\\x9B\n");
+}
+
+// orvchatctl follow shows what happens as it happens: a client's connection within a second,
+// users joining, changing and leaving, in words or as JSON, until the server stops.
+TEST(ServiceTest, OrvchatctlFollowShowsAConnectionWithinASecond) {
+  RunningServer server;
+  ASSERT_TRUE(server.ready) << server.process->Transcript();
+  const std::string dir = server.folder.Dir().string();
+  // The control socket opens a moment after the server listens.
+  for (int i = 0; i < 500 && !fs::is_socket(server.folder.Dir() / "orvchatserver.sock"); ++i)
+    std::this_thread::sleep_for(milliseconds(10));
+  CtlProcess follower({"-C", dir, "follow"});
+  CtlProcess json({"-C", dir, "follow", "--json"});
+  // From the greeting on, nothing is missed.
+  ASSERT_TRUE(follower.WaitForLine("orvchatctl: following the server's console lines and users"))
+      << follower.Transcript();
+  ASSERT_TRUE(json.WaitForLine("orvchatctl: following")) << json.Transcript();
+
+  Client alice(server.Port());
+  const auto accepted =
+      follower.WaitForLine("Connection accepted from 127.0.0.1", milliseconds(1000));
+  ASSERT_TRUE(accepted) << follower.Transcript();
+  EXPECT_LT(accepted->arrived - alice.ConnectedAt(), milliseconds(1000));
+  ASSERT_TRUE(alice.Send(MakePacket("AA01", "alice", 4, "1:online")));
+  EXPECT_TRUE(follower.WaitForLine("joined: MAC AA01, name alice, IP 10.0.0.7, address 127.0.0.1",
+                                   milliseconds(1000)))
+      << follower.Transcript();
+  const auto joined = json.WaitForLine(R"({"event":"joined")", milliseconds(1000));
+  ASSERT_TRUE(joined) << json.Transcript();
+  const auto event = nlohmann::json::parse(joined->text);
+  EXPECT_EQ(event.at("user").at("mac"), "AA01");
+  EXPECT_EQ(event.at("user").at("name"), "alice");
+
+  // What the operator does shows too.
+  EXPECT_EQ(Ctl({"-C", dir, "block", "name", "AA01"}).status, 0);
+  EXPECT_TRUE(
+      follower.WaitForLine("changed: MAC AA01, name alice, IP 10.0.0.7, address "
+                           "127.0.0.1, blocked by NAME"))
+      << follower.Transcript();
+  EXPECT_EQ(Ctl({"-C", dir, "kick", "AA01"}).status, 0);
+  EXPECT_TRUE(follower.WaitForLine("left: MAC AA01, name alice")) << follower.Transcript();
+  EXPECT_TRUE(json.WaitForLine(R"({"event":"left")")) << json.Transcript();
+
+  // Interrupted, a follower ends there; the others go on.
+  json.Signal(SIGINT);
+  EXPECT_TRUE(json.WaitExit(milliseconds(3000)));
+  Client bob(server.Port());
+  ASSERT_TRUE(bob.Send(MakePacket("BB02", "bob", 4, "1:online")));
+  EXPECT_TRUE(follower.WaitForLine("joined: MAC BB02")) << follower.Transcript();
+
+  // The server stops: the stream ends, and so does orvchatctl, with 0.
+  EXPECT_EQ(Ctl({"-C", dir, "stop"}).status, 0);
+  EXPECT_EQ(follower.WaitExit(milliseconds(5000)), 0) << follower.Transcript();
+  EXPECT_TRUE(follower.WaitForLine("orvchatctl: the server is stopping; nothing more follows"))
+      << follower.Transcript();
+  EXPECT_EQ(server.process->WaitExit(milliseconds(5000)), 0);
+}
+
+// users --json and status --json hold what users and status print, for scripts.
+TEST(ServiceTest, OrvchatctlJsonParsesAndHoldsWhatUsersAndStatusPrint) {
+  RunningServer server;
+  ASSERT_TRUE(server.ready) << server.process->Transcript();
+  const std::string dir = server.folder.Dir().string();
+  Client alice(server.Port());
+  Client boris(server.Port());
+  ASSERT_TRUE(alice.Send(MakePacket("AA01", "alice", 4, "1:online")));
+  alice.Pump(milliseconds(100));
+  // A name in Cyrillic (code-page bytes on the wire) with a control character in it.
+  ASSERT_TRUE(boris.Send(MakePacket("BB02", "\xC1\xEE\xF0\xE8\xF1\x01", 4, "1:online")));
+  ASSERT_TRUE(boris.WaitFor([](const Packet& p) { return p.type == 4 && p.mac == "BB02"; }));
+  ASSERT_EQ(Ctl({"-C", dir, "afs", "BB02", "20"}).status, 0);
+
+  const Outcome table = Ctl({"-C", dir, "users"});
+  ASSERT_EQ(table.status, 0) << table.out;
+  const Outcome users = Ctl({"-C", dir, "users", "--json"});
+  ASSERT_EQ(users.status, 0) << users.out;
+  ASSERT_EQ(std::count(users.out.begin(), users.out.end(), '\n'), 1) << users.out;
+  const auto list = nlohmann::json::parse(users.out).at("users");
+  ASSERT_EQ(list.size(), 2u) << users.out;
+  const char* const expectedAlice =
+      R"({"mac":"AA01","name":"alice","reportedIp":"10.0.0.7","address":"127.0.0.1",)"
+      R"("block":"","afs":null})";
+  EXPECT_EQ(list[0], nlohmann::json::parse(expectedAlice));
+  EXPECT_EQ(list[1].at("mac"), "BB02");
+  EXPECT_EQ(list[1].at("name"), "\xD0\x91\xD0\xBE\xD1\x80\xD0\xB8\xD1\x81\x01");
+  EXPECT_EQ(list[1].at("afs"), 20);
+  // The same users in the same order as the table, which shows the control character
+  // escaped.
+  EXPECT_NE(table.out.find("\nAA01  alice"), std::string::npos) << table.out;
+  EXPECT_NE(table.out.find("\nBB02  \xD0\x91\xD0\xBE\xD1\x80\xD0\xB8\xD1\x81\\x01"),
+            std::string::npos)
+      << table.out;
+
+  const Outcome status = Ctl({"-C", dir, "status", "--json"});
+  ASSERT_EQ(status.status, 0) << status.out;
+  const auto now = nlohmann::json::parse(status.out);
+  EXPECT_EQ(now.at("port"), server.Port());
+  EXPECT_EQ(now.at("address"), "127.0.0.1");
+  EXPECT_EQ(now.at("listening"), true);
+  EXPECT_EQ(now.at("notListeningReason"), "");
+  EXPECT_EQ(now.at("users"), 2);
+  EXPECT_EQ(now.at("connections"), 2);
+  EXPECT_TRUE(now.at("uptimeSeconds").is_number_integer());
+  EXPECT_NE(now.at("version").get<std::string>().find("beta"), std::string::npos);
+  const Outcome shown = Ctl({"-C", dir, "status"});
+  EXPECT_NE(shown.out.find("version: " + now.at("version").get<std::string>()), std::string::npos)
+      << shown.out;
+}
+
+// A block stays in the block list when its user leaves; orvchatctl and the console list it
+// and lift it by its key.
+TEST(ServiceTest, AnOfflineUsersBlockIsListedAndLiftedFromOrvchatctlAndTheConsole) {
+  RunningServer server;
+  ASSERT_TRUE(server.ready) << server.process->Transcript();
+  const std::string dir = server.folder.Dir().string();
+  {
+    Client bob(server.Port());
+    Client carol(server.Port());
+    Client dave(server.Port());
+    ASSERT_TRUE(bob.Send(MakePacket("BB02", "bob", 4, "1:online")));
+    bob.Pump(milliseconds(100));
+    ASSERT_TRUE(carol.Send(MakePacket("CC03", "carol", 4, "1:online")));
+    carol.Pump(milliseconds(100));
+    // A name with a control character: its key shows escaped, and is given back so.
+    ASSERT_TRUE(dave.Send(MakePacket("DD04", "da\x01ve", 4, "1:online")));
+    ASSERT_TRUE(dave.WaitFor([](const Packet& p) { return p.type == 4 && p.mac == "DD04"; }));
+    ASSERT_EQ(Ctl({"-C", dir, "block", "name", "BB02"}).status, 0);
+    ASSERT_EQ(Ctl({"-C", dir, "block", "mac", "CC03"}).status, 0);
+    ASSERT_EQ(Ctl({"-C", dir, "block", "name", "DD04"}).status, 0);
+  }
+  for (int i = 0; i < 50 && Ctl({"-C", dir, "users"}).out != "no users\n"; ++i)
+    std::this_thread::sleep_for(milliseconds(100));
+  ASSERT_EQ(Ctl({"-C", dir, "users"}).out, "no users\n");
+
+  Outcome run = Ctl({"-C", dir, "blocks"});
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_EQ(run.out, "bob  (name)\nCC03  (name)\nda\\x01ve  (name)\n");
+  const std::size_t mark = server.process->LineCount();
+  server.process->Type("/blocks");
+  EXPECT_TRUE(server.process->WaitForLine("bob  (name)", milliseconds(3000), mark));
+  EXPECT_TRUE(server.process->WaitForLine("CC03  (name)", milliseconds(3000), mark));
+  EXPECT_TRUE(server.process->WaitForLine("da\\x01ve  (name)", milliseconds(3000), mark));
+  run = Ctl({"-C", dir, "blocks", "--json"});
+  const auto listed = nlohmann::json::parse(run.out).at("blocks");
+  ASSERT_EQ(listed.size(), 3u) << run.out;
+  EXPECT_EQ(listed[2].at("key"), "da\x01ve");
+
+  // orvchatctl lifts one by its key, the flag saying what it is; the console the other.
+  run = Ctl({"-C", dir, "unblock", "--name", "bob"});
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_NE(run.out.find("Block list entry lifted: bob"), std::string::npos) << run.out;
+  run = Ctl({"-C", dir, "unblock", "--name", "bob"});
+  EXPECT_EQ(run.status, 1) << run.out;
+  EXPECT_NE(run.out.find("orvchatctl: The block list holds no block for bob."), std::string::npos)
+      << run.out;
+  server.process->Type("/unblock-entry CC03");
+  EXPECT_TRUE(server.process->WaitForLine("Block list entry lifted: CC03", milliseconds(3000)))
+      << server.process->Transcript();
+  server.process->Type("/unblock-entry da\\x01ve");
+  EXPECT_TRUE(server.process->WaitForLine("Block list entry lifted: da\\x01ve", milliseconds(3000)))
+      << server.process->Transcript();
+  run = Ctl({"-C", dir, "blocks"});
+  EXPECT_EQ(run.out, "no stored blocks\n");
+
+  // They come back unblocked.
+  Client bob(server.Port());
+  ASSERT_TRUE(bob.Send(MakePacket("BB02", "bob", 4, "1:online")));
+  ASSERT_TRUE(bob.WaitFor([](const Packet& p) { return p.type == 4 && p.mac == "BB02"; }));
+  const auto list = nlohmann::json::parse(Ctl({"-C", dir, "users", "--json"}).out).at("users");
+  ASSERT_EQ(list.size(), 1u);
+  EXPECT_EQ(list[0].at("block"), "");
 }
 
 }  // namespace
