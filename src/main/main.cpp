@@ -133,8 +133,10 @@ int RunHeadless(const orv::AppOptions& options, const orv::WireCodec& codec) {
   console.Start();
   exitRequest.Wait();
   console.Stop();
-  control.Stop();
+  // The engine stops first, so that followers on the control socket see the close message
+  // and the stop line before their stream ends.
   host.Shutdown();
+  control.Stop();
   consoleSetup.Stopped();
   return 0;
 }
