@@ -1,5 +1,6 @@
 #include "net/asio_network.h"
 
+#include <algorithm>
 #include <asio/detail/socket_option.hpp>
 #include <asio/error.hpp>
 #include <asio/ip/address_v4.hpp>
@@ -58,6 +59,9 @@ void KeepAlive(asio::ip::tcp::socket& socket) {
 
 // Connections taken at once after an accept completes, before waiting again.
 constexpr int kAcceptBurst = 64;
+
+// The most a connection may send at once before the input rate holds it back.
+constexpr std::int64_t kInputBurstBytes = std::int64_t{1} << 20;
 
 }  // namespace
 
@@ -133,6 +137,17 @@ bool AsioNetwork::Listen(const std::string& address, std::int32_t port, Connecti
   events_ = &events;
   AcceptNext();
   return true;
+}
+
+void AsioNetwork::SetInputRate(std::int64_t bytesPerSecond) {
+  InputLimit limit;
+  if (bytesPerSecond > 0) {
+    limit.bytesPerSecond = bytesPerSecond;
+    limit.burstBytes =
+        std::min(kInputBurstBytes, std::max(static_cast<std::int64_t>(WriteBatcher::kReceiveSize),
+                                            static_cast<std::int64_t>(writeLimit_ / 2)));
+  }
+  registry_->SetInput(limit);
 }
 
 std::uint16_t AsioNetwork::LocalPort() const {

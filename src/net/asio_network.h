@@ -1,5 +1,6 @@
 // The listener on Asio: accepts TCP connections on one IPv4 address and port and hands each
-// to the engine as an AsioConnection. Used on the engine thread (the io_context's thread).
+// to the engine as an AsioConnection, which reads no faster than the input rate. Used on the
+// engine thread (the io_context's thread).
 #pragma once
 
 #include <asio/io_context.hpp>
@@ -28,6 +29,10 @@ class AsioNetwork final : public Network {
   // A second call replaces the listener of the first.
   bool Listen(const std::string& address, std::int32_t port, ConnectionEvents& events,
               std::string* error) override;
+  // Each connection is read at most this fast after a first burst of up to 1 MiB, and no
+  // more than half the write limit, so that one sender's burst alone cannot overflow a
+  // reader that keeps up. Applies to the connections already open too.
+  void SetInputRate(std::int64_t bytesPerSecond) override;
 
   // The port actually bound (useful after listening on port 0); 0 when not listening.
   std::uint16_t LocalPort() const;

@@ -77,6 +77,7 @@ void ChatServer::StartServer() {
   PrintText("\r", false, true);
 
   std::string error;
+  if (env_.network != nullptr) env_.network->SetInputRate(settings_.MaxInputRate);
   listening_ = env_.network != nullptr &&
                env_.network->Listen(settings_.ServerIP, settings_.ServerPort, *this, &error);
   listenError_ = listening_ ? std::string() : error.empty() ? std::string("no network") : error;
@@ -162,6 +163,7 @@ bool ChatServer::Reload() {
   }
 
   board_.SetLimits(settings_.BoardQuota, settings_.BoardFileLimit);
+  if (env_.network != nullptr) env_.network->SetInputRate(settings_.MaxInputRate);
   LookAtMachineAddresses();
   AnnounceTexts();
   env_.view->TooltipChanged(TooltipText());

@@ -1,9 +1,13 @@
 // The bounds that keep one client from harming the others: users per connection, the list
-// answer against the write limit, packet size, silence, connections per address, and a
-// server that runs out of descriptors.
+// answer against the write limit, packet size, silence, connections per address, a server
+// that runs out of descriptors, the input rate and what may wait behind a hold.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <memory>
+#include <thread>
 
 #include "e2e_support.h"
 
@@ -221,6 +225,205 @@ TEST(LimitsTest, SilentConnectionsAreClosedAndOneAddressGetsOnlySoManyConnection
   EXPECT_FALSE(talker.ClosedByPeer());
   EXPECT_EQ(console.CountLines("closed: nothing received for 3 s (IdleTimeout)"), 2u)
       << console.Transcript();
+}
+
+// The server's memory now (VmRSS) or at its highest so far (VmHWM), in bytes.
+std::size_t MemoryOf(pid_t pid, const std::string& which) {
+  std::istringstream status(ReadFile("/proc/" + std::to_string(pid) + "/status"));
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind(which + ":", 0) == 0) return std::stoul(line.substr(which.size() + 1)) * 1024;
+  }
+  return 0;
+}
+
+// A client that reads nothing but keeps asking for the server's profile (each answer holds
+// its later output for 500 ms) while the room is busy: it is closed as a slow reader before
+// the server keeps much more than twice the write limit for it. Before, what waited behind
+// a hold could reach eight times the limit: 9 MiB of memory for one such client.
+TEST(LimitsTest, AClientThatKeepsAHoldAliveAndReadsNothingCostsAtMostTwiceTheWriteLimit) {
+  constexpr std::size_t kWriteLimit = std::size_t{1} << 20;  // the default
+  // The talker below outruns any person; the input rate is not what is tried here.
+  RunningServer server({}, [](WorkFolder& folder) { folder.Set("MaxInputRate", "0"); });
+  ASSERT_TRUE(server.ready) << server.process->Transcript();
+  ServerProcess& console = *server.process;
+  const pid_t pid = server.process->Pid();
+  Client talker(server.Port());
+  ASSERT_TRUE(talker.WaitForType(6));
+  Client greedy(server.Port(), 4096);
+  ASSERT_TRUE(console.WaitForLines("Connection accepted from", 2));
+  const std::size_t before = MemoryOf(pid, "VmRSS");
+
+  std::string requests;
+  for (int i = 0; i < 4; ++i)
+    requests += WireCodec::BuiltIn().EncodeText(MakePacket("GR0001", "greedy", 14, "OrvServer"));
+  std::string chat;
+  for (int i = 0; i < 20; ++i)
+    chat +=
+        WireCodec::BuiltIn().EncodeText(MakePacket("TK0001", "talker", 5, std::string(1000, 'y')));
+  const auto deadline = Clock::now() + milliseconds(60000);
+  while (console.CountLines("does not read") == 0 && Clock::now() < deadline) {
+    ASSERT_TRUE(greedy.SendRaw(requests));
+    ASSERT_TRUE(talker.SendRaw(chat));
+    talker.Pump(milliseconds(2));
+    talker.Clear();
+  }
+  const std::size_t peak = MemoryOf(pid, "VmHWM");
+  ASSERT_EQ(console.CountLines("does not read"), 1u) << console.Transcript();
+  EXPECT_TRUE(console.WaitForLine("(greedy) closed: it does not read")) << console.Transcript();
+  EXPECT_FALSE(talker.ClosedByPeer());
+  // Twice the limit, and room for what the allocator keeps besides.
+  EXPECT_LT(peak - std::min(peak, before), 2 * kWriteLimit + kWriteLimit * 3 / 2)
+      << "the server grew from " << before << " to " << peak << " bytes";
+}
+
+// A raw client that reads at a pace of its own and follows one sender's numbered packets.
+class PacedReader {
+ public:
+  PacedReader(std::uint16_t port, std::string senderMac)
+      : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)), senderMac_(std::move(senderMac)) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(port);
+    connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  }
+  ~PacedReader() { ::close(fd_); }
+  PacedReader(const PacedReader&) = delete;
+  PacedReader& operator=(const PacedReader&) = delete;
+
+  bool Connected() const { return connected_; }
+  bool Closed() const { return closed_; }
+  std::size_t Bytes() const { return bytes_; }
+  int NextNumber() const { return next_; }
+  bool InOrder() const { return inOrder_; }
+
+  // Reads what has arrived, at most limit bytes, without waiting.
+  void Read(std::size_t limit) {
+    char buffer[65536];
+    while (limit > 0 && !closed_) {
+      const ssize_t count = ::recv(fd_, buffer, std::min(limit, sizeof buffer), MSG_DONTWAIT);
+      if (count == 0 || (count < 0 && errno != EAGAIN && errno != EWOULDBLOCK)) {
+        closed_ = true;
+        return;
+      }
+      if (count < 0) return;
+      bytes_ += static_cast<std::size_t>(count);
+      limit -= static_cast<std::size_t>(count);
+      decoded_ += WireCodec::BuiltIn().DecodeText(
+          std::string_view(buffer, static_cast<std::size_t>(count)));
+      std::size_t start = 0;
+      for (std::size_t end; (end = decoded_.find("//end", start)) != std::string::npos;) {
+        const Packet packet = ParsePacket(decoded_.substr(start, end + 5 - start));
+        if (packet.mac == senderMac_) {
+          inOrder_ = inOrder_ && packet.body.rfind("F" + std::to_string(next_) + ":", 0) == 0;
+          ++next_;
+        }
+        start = end + 5;
+      }
+      decoded_.erase(0, start);
+    }
+  }
+
+ private:
+  int fd_;
+  std::string senderMac_;
+  bool connected_ = false;
+  bool closed_ = false;
+  std::size_t bytes_ = 0;
+  std::string decoded_;
+  int next_ = 0;
+  bool inOrder_ = true;
+};
+
+// One client sends 3 MB/s among ten that read 256 KiB/s. The server reads the sender no
+// faster than MaxInputRate (its default, 262144), so TCP holds the sender back: no reader
+// is dropped as a slow one and nothing is lost. Before, every reader was dropped within
+// seconds. A reload takes a new rate; then the rest arrives, every packet in order.
+TEST(LimitsTest, OneFastSenderDropsNoReaderThatKeepsUpWithTheInputRate) {
+  RunningServer server;
+  ASSERT_TRUE(server.ready) << server.process->Transcript();
+  ServerProcess& console = *server.process;
+  constexpr double kReadRate = 256 * 1024;
+  constexpr double kSendRate = 3'000'000;
+  constexpr int kPackets = 2500;
+  const std::string filler(4000, 'f');
+
+  std::vector<std::unique_ptr<PacedReader>> readers;
+  for (int i = 0; i < 10; ++i) {
+    readers.push_back(std::make_unique<PacedReader>(server.Port(), "FL0001"));
+    ASSERT_TRUE(readers.back()->Connected());
+  }
+  Client flooder(server.Port());
+  ASSERT_TRUE(flooder.WaitForType(6));
+
+  // The sender writes as fast as its pace and TCP let it; another thread takes what the
+  // server relays back to it, so that it reads like anybody else.
+  std::atomic<std::size_t> sentBytes{0};
+  std::atomic<int> sentPackets{0};
+  std::atomic<bool> stop{false};
+  const auto start = Clock::now();
+  std::thread sender([&] {
+    for (int n = 0; n < kPackets && !stop; ++n) {
+      const std::string packet = WireCodec::BuiltIn().EncodeText(
+          MakePacket("FL0001", "flooder", 5, "F" + std::to_string(n) + ":" + filler));
+      while (sentBytes > std::chrono::duration<double>(Clock::now() - start).count() * kSendRate)
+        std::this_thread::sleep_for(milliseconds(1));
+      if (!flooder.SendRaw(packet)) return;
+      sentBytes += packet.size();
+      ++sentPackets;
+    }
+  });
+  std::thread drain([&] {
+    while (!stop && !flooder.ClosedByPeer()) {
+      flooder.PumpOnce(milliseconds(20));
+      flooder.Clear();
+    }
+  });
+
+  // Four seconds at the readers' pace.
+  while (Clock::now() - start < milliseconds(4000)) {
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    for (auto& reader : readers) {
+      const auto allowed = static_cast<std::size_t>(seconds * kReadRate);
+      if (allowed > reader->Bytes()) reader->Read(allowed - reader->Bytes());
+    }
+    std::this_thread::sleep_for(milliseconds(2));
+  }
+  for (std::size_t i = 0; i < readers.size(); ++i)
+    EXPECT_FALSE(readers[i]->Closed()) << "reader " << i << " was dropped";
+  EXPECT_EQ(console.CountLines("does not read"), 0u) << console.Transcript();
+  // The sender could not get rid of everything: the server did not read it.
+  EXPECT_LT(sentPackets.load(), kPackets) << "the sender was never held back";
+  EXPECT_GT(readers[0]->NextNumber(), 0);
+
+  // A faster rate from a reload, and readers that read what comes: everything arrives.
+  server.folder.Set("MaxInputRate", "4194304");
+  const std::size_t mark = console.LineCount();
+  console.Signal(SIGHUP);
+  ASSERT_TRUE(console.WaitForLine("Settings reloaded", milliseconds(5000), mark))
+      << console.Transcript();
+  const auto deadline = Clock::now() + milliseconds(60000);
+  auto allArrived = [&] {
+    return std::all_of(readers.begin(), readers.end(), [&](const auto& reader) {
+      return reader->Closed() || reader->NextNumber() >= kPackets;
+    });
+  };
+  while (!allArrived() && Clock::now() < deadline) {
+    for (auto& reader : readers)
+      reader->Read(std::size_t{1} << 20);
+    std::this_thread::sleep_for(milliseconds(1));
+  }
+  stop = true;
+  sender.join();
+  drain.join();
+  EXPECT_EQ(sentPackets.load(), kPackets);
+  for (std::size_t i = 0; i < readers.size(); ++i) {
+    EXPECT_FALSE(readers[i]->Closed()) << "reader " << i << " was dropped";
+    EXPECT_EQ(readers[i]->NextNumber(), kPackets) << "reader " << i;
+    EXPECT_TRUE(readers[i]->InOrder()) << "reader " << i;
+  }
+  EXPECT_FALSE(flooder.ClosedByPeer());
+  EXPECT_EQ(console.CountLines("does not read"), 0u) << console.Transcript();
 }
 
 TEST(LimitsTest, OutOfDescriptorsTheServerKeepsServingAndAcceptsAgainLater) {
