@@ -23,6 +23,11 @@ inline std::filesystem::path PathFromUtf8(const std::string& text) {
 // Writes to a closed pipe or socket report an error instead of ending the process.
 void IgnoreBrokenPipe();
 
+// Raises the soft limit on open descriptors to the hard one (every client is a descriptor;
+// a soft limit of 1024 locks newcomers out after about a thousand). Nothing where there is
+// no such limit.
+void RaiseOpenFileLimit();
+
 enum class StdinRead { kData, kTimeout, kEnd };
 
 // Appends what standard input has (at most one chunk) to out, waiting at most timeout

@@ -104,6 +104,9 @@ void IgnoreBrokenPipe() {
   // Windows reports a write to a closed pipe or socket as an error; nothing to do.
 }
 
+// Windows sets no per-process limit on sockets.
+void RaiseOpenFileLimit() {}
+
 bool StdinReadTimesOut() {
   // A console read that has begun (a key was pressed) waits for Enter; files do not wait.
   const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);

@@ -122,7 +122,15 @@ int RunHeadless(const orv::AppOptions& options, const orv::WireCodec& codec) {
                                            ? options.workDir / orv::kControlSocketName
                                            : std::filesystem::path(options.controlSocket);
     std::string error;
-    if (!control.Start(path, &error)) {
+    bool opened = false;
+    try {
+      opened = control.Start(path, &error);
+    } catch (const std::exception& failure) {
+      // With no descriptor left (clients may take them all while the server starts), the
+      // socket's own event loop cannot be made: the server serves on without it.
+      error = "cannot open the control socket " + path.string() + ": " + failure.what();
+    }
+    if (!opened) {
       std::fprintf(stderr, "orvchatserver: %s; orvchatctl cannot reach this server\n",
                    error.c_str());
     }
@@ -177,6 +185,7 @@ int main(int argc, char** argv) {
   orv::AppOptions options = parsed.options;
   options.workDir = check.workDir;
   orv::IgnoreBrokenPipe();
+  orv::RaiseOpenFileLimit();
 
   try {
 #if defined(ORV_WITH_GUI)
