@@ -13,6 +13,9 @@ EngineOptions MakeEngineOptions(const AppOptions& options, WireCodec codec, Oper
   engineOptions.writeLimitBytes = options.writeLimitBytes;
   engineOptions.view = view;
   engineOptions.releaseFreeMemory = ReleaseFreeHeapMemory;
+  // main() holds the stop and reload signals back from its first line on.
+  engineOptions.signalsArmed = ReleaseStopSignals;
+  engineOptions.signalsDisarmed = IgnoreStopSignals;
   return engineOptions;
 }
 

@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -27,6 +28,35 @@ std::vector<std::string> CommandLineArguments(int argc, char** argv) {
 
 void IgnoreBrokenPipe() {
   std::signal(SIGPIPE, SIG_IGN);
+}
+
+namespace {
+
+sigset_t StopSignals() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGHUP);
+  return set;
+}
+
+}  // namespace
+
+void HoldStopSignals() {
+  const sigset_t set = StopSignals();
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
+void ReleaseStopSignals() {
+  const sigset_t set = StopSignals();
+  pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+}
+
+void IgnoreStopSignals() {
+  std::signal(SIGINT, SIG_IGN);
+  std::signal(SIGTERM, SIG_IGN);
+  std::signal(SIGHUP, SIG_IGN);
 }
 
 void RaiseOpenFileLimit() {

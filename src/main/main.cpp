@@ -149,6 +149,10 @@ int RunHeadless(const orv::AppOptions& options, const orv::WireCodec& codec) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Before anything that takes time: a stop or reload signal that arrives while the server
+  // starts waits for the engine (which takes it once it runs) instead of killing the
+  // process. The engine options let them in again (app/engine_setup.cpp).
+  orv::HoldStopSignals();
   const std::vector<std::string> args = orv::CommandLineArguments(argc, argv);
   orv::ParsedOptions parsed = orv::ParseOptions(args);
   if (parsed.exitCode) {
@@ -160,6 +164,9 @@ int main(int argc, char** argv) {
   const orv::StartupCheck check = orv::CheckStartup(parsed.options.workDir);
   if (parsed.options.checkConfig) return CheckConfig(check);
   if (!check.codec) {
+    // No engine will take them: a stop signal ends the program as before, even while a
+    // message box waits.
+    orv::ReleaseStopSignals();
     std::string errors;
     for (const orv::SettingsProblem& problem : check.problems) {
       if (!problem.error) continue;
