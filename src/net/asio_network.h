@@ -30,9 +30,9 @@ class AsioNetwork final : public Network {
   // A second call replaces the listener of the first.
   bool Listen(const std::string& address, std::int32_t port, ConnectionEvents& events,
               std::string* error) override;
-  // Each connection is read at most this fast after a first burst of up to 1 MiB, and no
-  // more than half the write limit, so that one sender's burst alone cannot overflow a
-  // reader that keeps up. Applies to the connections already open too.
+  // Each connection is read at most this fast after a first burst of half the write limit
+  // (at most 1 MiB), so that one sender's burst alone cannot overflow a reader that keeps
+  // up. Applies to the connections already open too.
   void SetInputRate(std::int64_t bytesPerSecond) override;
 
   // The port actually bound (useful after listening on port 0); 0 when not listening.
