@@ -188,6 +188,43 @@ TEST(LimitsTest, AnUnterminatedFloodClosesOnlyItsOwnConnection) {
   EXPECT_FALSE(alice.ClosedByPeer() || bob.ClosedByPeer());
 }
 
+// The figures agree: a board file of the full BoardFileLimit fits into a packet of the
+// default MaxPacketSize with its header (before, the sender's connection was closed for it),
+// and MaxPacketSize counts the packet before its terminator, as the documents say.
+TEST(LimitsTest, AFullBoardFileFitsIntoOnePacketAndThePacketLimitIsWhatTheDocumentsSay) {
+  constexpr std::size_t kMaxPacketSize = 69632;  // the default
+  RunningServer server;
+  ASSERT_TRUE(server.ready) << server.process->Transcript();
+  ServerProcess& console = *server.process;
+  Client alice(server.Port());
+  Client bob(server.Port());
+  ASSERT_TRUE(alice.WaitForType(6) && bob.WaitForType(6));
+
+  const std::string content(65536, 'c');
+  ASSERT_TRUE(alice.Send(MakePacket("AA01", "alice", 16, "full.txt;" + content)));
+  ASSERT_TRUE(WaitForFileText(server.folder.Dir() / "board" / "full.txt", content))
+      << console.Transcript();
+  EXPECT_EQ(fs::file_size(server.folder.Dir() / "board" / "full.txt"), content.size());
+
+  // Exactly the limit before the terminator is a packet; one byte more is not.
+  auto packetOf = [](std::size_t size, char fill) {
+    const std::string empty = MakePacket("AA01", "alice", 5, "");
+    const std::size_t header = empty.size() - std::string("//end").size();
+    return MakePacket("AA01", "alice", 5, std::string(size - header, fill));
+  };
+  const std::string largest = packetOf(kMaxPacketSize, 'l');
+  ASSERT_EQ(largest.size(), kMaxPacketSize + 5);
+  ASSERT_TRUE(alice.Send(largest));
+  EXPECT_TRUE(bob.WaitFor([](const Packet& p) { return p.body.size() > 60000; }))
+      << console.Transcript();
+  ASSERT_TRUE(alice.Send(packetOf(kMaxPacketSize + 1, 'm')));
+  EXPECT_TRUE(alice.WaitClosed(milliseconds(5000)));
+  EXPECT_TRUE(console.WaitForLine("sent more than " + std::to_string(kMaxPacketSize) +
+                                  " bytes without ending a packet (MaxPacketSize)"))
+      << console.Transcript();
+  EXPECT_FALSE(bob.ClosedByPeer());
+}
+
 TEST(LimitsTest, SilentConnectionsAreClosedAndOneAddressGetsOnlySoManyConnections) {
   RunningServer server({}, [](WorkFolder& folder) {
     folder.Set("IdleTimeout", "3");
