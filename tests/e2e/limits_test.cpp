@@ -321,9 +321,15 @@ TEST(LimitsTest, AClientThatKeepsAHoldAliveAndReadsNothingCostsAtMostTwiceTheWri
   ASSERT_EQ(console.CountLines("does not read"), 1u) << console.Transcript();
   EXPECT_TRUE(console.WaitForLine("(greedy) closed: it does not read")) << console.Transcript();
   EXPECT_FALSE(talker.ClosedByPeer());
-  // Twice the limit, and room for what the allocator keeps besides.
+#ifndef __SANITIZE_ADDRESS__
+  // Twice the limit, and room for what the allocator keeps besides. (The address sanitizer
+  // keeps freed memory in quarantine: its RSS says nothing about the queue.)
   EXPECT_LT(peak - std::min(peak, before), 2 * kWriteLimit + kWriteLimit * 3 / 2)
       << "the server grew from " << before << " to " << peak << " bytes";
+#else
+  (void)peak;
+  (void)before;
+#endif
 }
 
 // A raw client that reads at a pace of its own and follows one sender's numbered packets.
