@@ -22,7 +22,7 @@ import time
 
 REPO = pathlib.Path(__file__).resolve().parent.parent
 sys.path.insert(0, str(REPO / "scripts"))
-from bench_support import free_port, patched_settings, raise_file_limit  # noqa: E402
+from bench_support import LIMITS_NOTE, free_port, patched_settings, raise_file_limit  # noqa: E402
 from soak import Codec, Sample  # noqa: E402
 
 TERMINATOR = b"//end"
@@ -65,6 +65,7 @@ def main():
     extra = f"<MaxUsersPerConnection>\n{per_connection}\n</MaxUsersPerConnection>\n"
     settings.write_bytes(patched_settings(settings.read_bytes(), port) + extra.encode())
     codec = Codec(settings.read_bytes())
+    print(LIMITS_NOTE)
 
     command = [str(server_binary), "--headless", "-C", str(work), "--control", "none"]
     if args.write_limit:

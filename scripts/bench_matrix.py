@@ -16,8 +16,10 @@ What it runs:
                server's CPU and RSS (the relay alongside for reference).
 
 The server runs as `orvchatserver --headless -C DIR`, DIR being a copy of the repository's
-workdir/ whose settings are patched to listen on 127.0.0.1 at a free port. Every JSON line
-the generator prints is also appended to --out.
+workdir/ whose settings are patched to listen on 127.0.0.1 at a free port, with MaxInputRate 0
+(the generator's senders outrun any person by far: the read limit per connection would
+measure itself) and MaxConnectionsPerAddress 0 (every client comes from 127.0.0.1). Every
+JSON line the generator prints is also appended to --out.
 
 With --pin the target runs on the first CPU and the generator on the second, so that the
 scheduler never puts both on one core for a while (on a machine of two cores that is the
@@ -40,7 +42,7 @@ import tempfile
 import time
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
-from bench_support import (REPO, SETTINGS, free_port, patched_settings,  # noqa: E402
+from bench_support import (LIMITS_NOTE, REPO, SETTINGS, free_port, patched_settings,  # noqa: E402
                            raise_file_limit as raise_open_file_limit, wait_listening)
 
 
@@ -334,6 +336,7 @@ def main():
           f"{args.size}-byte packets, {args.threads} generator thread(s)"
           + (f", target on CPU {args.pin_target}, generator on CPU {args.pin_generator}"
              if args.pin else ""))
+    print(LIMITS_NOTE)
     runner = Runner(args)
     scratch = tempfile.mkdtemp(prefix="orvchat-matrix-")
     try:

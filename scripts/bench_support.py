@@ -26,10 +26,22 @@ def raise_file_limit():
     return resource.getrlimit(resource.RLIMIT_NOFILE)[0]
 
 
-def patched_settings(original, port):
-    """The settings (bytes) with 127.0.0.1:port put in front: the first complete block of a
-    key is its value."""
+# What the load scripts change in the server's limits, and why; each script prints it.
+LIMITS_NOTE = ("server settings: MaxInputRate 0, no read limit per connection (the load's "
+               "senders outrun any person by far); MaxConnectionsPerAddress 0 (every client "
+               "comes from 127.0.0.1)")
+
+
+def patched_settings(original, port, input_rate=0, per_address=0):
+    """The settings (bytes) with 127.0.0.1:port put in front (the first complete block of a
+    key is its value), and by default without the read limit per connection and the limit of
+    connections per address: a load generator sends far faster than a person, and all its
+    clients come from one address. None keeps the server's own value."""
     head = f"<ServerIP>\n127.0.0.1\n</ServerIP>\n<ServerPort>\n{port}\n</ServerPort>\n"
+    if input_rate is not None:
+        head += f"<MaxInputRate>\n{input_rate}\n</MaxInputRate>\n"
+    if per_address is not None:
+        head += f"<MaxConnectionsPerAddress>\n{per_address}\n</MaxConnectionsPerAddress>\n"
     return head.encode("cp1251") + original
 
 

@@ -4,6 +4,7 @@
 
 #if defined(ORV_CONTROL_SOCKETS)
 #include <asio/buffers_iterator.hpp>
+#include <asio/error.hpp>
 #include <asio/executor_work_guard.hpp>
 #include <asio/io_context.hpp>
 #include <asio/local/stream_protocol.hpp>
@@ -54,6 +55,17 @@ constexpr auto kFollowerGoodbye = std::chrono::seconds(1);
 // A request is one short line; a peer that sends more, or takes longer, is dropped.
 constexpr std::size_t kLongestRequest = 64 * 1024;
 constexpr auto kSessionLimit = std::chrono::seconds(30);
+
+// How long the acceptor waits before it tries again after a failure that does not belong
+// to one connection (no descriptor left): it would fail at once again, spinning.
+constexpr auto kAcceptRetry = std::chrono::milliseconds(100);
+
+// Failures of the one connection being accepted: the next may do better at once.
+bool IsPerConnectionError(const std::error_code& error) {
+  return error == asio::error::connection_aborted || error == asio::error::connection_reset ||
+         error == asio::error::try_again || error == asio::error::would_block ||
+         error == asio::error::interrupted;
+}
 
 }  // namespace
 
@@ -108,6 +120,7 @@ struct ControlServer::Impl : std::enable_shared_from_this<ControlServer::Impl> {
   asio::io_context io{1};
   asio::executor_work_guard<asio::io_context::executor_type> work{io.get_executor()};
   std::optional<Local::acceptor> acceptor;
+  asio::steady_timer acceptRetry{io};
   std::thread thread;
   std::mutex postMutex;
   bool open = true;
@@ -123,7 +136,16 @@ void ControlServer::Impl::Accept() {
       [self = shared_from_this()](const std::error_code& error, Local::socket socket) {
         if (!self->acceptor || !self->acceptor->is_open()) return;
         if (!error) self->Begin(std::move(socket));
-        self->Accept();
+        if (!error || IsPerConnectionError(error)) {
+          self->Accept();
+          return;
+        }
+        // Out of descriptors, say: the request waits in the backlog and is taken once one
+        // is free, as the chat listener does.
+        self->acceptRetry.expires_after(kAcceptRetry);
+        self->acceptRetry.async_wait([self](const std::error_code& waitError) {
+          if (!waitError && self->acceptor && self->acceptor->is_open()) self->Accept();
+        });
       });
 }
 
@@ -296,6 +318,7 @@ void ControlServer::Impl::End(std::uint64_t id) {
 
 void ControlServer::Impl::CloseAll() {
   std::error_code ignored;
+  acceptRetry.cancel();
   if (acceptor) acceptor->close(ignored);
   while (!sessions.empty())
     End(sessions.begin()->first);

@@ -14,6 +14,9 @@ EngineOptions MakeEngineOptions(const AppOptions& options, WireCodec codec,
   engineOptions.writeLimitBytes = options.writeLimitBytes;
   if (view) engineOptions.subscribers.push_back(std::move(view));
   engineOptions.releaseFreeMemory = ReleaseFreeHeapMemory;
+  // main() holds the stop and reload signals back from its first line on.
+  engineOptions.signalsArmed = ReleaseStopSignals;
+  engineOptions.signalsDisarmed = IgnoreStopSignals;
   return engineOptions;
 }
 

@@ -23,6 +23,21 @@ inline std::filesystem::path PathFromUtf8(const std::string& text) {
 // Writes to a closed pipe or socket report an error instead of ending the process.
 void IgnoreBrokenPipe();
 
+// The stop and reload signals (SIGINT, SIGTERM, SIGHUP) wait, blocked, in the calling thread
+// and in the threads it starts afterwards: called first thing, so that one arriving while the
+// server starts can neither kill it nor be lost. ReleaseStopSignals lets them in again on the
+// calling thread once the engine takes them (what came meanwhile arrives then);
+// IgnoreStopSignals is for the end, once nothing takes them any more. Nothing where the
+// system has no such signals.
+void HoldStopSignals();
+void ReleaseStopSignals();
+void IgnoreStopSignals();
+
+// Raises the soft limit on open descriptors to the hard one (every client is a descriptor;
+// a soft limit of 1024 locks newcomers out after about a thousand). Nothing where there is
+// no such limit.
+void RaiseOpenFileLimit();
+
 enum class StdinRead { kData, kTimeout, kEnd };
 
 // Appends what standard input has (at most one chunk) to out, waiting at most timeout

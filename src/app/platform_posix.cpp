@@ -2,6 +2,8 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <poll.h>
+#include <pthread.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -26,6 +28,50 @@ std::vector<std::string> CommandLineArguments(int argc, char** argv) {
 
 void IgnoreBrokenPipe() {
   std::signal(SIGPIPE, SIG_IGN);
+}
+
+namespace {
+
+sigset_t StopSignals() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGHUP);
+  return set;
+}
+
+}  // namespace
+
+void HoldStopSignals() {
+  const sigset_t set = StopSignals();
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
+void ReleaseStopSignals() {
+  const sigset_t set = StopSignals();
+  pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+}
+
+void IgnoreStopSignals() {
+  std::signal(SIGINT, SIG_IGN);
+  std::signal(SIGTERM, SIG_IGN);
+  std::signal(SIGHUP, SIG_IGN);
+}
+
+void RaiseOpenFileLimit() {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == limit.rlim_max) return;
+  rlimit raised = limit;
+  raised.rlim_cur = limit.rlim_max;
+  if (setrlimit(RLIMIT_NOFILE, &raised) == 0) return;
+  // Some systems refuse an unlimited soft limit (macOS takes at most OPEN_MAX): the most
+  // that is taken, from a generous figure down.
+  for (const rlim_t wanted : {rlim_t{1} << 20, rlim_t{65536}, rlim_t{10240}}) {
+    if (wanted <= limit.rlim_cur || wanted > limit.rlim_max) continue;
+    raised.rlim_cur = wanted;
+    if (setrlimit(RLIMIT_NOFILE, &raised) == 0) return;
+  }
 }
 
 bool StdinReadTimesOut() {

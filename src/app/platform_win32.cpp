@@ -104,6 +104,15 @@ void IgnoreBrokenPipe() {
   // Windows reports a write to a closed pipe or socket as an error; nothing to do.
 }
 
+// Ctrl+C and the console's close reach the server through ConsoleSetup's handler, which
+// only asks for the stop; there is no signal to hold or ignore.
+void HoldStopSignals() {}
+void ReleaseStopSignals() {}
+void IgnoreStopSignals() {}
+
+// Windows sets no per-process limit on sockets.
+void RaiseOpenFileLimit() {}
+
 bool StdinReadTimesOut() {
   // A console read that has begun (a key was pressed) waits for Enter; files do not wait.
   const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);

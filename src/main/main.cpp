@@ -123,7 +123,15 @@ int RunHeadless(const orv::AppOptions& options, const orv::WireCodec& codec) {
                                            ? options.workDir / orv::kControlSocketName
                                            : std::filesystem::path(options.controlSocket);
     std::string error;
-    if (!control.Start(path, &error)) {
+    bool opened = false;
+    try {
+      opened = control.Start(path, &error);
+    } catch (const std::exception& failure) {
+      // With no descriptor left (clients may take them all while the server starts), the
+      // socket's own event loop cannot be made: the server serves on without it.
+      error = "cannot open the control socket " + path.string() + ": " + failure.what();
+    }
+    if (!opened) {
       std::fprintf(stderr, "orvchatserver: %s; orvchatctl cannot reach this server\n",
                    error.c_str());
     }
@@ -144,6 +152,10 @@ int RunHeadless(const orv::AppOptions& options, const orv::WireCodec& codec) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Before anything that takes time: a stop or reload signal that arrives while the server
+  // starts waits for the engine (which takes it once it runs) instead of killing the
+  // process. The engine options let them in again (app/engine_setup.cpp).
+  orv::HoldStopSignals();
   const std::vector<std::string> args = orv::CommandLineArguments(argc, argv);
   orv::ParsedOptions parsed = orv::ParseOptions(args);
   if (parsed.exitCode) {
@@ -155,6 +167,9 @@ int main(int argc, char** argv) {
   const orv::StartupCheck check = orv::CheckStartup(parsed.options.workDir);
   if (parsed.options.checkConfig) return CheckConfig(check);
   if (!check.codec) {
+    // No engine will take them: a stop signal ends the program as before, even while a
+    // message box waits.
+    orv::ReleaseStopSignals();
     std::string errors;
     for (const orv::SettingsProblem& problem : check.problems) {
       if (!problem.error) continue;
@@ -180,6 +195,7 @@ int main(int argc, char** argv) {
   orv::AppOptions options = parsed.options;
   options.workDir = check.workDir;
   orv::IgnoreBrokenPipe();
+  orv::RaiseOpenFileLimit();
 
   try {
 #if defined(ORV_WITH_GUI)

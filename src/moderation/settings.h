@@ -20,13 +20,15 @@ struct Settings : ConsoleSwitches {
   std::string versionText;         // "1.3.1.0 beta"
   std::string ServerLanguage = "english";
 
-  // Limits that keep one client from harming the others. 0 turns the last two off.
-  std::int32_t MaxPacketSize = 65536;      // bytes a connection may send without a terminator
+  // Limits that keep one client from harming the others. 0 turns the last three off.
+  // A full board file (BoardFileLimit) and its header fit into one packet.
+  std::int32_t MaxPacketSize = 69632;      // bytes a connection may send without a terminator
   std::int32_t MaxUsersPerConnection = 2;  // user records one connection may hold
   std::int64_t BoardQuota = 16 << 20;      // bytes all board files may take together
   std::int32_t BoardFileLimit = 65536;     // bytes one board file may take
   std::int32_t IdleTimeout = 0;            // seconds without input before a close
-  std::int32_t MaxConnectionsPerAddress = 0;
+  std::int32_t MaxConnectionsPerAddress = 256;
+  std::int32_t MaxInputRate = 262144;  // bytes per second read from one connection
 
   std::int32_t LogKeepDays = 0;         // days of logs kept (today's included); 0 keeps all
   std::int64_t LogDayLimit = 64 << 20;  // bytes one day's log may grow to; 0: no limit

@@ -132,6 +132,7 @@ class SettingsReader {
     ReadLimit("BoardFileLimit", values_.BoardFileLimit);
     ReadLimit("IdleTimeout", values_.IdleTimeout);
     ReadLimit("MaxConnectionsPerAddress", values_.MaxConnectionsPerAddress);
+    ReadLimit("MaxInputRate", values_.MaxInputRate);
     ReadLimit("LogKeepDays", values_.LogKeepDays);
     ReadLimit("LogDayLimit", values_.LogDayLimit);
     // Read elsewhere (the alphabets at the start, the messages at each use); here only a
@@ -392,13 +393,15 @@ const std::vector<NumberSetting>& NumberSettings() {
       {"DebugLog", 0, 1, "1 to write trace lines to the log, 0 not to", 0},
       {"MaxLineMessage", 0, kInt32Max, "lines the console keeps", 300},
       {"FloodStopper", 0, 100, "the default AFS value", 15},
-      {"MaxPacketSize", 64, kInt32Max, "bytes a client may send without ending a packet", 65536},
+      {"MaxPacketSize", 64, kInt32Max, "bytes a client may send without ending a packet", 69632},
       {"MaxUsersPerConnection", 1, kInt32Max, "users one connection may hold", 2},
       {"BoardQuota", 0, std::numeric_limits<std::int64_t>::max() / 10,
        "bytes all board files may take", 16 << 20},
       {"BoardFileLimit", 0, kInt32Max, "bytes one board file may take", 65536},
       {"IdleTimeout", 0, kInt32Max, "seconds without input before a close, 0 for never", 0},
-      {"MaxConnectionsPerAddress", 0, kInt32Max, "connections from one address, 0 for any", 0},
+      {"MaxConnectionsPerAddress", 0, kInt32Max, "connections from one address, 0 for any", 256},
+      {"MaxInputRate", 0, kInt32Max, "bytes per second read from one connection, 0 for no limit",
+       262144},
       {"LogKeepDays", 0, 100000, "days of logs to keep, 0 to keep all", 0},
       {"LogDayLimit", 0, std::numeric_limits<std::int64_t>::max() / 10,
        "bytes one day's log may take, 0 for no limit", 64 << 20},

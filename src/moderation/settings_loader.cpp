@@ -114,6 +114,7 @@ void LoadSettings(SettingsLoadContext& context) {
   settings.BoardFileLimit = taken.BoardFileLimit;
   settings.IdleTimeout = taken.IdleTimeout;
   settings.MaxConnectionsPerAddress = taken.MaxConnectionsPerAddress;
+  settings.MaxInputRate = taken.MaxInputRate;
   settings.LogKeepDays = taken.LogKeepDays;
   settings.LogDayLimit = taken.LogDayLimit;
 

@@ -24,8 +24,13 @@ constexpr std::size_t kKeptQueueCapacity = 64;
 // Queued bytes from which Send writes at once rather than at the end of the turn.
 constexpr std::size_t kEagerFlushBytes = 16 * 1024;
 
-// How far output queued behind a hold may grow past the write limit.
-constexpr std::size_t kHeldLimitFactor = 8;
+// What waits behind a hold counts apart from the reader's backlog, up to the write limit
+// again: the two together never pass twice the limit.
+constexpr std::size_t kHeldLimitFactor = 2;
+
+// Time past which an input bucket is full whatever the rate (so the product below stays in
+// range): 1000 s.
+constexpr std::int64_t kLongestRefillMicros = 1'000'000'000;
 
 // What a source is asked for at a time: enough for a few writes, little to keep.
 constexpr std::size_t kSourcePieceBytes = 16 * 1024;
@@ -77,7 +82,7 @@ void AsioConnection::Start() {
 }
 
 void AsioConnection::WaitReadable() {
-  if (waitingInput_ || state_ != State::kOpen) return;
+  if (waitingInput_ || inputPaused_ || state_ != State::kOpen) return;
   waitingInput_ = true;
   socket_.async_wait(
       asio::socket_base::wait_read,
@@ -96,7 +101,8 @@ void AsioConnection::OnReadable(const std::error_code& waitError) {
     if (!error) {
       batcher_->NoteReceive();
       if (count > 0) events_.OnReceived(*this, std::string_view(buffer.data(), count));
-      WaitReadable();
+      // Without an input rate this is one comparison; with one, a look at the clock.
+      if (registry_->Input().bytesPerSecond <= 0 || TakeInput(count)) WaitReadable();
       return;
     }
     if (WouldBlock(error)) {
@@ -114,9 +120,67 @@ void AsioConnection::OnReadable(const std::error_code& waitError) {
   }
 }
 
+bool AsioConnection::TakeInput(std::size_t count) {
+  const InputLimit& limit = registry_->Input();
+  const auto now = std::chrono::steady_clock::now();
+  if (inputStamp_ == std::chrono::steady_clock::time_point{}) {
+    inputTokens_ = limit.burstBytes;
+    inputStamp_ = now;
+  } else {
+    const std::int64_t micros = std::min<std::int64_t>(
+        std::chrono::duration_cast<std::chrono::microseconds>(now - inputStamp_).count(),
+        kLongestRefillMicros);
+    const std::int64_t added = micros * limit.bytesPerSecond / 1'000'000;
+    // The clock moves on only with whole bytes, so that frequent small receives lose no
+    // time to rounding.
+    if (added > 0) {
+      inputTokens_ = std::min(limit.burstBytes, inputTokens_ + added);
+      inputStamp_ = now;
+    }
+  }
+  inputTokens_ -= static_cast<std::int64_t>(count);
+  if (inputTokens_ > 0) return true;
+  PauseInput();
+  return false;
+}
+
+void AsioConnection::PauseInput() {
+  const InputLimit& limit = registry_->Input();
+  if (state_ != State::kOpen || limit.bytesPerSecond <= 0) return;
+  // Reading resumes when a few receives' worth has come in, not for every receive.
+  const std::int64_t resumeAt =
+      std::min(limit.burstBytes,
+               std::max<std::int64_t>(WriteBatcher::kReceiveSize, limit.bytesPerSecond / 16));
+  const std::int64_t wanted = std::max<std::int64_t>(1, resumeAt - inputTokens_);
+  const std::chrono::microseconds wait((wanted * 1'000'000 + limit.bytesPerSecond - 1) /
+                                       limit.bytesPerSecond);
+  if (!inputTimer_) inputTimer_ = std::make_unique<asio::steady_timer>(socket_.get_executor());
+  inputPaused_ = true;
+  inputTimer_->expires_after(wait);
+  // Run out, or cancelled by a close or a new rate: the state says whether to read on.
+  inputTimer_->async_wait([self = shared_from_this()](const std::error_code&) {
+    self->inputPaused_ = false;
+    self->WaitReadable();
+  });
+}
+
+void AsioConnection::InputLimitChanged() {
+  if (inputPaused_ && inputTimer_) inputTimer_->cancel();
+}
+
+void AsioConnection::NoteHeld(std::size_t bytes) {
+  heldBytes_ += bytes;
+  if (holdsAhead_ > 0) {
+    markers_[lastHold_].heldBehind += bytes;
+  } else {
+    runningHoldBytes_ += bytes;
+  }
+}
+
 void AsioConnection::Send(SharedBytes bytes) {
   if (state_ != State::kOpen || !bytes || bytes->empty()) return;
   queuedBytes_ += bytes->size();
+  if (holding_ || holdsAhead_ > 0) NoteHeld(bytes->size());
   if (OverLimit()) {
     Overflow();
     return;
@@ -141,7 +205,7 @@ void AsioConnection::Send(SharedBytes bytes) {
 
 void AsioConnection::SendFrom(std::unique_ptr<OutputSource> source) {
   if (state_ != State::kOpen || !source) return;
-  PushMarker(Marker{0, std::move(source)});
+  PushMarker(Marker{0, std::move(source), 0});
   RequestFlush();
 }
 
@@ -199,7 +263,8 @@ void AsioConnection::PopMarker() {
 void AsioConnection::HoldOutput(std::chrono::milliseconds duration) {
   if (state_ != State::kOpen || duration.count() <= 0) return;
   const auto ms = std::min<std::chrono::milliseconds::rep>(duration.count(), INT32_MAX);
-  PushMarker(Marker{static_cast<std::int32_t>(ms), nullptr});
+  PushMarker(Marker{static_cast<std::int32_t>(ms), nullptr, 0});
+  lastHold_ = markers_.size() - 1;
   ++holdsAhead_;
   RequestFlush();
 }
@@ -207,10 +272,10 @@ void AsioConnection::HoldOutput(std::chrono::milliseconds duration) {
 bool AsioConnection::OverLimit() const {
   if (queuedBytes_ <= writeLimit_) return false;
   // What waits behind a hold of ours is no slow reader's backlog: the reader cannot have it
-  // yet. It is bounded all the same, for a client that keeps asking for answers (each one
-  // holds its output anew) while it reads nothing.
-  if (holding_ || holdsAhead_ > 0) return queuedBytes_ > kHeldLimitFactor * writeLimit_;
-  return true;
+  // yet. What is ahead of the holds is, and the whole is bounded all the same, for a client
+  // that keeps asking for answers (each one holds its output anew) while it reads nothing.
+  const std::size_t ahead = queuedBytes_ - std::min(heldBytes_, queuedBytes_);
+  return ahead > writeLimit_ || queuedBytes_ > kHeldLimitFactor * writeLimit_;
 }
 
 void AsioConnection::Close() {
@@ -221,6 +286,7 @@ void AsioConnection::Close() {
   state_ = State::kClosing;
   // A running hold ends now and later holds are skipped: only the bytes still count.
   if (holdTimer_) holdTimer_->cancel();
+  if (inputTimer_) inputTimer_->cancel();
   // Sources are dropped too: their output is made for a reader that is going away.
   queue_.erase(
       std::remove(queue_.begin() + static_cast<std::ptrdiff_t>(head_), queue_.end(), nullptr),
@@ -229,6 +295,8 @@ void AsioConnection::Close() {
   markerHead_ = 0;
   backIsOwn_ = false;
   holdsAhead_ = 0;
+  heldBytes_ = 0;
+  runningHoldBytes_ = 0;
   closeDeadline_ = std::make_unique<asio::steady_timer>(socket_.get_executor());
   closeDeadline_->expires_after(kCloseFlushLimit);
   closeDeadline_->async_wait([self = shared_from_this()](const std::error_code& error) {
@@ -260,11 +328,13 @@ void AsioConnection::Flush() {
         continue;
       }
       const std::chrono::milliseconds hold(markers_[markerHead_].holdMs);
+      const std::size_t behind = markers_[markerHead_].heldBehind;
       PopMarker();
       ++head_;
       if (holdsAhead_ > 0) --holdsAhead_;
       // Holds count only while the connection is open.
       if (state_ != State::kOpen) continue;
+      runningHoldBytes_ = behind;
       StartHold(hold);
       return;
     }
@@ -344,6 +414,9 @@ void AsioConnection::StartHold(std::chrono::milliseconds duration) {
   // Cancelled (by Close or an overflow) or run out: either way the queue moves on.
   holdTimer_->async_wait([self = shared_from_this()](const std::error_code&) {
     self->holding_ = false;
+    // What this hold kept back is the reader's to take now, and counts as its backlog.
+    self->heldBytes_ -= std::min(self->heldBytes_, self->runningHoldBytes_);
+    self->runningHoldBytes_ = 0;
     // Most connections hold once, after the welcome: the timer is not kept for ever. Its
     // wait has completed, so it may go while its handler runs.
     self->holdTimer_.reset();
@@ -370,6 +443,8 @@ void AsioConnection::ClearQueue() {
   offset_ = 0;
   queuedBytes_ = 0;
   holdsAhead_ = 0;
+  heldBytes_ = 0;
+  runningHoldBytes_ = 0;
 }
 
 void AsioConnection::OnWriteFailed() {
@@ -389,6 +464,7 @@ void AsioConnection::Overflow() {
   std::error_code ignored;
   socket_.cancel(ignored);
   if (holdTimer_) holdTimer_->cancel();
+  if (inputTimer_) inputTimer_->cancel();
   PostEndEvent(true);
 }
 
@@ -430,6 +506,7 @@ void AsioConnection::CloseSocket() {
   socket_.close(ignored);
   if (holdTimer_) holdTimer_->cancel();
   if (closeDeadline_) closeDeadline_->cancel();
+  if (inputTimer_) inputTimer_->cancel();
   ClearQueue();
   registry_->SocketClosed();
 }

@@ -1,6 +1,7 @@
 // One accepted TCP connection on Asio: waits for input and hands every receive to the
-// engine, and keeps an ordered, bounded write queue of shared buffers with hold markers
-// between them, written with gathered non-blocking writes.
+// engine, no faster than the network's input rate, and keeps an ordered, bounded write
+// queue of shared buffers with hold markers between them, written with gathered
+// non-blocking writes.
 #pragma once
 
 #include <asio/ip/tcp.hpp>
@@ -55,6 +56,9 @@ class AsioConnection final : public Connection,
   void FlushListed();
   // Gives back the write queue's memory when nothing is queued.
   void ReleaseIdleMemory();
+  // The network's input rate changed: a connection waiting for its bucket to fill looks
+  // again at once.
+  void InputLimitChanged();
 
  private:
   // Open -> Closing (Close) -> Closed (queue written, or the close deadline ran out).
@@ -79,10 +83,17 @@ class AsioConnection final : public Connection,
   struct Marker {
     std::int32_t holdMs = 0;               // a pause, when source is null
     std::unique_ptr<OutputSource> source;  // makes bytes when the queue before it is written
+    std::size_t heldBehind = 0;            // a hold's: bytes queued after it, up to the next
   };
 
   void WaitReadable();
   void OnReadable(const std::error_code& error);
+  // Takes count bytes from the input bucket; false when it is empty and reading waits for it
+  // to fill again (the socket is not read meanwhile, so TCP holds the sender back).
+  bool TakeInput(std::size_t count);
+  void PauseInput();
+  // Bytes queued while a hold of ours is running or waiting ahead in the queue.
+  void NoteHeld(std::size_t bytes);
   // Asks for a flush in this turn of the loop unless a wait will write anyway.
   void RequestFlush();
   // Writes what is queued, up to the next hold, until the socket would block (then it
@@ -117,6 +128,8 @@ class AsioConnection final : public Connection,
   // Made when first needed: most connections hold once (at the welcome) and close once.
   std::unique_ptr<asio::steady_timer> holdTimer_;
   std::unique_ptr<asio::steady_timer> closeDeadline_;
+  // Made for a connection that ever sends faster than the input rate.
+  std::unique_ptr<asio::steady_timer> inputTimer_;
   const ConnectionKey key_;
   const std::string peerAddress_;
   std::string localAddress_;
@@ -138,12 +151,24 @@ class AsioConnection final : public Connection,
   bool backIsOwn_ = false;
   std::size_t queuedBytes_ = 0;
   std::size_t holdsAhead_ = 0;  // holds queued and not yet reached
+  // Of queuedBytes_, those behind a hold that is running or waiting in the queue: the reader
+  // cannot have had them yet. runningHoldBytes_ are those the running hold keeps back (up to
+  // the next hold); the last waiting hold is markers_[lastHold_].
+  std::size_t heldBytes_ = 0;
+  std::size_t runningHoldBytes_ = 0;
+  std::size_t lastHold_ = 0;
+
+  // The input bucket: bytes that may still be read at once, as of inputStamp_ (unset until
+  // the first receive under a limit).
+  std::int64_t inputTokens_ = 0;
+  std::chrono::steady_clock::time_point inputStamp_{};
 
   State state_ = State::kOpen;
   // What the connection waits for, whatever its state.
   bool waitingInput_ = false;
   bool waitingRoom_ = false;
   bool holding_ = false;
+  bool inputPaused_ = false;     // waiting for the input bucket to fill
   bool flushRequested_ = false;  // on the batcher's list for this turn's flush
   bool endEventPosted_ = false;  // OnPeerClosed or OnOverflow posted; Close withdraws it
   // The peer's orderly end was reported when its input ended. The connection stays open for

@@ -1,10 +1,12 @@
 #include "net/asio_network.h"
 
+#include <algorithm>
 #include <asio/detail/socket_option.hpp>
 #include <asio/error.hpp>
 #include <asio/ip/address_v4.hpp>
 #include <chrono>
 #include <optional>
+#include <system_error>
 #include <utility>
 
 #include "moderation/mac_lookup.h"
@@ -21,6 +23,11 @@ bool IsPerConnectionError(const std::error_code& error) {
   return error == asio::error::connection_aborted || error == asio::error::connection_reset ||
          error == asio::error::try_again || error == asio::error::would_block ||
          error == asio::error::interrupted;
+}
+
+bool IsOutOfDescriptors(const std::error_code& error) {
+  return error == asio::error::no_descriptors || error == std::errc::too_many_files_open ||
+         error == std::errc::too_many_files_open_in_system;
 }
 
 #if defined(_WIN32)
@@ -59,6 +66,9 @@ void KeepAlive(asio::ip::tcp::socket& socket) {
 // Connections taken at once after an accept completes, before waiting again.
 constexpr int kAcceptBurst = 64;
 
+// The most a connection may send at once before the input rate holds it back.
+constexpr std::int64_t kInputBurstBytes = std::int64_t{1} << 20;
+
 }  // namespace
 
 AsioNetwork::AsioNetwork(asio::io_context& io, std::size_t writeLimitBytes)
@@ -67,6 +77,7 @@ AsioNetwork::AsioNetwork(asio::io_context& io, std::size_t writeLimitBytes)
       registry_(std::make_shared<ConnectionRegistry>()),
       batcher_(std::make_shared<WriteBatcher>(io.get_executor())),
       retryTimer_(io),
+      reserve_(io),
       alive_(std::make_shared<bool>(true)) {}
 
 AsioNetwork::~AsioNetwork() {
@@ -131,8 +142,69 @@ bool AsioNetwork::Listen(const std::string& address, std::int32_t port, Connecti
   }
   acceptor_ = std::move(acceptor);
   events_ = &events;
+  OpenReserve();
   AcceptNext();
   return true;
+}
+
+void AsioNetwork::SetInputRate(std::int64_t bytesPerSecond) {
+  InputLimit limit;
+  if (bytesPerSecond > 0) {
+    limit.bytesPerSecond = bytesPerSecond;
+    limit.burstBytes =
+        std::min(kInputBurstBytes, std::max(static_cast<std::int64_t>(WriteBatcher::kReceiveSize),
+                                            static_cast<std::int64_t>(writeLimit_ / 2)));
+  }
+  registry_->SetInput(limit);
+}
+
+void AsioNetwork::OpenReserve() {
+  if (reserve_.is_open()) return;
+  std::error_code ignored;
+  reserve_.open(asio::ip::udp::v4(), ignored);
+}
+
+void AsioNetwork::TurnAwayNewcomers() {
+  std::error_code ignored;
+  reserve_.close(ignored);
+  for (int taken = 0; taken < kAcceptBurst; ++taken) {
+    asio::ip::tcp::socket newcomer(io_);
+    std::error_code error;
+    acceptor_->accept(newcomer, error);
+    if (!error) {
+      // Closed before anything is read or written: the client learns at once that it
+      // cannot be served now, and may come back later.
+      newcomer.close(ignored);
+      continue;
+    }
+    if (IsPerConnectionError(error) && error != asio::error::would_block &&
+        error != asio::error::try_again) {
+      continue;
+    }
+    // Nobody waits any more, or another thread took the descriptor meanwhile.
+    break;
+  }
+  // When this fails, the next failure to accept goes the slow way (OnAccept).
+  OpenReserve();
+}
+
+void AsioNetwork::WaitForNewcomer() {
+  // With no descriptor left, accepting fails whether anybody waits or not: wait until
+  // somebody does, then try.
+  acceptor_->async_wait(
+      asio::socket_base::wait_read, [this, alive = std::weak_ptr<bool>(alive_),
+                                     acceptor = acceptor_.get()](const std::error_code& waitError) {
+        if (alive.expired() || acceptor_.get() != acceptor) return;
+        if (waitError == asio::error::operation_aborted) return;
+        asio::ip::tcp::socket next(io_);
+        std::error_code error = waitError;
+        if (!error) acceptor_->accept(next, error);
+        if (error == asio::error::would_block || error == asio::error::try_again) {
+          WaitForNewcomer();
+          return;
+        }
+        OnAccept(error, std::move(next));
+      });
 }
 
 std::uint16_t AsioNetwork::LocalPort() const {
@@ -188,13 +260,24 @@ void AsioNetwork::OnAccept(const std::error_code& error, asio::ip::tcp::socket s
       AcceptNext();
       return;
     }
-    // Out of descriptors or memory, or something unknown: try again shortly rather than
-    // spinning on an error that will not go away by itself.
+    // Out of descriptors: newcomers are told so by a prompt close, using the descriptor
+    // kept for that, and the listener waits for the next one. The engine says it once,
+    // until a connection is accepted again.
+    if (IsOutOfDescriptors(error) && reserve_.is_open()) {
+      events_->OnAcceptFailed(error.message() + " (each newcomer is closed at once)");
+      TurnAwayNewcomers();
+      WaitForNewcomer();
+      return;
+    }
+    // Out of memory, or something unknown (or no descriptor to spare): try again shortly
+    // rather than spinning on an error that will not go away by itself.
     events_->OnAcceptFailed(error.message());
     retryTimer_.expires_after(std::chrono::milliseconds(100));
     retryTimer_.async_wait(
         [this, alive = std::weak_ptr<bool>(alive_)](const std::error_code& waitError) {
-          if (!waitError && !alive.expired()) AcceptNext();
+          if (waitError || alive.expired()) return;
+          OpenReserve();
+          AcceptNext();
         });
     return;
   }

@@ -52,6 +52,16 @@ void ConnectionRegistry::ReleaseIdleMemory() {
   }
 }
 
+void ConnectionRegistry::SetInput(InputLimit limit) {
+  const bool changed =
+      limit.bytesPerSecond != input_.bytesPerSecond || limit.burstBytes != input_.burstBytes;
+  input_ = limit;
+  if (!changed) return;
+  for (auto& [key, weak] : connections_) {
+    if (auto connection = weak.lock()) connection->InputLimitChanged();
+  }
+}
+
 void ConnectionRegistry::WhenAllClosed(std::function<void()> done) {
   if (openSockets_ == 0) {
     done();

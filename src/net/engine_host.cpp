@@ -189,6 +189,8 @@ void EngineHost::Start() {
   });
   impl.thread = std::thread([&impl] { impl.Run(); });
   ready.get_future().get();
+  // A reload or stop that arrived during the start is taken now, by the engine that exists.
+  if (impl.options.signalsArmed) impl.options.signalsArmed();
 }
 
 void EngineHost::Post(std::function<void(ChatServer&)> fn) {
@@ -260,6 +262,7 @@ void EngineHost::Shutdown() {
     tornDown.set_value();
   });
   tornDown.get_future().wait();
+  if (impl.options.signalsDisarmed) impl.options.signalsDisarmed();
 
   impl.work.reset();
   impl.io.stop();

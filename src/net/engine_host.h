@@ -30,6 +30,12 @@ struct EngineOptions {
   // storm, long user lists): the front-end passes a function that hands memory the
   // allocator keeps after such a burst back to the system. Empty: nothing is done.
   std::function<void()> releaseFreeMemory;
+  // Called on the thread that calls Start once SIGINT, SIGTERM and SIGHUP are events of the
+  // engine's loop, and on the thread that calls Shutdown once they are no longer: the
+  // front-end holds those signals back until the first and ignores them after the second,
+  // so that none arriving while the program starts or ends can kill it. Empty: nothing.
+  std::function<void()> signalsArmed;
+  std::function<void()> signalsDisarmed;
 };
 
 class EngineHost {

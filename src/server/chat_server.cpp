@@ -66,6 +66,7 @@ void ChatServer::StartServer() {
   core_.ReportLine("\r");
 
   std::string error;
+  if (state_.env.network != nullptr) state_.env.network->SetInputRate(settings.MaxInputRate);
   state_.listening =
       state_.env.network != nullptr &&
       state_.env.network->Listen(settings.ServerIP, settings.ServerPort, *this, &error);

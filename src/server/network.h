@@ -37,6 +37,9 @@ class Network {
   // a sentence in error, when the address does not read as one or bind/listen fail.
   virtual bool Listen(const std::string& address, std::int32_t port, ConnectionEvents& events,
                       std::string* error) = 0;
+  // Bytes per second the network reads from each connection at most (0: no limit), from
+  // the settings at the start and at every reload. A network without such a limit ignores it.
+  virtual void SetInputRate(std::int64_t bytesPerSecond) { (void)bytesPerSecond; }
 };
 
 }  // namespace orv

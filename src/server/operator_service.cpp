@@ -296,6 +296,7 @@ Outcome OperatorService::Reload() {
   }
 
   s_.board.SetLimits(s_.settings.BoardQuota, s_.settings.BoardFileLimit);
+  if (s_.env.network != nullptr) s_.env.network->SetInputRate(s_.settings.MaxInputRate);
   s_.log.SetDayLimit(s_.settings.LogDayLimit);
   core_.LookAtMachineAddresses();
   core_.AnnounceTexts();

@@ -1,6 +1,7 @@
 // The server under load and abuse: a client that stops reading, a burst of short
-// connections, and input that is not a packet at all.
+// connections, input that is not a packet at all, and signals while it starts.
 #include <gtest/gtest.h>
+#include <sys/inotify.h>
 
 #include <random>
 
@@ -18,7 +19,9 @@ bool ServesAFreshClient(std::uint16_t port) {
 }
 
 TEST(RobustnessTest, ASlowConsumerIsDroppedWhileTheOthersKeepChatting) {
-  RunningServer server({"--write-limit", "65536"});
+  // Alice talks far faster than a person: the input rate would only slow the test down.
+  RunningServer server({"--write-limit", "65536"},
+                       [](WorkFolder& folder) { folder.Set("MaxInputRate", "0"); });
   ASSERT_TRUE(server.ready) << server.process->Transcript();
   Client slow(server.Port(), 4096);
   Client alice(server.Port());
@@ -115,6 +118,42 @@ TEST(RobustnessTest, ManyShortConnectionsAndGarbageLeaveTheServerServing) {
   EXPECT_TRUE(ServesAFreshClient(server.Port())) << server.process->Transcript();
   server.process->Type("/exit");
   EXPECT_EQ(server.process->WaitExit(milliseconds(5000)), 0) << server.process->Transcript();
+}
+
+// A reload or stop signal that comes while the server is still starting neither kills it
+// nor is lost: the reload is carried out once the server runs, the stop ends it in order.
+// The signal is sent the moment the server opens its settings file (it runs its own code
+// then), which is long enough to read to keep it starting for a while on any machine.
+TEST(RobustnessTest, ASignalWhileTheServerStartsIsTakenOnceItRuns) {
+  for (const int number : {SIGHUP, SIGTERM}) {
+    WorkFolder folder;
+    std::string comments;
+    for (int i = 0; i < 100000; ++i)
+      comments += "A comment line of a long settings file, number " + std::to_string(i) + "\n";
+    WriteFile(folder.Settings(), ReadFile(folder.Settings()) + comments);
+    const int watch = ::inotify_init1(IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(::inotify_add_watch(watch, folder.Settings().c_str(), IN_OPEN), 0);
+    ServerProcess server({"--headless", "-C", folder.Dir().string()});
+    ASSERT_TRUE(server.Started());
+    pollfd opened{watch, POLLIN, 0};
+    ASSERT_EQ(::poll(&opened, 1, 10000), 1) << "the server never opened its settings";
+    server.Signal(number);
+    ::close(watch);
+    if (number == SIGHUP) {
+      EXPECT_TRUE(server.WaitForLine("Waiting for connections", milliseconds(30000)))
+          << server.Transcript();
+      EXPECT_TRUE(server.WaitForLine("Settings reloaded", milliseconds(30000)))
+          << server.Transcript();
+      EXPECT_FALSE(server.WaitExit(milliseconds(100)));
+      Client client(folder.Port());
+      EXPECT_TRUE(client.WaitForType(6)) << server.Transcript();
+      server.Type("/exit");
+    }
+    // Killed by the signal, the server would show -1 here.
+    EXPECT_EQ(server.WaitExit(milliseconds(30000)), 0)
+        << (number == SIGHUP ? "SIGHUP: " : "SIGTERM: ") << server.Transcript();
+  }
 }
 
 }  // namespace

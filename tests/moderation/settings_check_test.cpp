@@ -93,6 +93,7 @@ std::int64_t NumberOf(const Settings& values, const std::string& key) {
   if (key == "BoardFileLimit") return values.BoardFileLimit;
   if (key == "IdleTimeout") return values.IdleTimeout;
   if (key == "MaxConnectionsPerAddress") return values.MaxConnectionsPerAddress;
+  if (key == "MaxInputRate") return values.MaxInputRate;
   if (key == "LogKeepDays") return values.LogKeepDays;
   if (key == "LogDayLimit") return values.LogDayLimit;
   ADD_FAILURE() << key;
@@ -152,15 +153,18 @@ TEST(SettingsCheck, OddValuesAreReadAsTheyAlwaysWereWithAWarning) {
            {"FloodStopper", " 20 AFS", 20,
             range("FloodStopper") + "20 is taken (the number it begins with)"},
            // The limits: a whole number in range, else the default.
-           {"MaxPacketSize", "63", 65536, range("MaxPacketSize") + "the default 65536 is taken"},
+           {"MaxPacketSize", "63", 69632, range("MaxPacketSize") + "the default 69632 is taken"},
            {"MaxUsersPerConnection", "0", 2,
             range("MaxUsersPerConnection") + "the default 2 is taken"},
            {"BoardQuota", "-1", 16 << 20, range("BoardQuota") + "the default 16777216 is taken"},
            {"BoardFileLimit", "1 MB", 65536,
             range("BoardFileLimit") + "the default 65536 is taken"},
            {"IdleTimeout", "5s", 0, range("IdleTimeout") + "the default 0 is taken"},
-           {"MaxConnectionsPerAddress", "", 0,
-            range("MaxConnectionsPerAddress") + "the default 0 is taken"},
+           {"MaxConnectionsPerAddress", "", 256,
+            range("MaxConnectionsPerAddress") + "the default 256 is taken"},
+           {"MaxConnectionsPerAddress", "0", 0, ""},
+           {"MaxInputRate", "256K", 262144, range("MaxInputRate") + "the default 262144 is taken"},
+           {"MaxInputRate", "0", 0, ""},
            {"LogKeepDays", "30.5", 0, range("LogKeepDays") + "the default 0 is taken"},
            {"LogKeepDays", " 30 ", 30, ""}}) {
     const SettingsReading reading =

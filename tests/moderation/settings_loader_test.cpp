@@ -151,7 +151,7 @@ TEST_F(LoadSettingsTest, OddValuesAreTakenAsTheyAlwaysWereAndTheWarningsShowFirs
   EXPECT_EQ(settings_.MaxLineMessage, 42);
   EXPECT_EQ(settings_.FloodStopper, 0);
   EXPECT_EQ(settings_.IdleTimeout, 0);
-  EXPECT_EQ(settings_.MaxPacketSize, 65536);
+  EXPECT_EQ(settings_.MaxPacketSize, 69632);
   // Each warning once, before the report that shows what was taken; errors are the
   // caller's to tell.
   const std::string in = "\" in " + (dir_ / kSettingsFileName).string();

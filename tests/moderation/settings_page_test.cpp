@@ -127,6 +127,7 @@ const std::map<std::string, std::function<std::int64_t(const Settings&)>>& Numbe
       {"BoardFileLimit", [](const Settings& s) { return s.BoardFileLimit; }},
       {"IdleTimeout", [](const Settings& s) { return s.IdleTimeout; }},
       {"MaxConnectionsPerAddress", [](const Settings& s) { return s.MaxConnectionsPerAddress; }},
+      {"MaxInputRate", [](const Settings& s) { return s.MaxInputRate; }},
       {"LogKeepDays", [](const Settings& s) { return s.LogKeepDays; }},
       {"LogDayLimit", [](const Settings& s) { return s.LogDayLimit; }},
   };

@@ -3,13 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <asio/error.hpp>
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "net_test_support.h"
 
 namespace orv::test {
 namespace {
+
+using std::chrono::milliseconds;
 
 TEST(AsioNetworkTest, ListenSaysWhyItCannot) {
   asio::io_context io;
@@ -82,6 +86,82 @@ TEST(AsioNetworkTest, EmptyAddressListensEverywhereAndAcceptsInOrder) {
   std::error_code refused;
   late.connect({asio::ip::make_address_v4("127.0.0.1"), port}, refused);
   EXPECT_EQ(refused, asio::error::connection_refused) << refused.message();
+}
+
+// One client writes as fast as it can: the server reads it at the input rate after a first
+// burst, in order and without losing a byte, and another client is read meanwhile as usual.
+// A new rate reaches a connection that is waiting for its bucket at once.
+TEST(AsioNetworkTest, EachConnectionIsReadNoFasterThanTheInputRateAndLosesNothing) {
+  constexpr std::int64_t kRate = 2 << 20;
+  constexpr std::size_t kBurst = 512 * 1024;  // half the write limit
+  constexpr std::size_t kTotal = 6 << 20;
+  constexpr std::size_t kFirstPart = 2 << 20;
+  Loopback server(std::size_t{1} << 20);
+  ASSERT_TRUE(server.listening);
+  server.network.SetInputRate(kRate);
+  asio::io_context clientIo;
+  auto flooder = server.Connect(clientIo);
+  auto calm = server.Connect(clientIo);
+  const ConnectionKey flooderKey = server.events.accepted[0]->Key();
+  const ConnectionKey calmKey = server.events.accepted[1]->Key();
+
+  std::string sent(kTotal, '\0');
+  for (std::size_t i = 0; i < sent.size(); ++i)
+    sent[i] = static_cast<char>('a' + (i / 1000) % 26);
+  const auto start = Clock::now();
+  std::thread writer([&] {
+    std::error_code ignored;
+    asio::write(flooder, asio::buffer(sent), ignored);
+  });
+  std::string received;
+  std::size_t taken = 0;  // receives appended to received so far
+  auto collect = [&] {
+    auto& receives = server.events.by[flooderKey].receives;
+    for (; taken < receives.size(); ++taken)
+      received += receives[taken];
+  };
+
+  // Never ahead of the bucket: the burst, the rate since the start, and the one receive
+  // that may overdraw it.
+  bool calmSpoke = false;
+  bool calmHeardEarly = false;
+  std::size_t mostAhead = 0;
+  const auto deadline = start + std::chrono::seconds(20);
+  while (received.size() < kFirstPart && Clock::now() < deadline) {
+    server.io.restart();
+    server.io.run_for(milliseconds(5));
+    collect();
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    const auto allowed = static_cast<std::size_t>(kBurst + seconds * kRate) + 4096;
+    if (received.size() > allowed) mostAhead = std::max(mostAhead, received.size() - allowed);
+    if (!calmSpoke && received.size() > kBurst) {
+      asio::write(calm, asio::buffer(std::string("hello")));
+      calmSpoke = true;
+    }
+    if (calmSpoke && !calmHeardEarly) {
+      calmHeardEarly = server.events.Received(*server.events.accepted[1]) == "hello";
+    }
+  }
+  const auto firstPartTook = Clock::now() - start;
+  EXPECT_EQ(mostAhead, 0u) << "bytes read beyond the input rate";
+  EXPECT_GE(firstPartTook, milliseconds((kFirstPart - kBurst - 4096) * 1000 / kRate));
+  EXPECT_TRUE(calmHeardEarly) << "the other client waited for the fast one";
+  EXPECT_EQ(server.events.by[calmKey].receives.size(), 1u);
+
+  // Without a limit the rest comes at once, although the connection was waiting.
+  server.network.SetInputRate(0);
+  const auto unlimited = Clock::now();
+  while (received.size() < kTotal && Clock::now() < deadline) {
+    server.io.restart();
+    server.io.run_for(milliseconds(5));
+    collect();
+  }
+  // At the old rate this would take two seconds.
+  EXPECT_LT(Clock::now() - unlimited, milliseconds((kTotal - kFirstPart) * 1000 / kRate * 3 / 4));
+  writer.join();
+  ASSERT_EQ(received.size(), sent.size());
+  EXPECT_TRUE(received == sent) << "the bytes came out of order";
+  EXPECT_EQ(server.events.by[flooderKey].overflows, 0);
 }
 
 }  // namespace

@@ -130,7 +130,10 @@ TEST(EngineHostTest, GivesMemoryBackOnceABurstOfOutputIsOver) {
   TempFolder folder;
   std::ofstream(folder.path / "orvchatserver.cfg", std::ios::trunc)
       << "<ServerIP>\n127.0.0.1\n</ServerIP>\n<ServerPort>\n"
-      << port << "\n</ServerPort>\n";
+      << port
+      << "\n</ServerPort>\n"
+      // The burst comes from one client, which the input rate would spread over seconds.
+      << "<MaxInputRate>\n0\n</MaxInputRate>\n";
   auto view = std::make_shared<LockedView>();
   std::atomic<int> releases{0};
   EngineOptions options;
