@@ -2,7 +2,7 @@
 """Fails when a source file includes one of a higher layer, or when includes run in a loop.
 
 Layers from the bottom: protocol and files, console, moderation, users, server, net, app,
-gui (and win32, the Windows window, at the same height), main. A folder may include its own files and those of any folder below it.
+gui (and win32, the Windows window, and web, the web console, at the same height), main. A folder may include its own files and those of any folder below it.
 """
 import pathlib
 import re
@@ -19,6 +19,7 @@ LAYERS = {
     "app": 6,
     "gui": 7,
     "win32": 7,
+    "web": 7,
     "main": 8,
 }
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([a-z_]+)/([^"]+)"', re.M)
