@@ -425,7 +425,17 @@
         loadBlocks().catch(() => {});
       }
     });
-    events.addEventListener("error", () => setLive(false));
+    events.addEventListener("error", () => {
+      setLive(false);
+      // The browser gave up (the server answered no stream: restarted, or the session is
+      // over): ask again a little later; a 401 there brings the login back.
+      if (events.readyState === EventSource.CLOSED && state.events === events) {
+        setTimeout(() => {
+          if (state.events !== events) return;
+          loadStatus().then(startEvents, () => {});
+        }, 3000);
+      }
+    });
     events.addEventListener("console", (event) => {
       const text = data(event).text;
       addConsoleLine(text);
