@@ -110,6 +110,11 @@ class WebApi(unittest.TestCase):
                          200)
         self.assertEqual(browser.request("POST", "/api/send", {"text": "Всем привет"})[0], 200)
         wait_for(lambda: "Operator message: Всем привет" in server.console(), 5, "the message")
+        # A stop with the page still following: the stream is told, the server ends in order.
+        started = time.monotonic()
+        self.assertEqual(server.stop(), 0)
+        self.assertLess(time.monotonic() - started, 5)
+        events.wait(lambda n, d: n == "stopping", 5, "the stream's last word")
 
     def test_metrics_parse_without_login(self):
         server = self.start()
