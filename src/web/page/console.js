@@ -433,7 +433,7 @@
         setTimeout(() => {
           if (state.events !== events) return;
           loadStatus().then(startEvents, () => {});
-        }, 3000);
+        }, 1000);
       }
     });
     events.addEventListener("console", (event) => {
