@@ -209,11 +209,10 @@
     }
     if (state.sortKey) {
       const key = state.sortKey;
-      const value = (u) => (key === "afs" ? (u.afs ?? -1) : (u[key] || "").toLowerCase());
+      // Names as people read them: "b2" before "b10", letter case aside.
+      const collator = new Intl.Collator(undefined, { numeric: true, sensitivity: "base" });
       users.sort((a, b) => {
-        const x = value(a);
-        const y = value(b);
-        const order = x < y ? -1 : x > y ? 1 : 0;
+        const order = key === "afs" ? (a.afs ?? -1) - (b.afs ?? -1) : collator.compare(a[key] || "", b[key] || "");
         return state.sortDown ? -order : order;
       });
     }
