@@ -53,7 +53,7 @@ struct ServerStatus {
   // address, the machine's own.
   std::vector<std::string> clientAddresses{};
   int connections = 0;  // open connections, users or not
-  EngineCounters counters;
+  EngineCounters counters{};
 };
 
 }  // namespace orv
