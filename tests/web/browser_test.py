@@ -38,7 +38,11 @@ def start_browser(profile, width=1280, height=800):
                  "--disable-dev-shm-usage", "--user-data-dir=" + profile,
                  "--window-size=%d,%d" % (width, height)):
         options.add_argument(flag)
-    return webdriver.Chrome(service=Service(DRIVER), options=options)
+    try:
+        return webdriver.Chrome(service=Service(DRIVER), options=options)
+    except Exception as failure:  # a busy machine: the driver's first start may time out
+        print("browser test: Chromium did not start (%s); once more" % failure)
+        return webdriver.Chrome(service=Service(DRIVER), options=options)
 
 
 def log_in(browser, password):
