@@ -83,7 +83,8 @@ string(CONCAT CPACK_PACKAGE_DESCRIPTION
        "Relays the chat protocol of LAN messengers over TCP, keeps the table of connected users\n"
        "and answers their requests. Runs headless under systemd as the user orvchat in\n"
        "${ORV_SERVICE_WORKDIR}, with its settings in ${ORV_SERVICE_CONFDIR}. orvchatctl\n"
-       "operates the running server.")
+       "operates the running server; so does its web console from a browser, once\n"
+       "\"orvchatserver --set-web-password\" has set its password and WebConsole its address.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

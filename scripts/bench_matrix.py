@@ -74,6 +74,10 @@ def pinned_to(cpu):
     return lambda: os.sched_setaffinity(0, {cpu})
 
 
+# The working folder each server run starts from a copy of (--workdir).
+WORKDIR = REPO / "workdir"
+
+
 class Target:
     """A relay under test: our server or the lean relay, started and stopped by PID."""
 
@@ -91,7 +95,7 @@ class Target:
         self.port = free_port()
         if self.label == "server":
             workdir = pathlib.Path(tempfile.mkdtemp(prefix="orvchat-bench-", dir=self.scratch))
-            source = REPO / "workdir"
+            source = WORKDIR
             if source.is_dir():
                 shutil.copytree(source, workdir, dirs_exist_ok=True)
             settings = workdir / SETTINGS
@@ -307,6 +311,8 @@ def main():
                         help="comma-separated parts to run: matrix, memory, login")
     parser.add_argument("--out", help="append every JSON result line to this file")
     parser.add_argument("--quick", action="store_true", help="5-second runs, one repetition")
+    parser.add_argument("--workdir", help="copy this working folder for the server instead of "
+                        "workdir/ (e.g. one whose settings turn the web console on)")
     parser.add_argument("--pin", action="store_true",
                         help="target on the first CPU, generator on the second (Linux)")
     args = parser.parse_args()
@@ -319,6 +325,9 @@ def main():
         args.pin_target, args.pin_generator = cpus[0], cpus[1]
     if args.quick:
         args.duration, args.reps = 5.0, 1
+    if args.workdir:
+        global WORKDIR
+        WORKDIR = pathlib.Path(args.workdir).resolve()
     build = pathlib.Path(args.build)
     for binary in ("src/orvchatserver", "tools/orvchat-bench", "tools/orvchat-lean-relay"):
         if not (build / binary).is_file():

@@ -25,6 +25,14 @@ packages=(
   libncurses-dev    # the chat screen of orvchat-client (ncurses with wide characters)
   tmux              # a real terminal for the chat screen's tests
   g++-mingw-w64-x86-64-posix  # the Windows cross build (scripts/build-windows.sh)
+  # The web console
+  libmicrohttpd-dev  # its HTTP and HTTPS server (connection, address, time and size bounds)
+  nlohmann-json3-dev # JSON of its API (header-only)
+  libsodium-dev      # argon2id password hashes, random session ids and CSRF tokens
+  openssl            # a throwaway certificate for the HTTPS test
+  chromium           # the page in a real browser (tests/web/browser_test.py, headless)
+  chromium-driver    # Selenium's way into Chromium
+  python3-selenium   # the browser test's driver (Debian's, for /usr/bin/python3)
   # Running as a service
   libcli11-dev      # command lines of every program (header-only)
   nlohmann-json3-dev  # JSON for orvchatctl's --json forms (header-only)

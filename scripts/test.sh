@@ -14,6 +14,8 @@ bash "$root/scripts/check-format.sh"
 echo "== layers (no include runs up a layer or in a loop)"
 python3 "$root/scripts/check_layers.py"
 
+# Among the tests: the web console over real HTTP and its page in headless Chromium
+# (web_api_e2e, web_browser; about 10 and 7 s), against the real server on 127.0.0.1.
 echo "== build and test (operator window on)"
 cmake -S "$root" -B "$root/build/test" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORV_BUILD_GUI=ON
 cmake --build "$root/build/test" -j "$jobs"

@@ -39,6 +39,10 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
                "read everything the server reads at start (settings, alphabets, language, "
                "command file, lists), list every problem and exit: 0 when the server would "
                "start, 1 when not");
+  app.add_flag("--set-web-password", options.setWebPassword,
+               "read the web console's password from standard input (asked twice at a "
+               "terminal), store only a salted argon2id hash of it in the working folder "
+               "(orvchatserver_web.pwhash) and exit");
   app.add_option("--control", options.controlSocket,
                  std::string("control socket for orvchatctl (default: ") + kControlSocketName +
                      " in the working folder; \"none\" for no socket)")

@@ -1,6 +1,6 @@
 // The command line of orvchatserver: which face to show, where the working folder is, how
 // much output one client may have queued, where the control socket lies, and whether to
-// only check the working folder.
+// only check the working folder or set the web console's password.
 #pragma once
 
 #include <cstddef>
@@ -19,6 +19,8 @@ struct AppOptions {
   bool headless = false;  // console on stdin/stdout even when a display exists
   std::size_t writeLimitBytes = kDefaultWriteLimitBytes;  // per-connection write queue bound
   bool checkConfig = false;  // read what the start reads, list the problems, end
+  // Store the hash of the web console's password read from stdin in the working folder, end.
+  bool setWebPassword = false;
   // The control socket orvchatctl talks to: empty for the working folder's, "none" for
   // none at all.
   std::string controlSocket;

@@ -9,6 +9,7 @@
 #include <future>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,10 @@
 #endif
 #if defined(ORV_WITH_WIN32_WINDOW)
 #include "win32/run_win32_window.h"
+#endif
+#if defined(ORV_WITH_WEB)
+#include "web/web_console.h"
+#include "web/web_password.h"
 #endif
 
 namespace {
@@ -85,15 +90,45 @@ int CheckConfig(const orv::StartupCheck& check) {
   return 0;
 }
 
+// --set-web-password: the hash of the password on stdin into the working folder.
+int SetWebPassword(const orv::AppOptions& options) {
+#if defined(ORV_WITH_WEB)
+  std::string error;
+  const std::optional<std::string> password = orv::ReadNewPassword(&error);
+  if (!password || !orv::SetWebPassword(options.workDir, *password, &error)) {
+    std::fprintf(stderr, "orvchatserver: %s\n", error.c_str());
+    return kExitUnusableSettings;
+  }
+  std::printf("The web console's password is set (%s); it takes effect at the next login.\n",
+              (options.workDir / orv::kWebPasswordFileName).string().c_str());
+  return 0;
+#else
+  (void)options;
+  std::fprintf(stderr, "orvchatserver: this build has no web console\n");
+  return 2;
+#endif
+}
+
 int RunHeadless(const orv::AppOptions& options, const orv::WireCodec& codec) {
   ExitRequest exitRequest;
   orv::ConsoleSetup consoleSetup([&exitRequest] { exitRequest.Request(); });
-  orv::EngineHost host(
-      orv::MakeEngineOptions(options, codec, std::make_shared<orv::HeadlessView>(stdout)));
+  orv::HostCommands commands;
+  orv::EngineOptions engineOptions =
+      orv::MakeEngineOptions(options, codec, std::make_shared<orv::HeadlessView>(stdout));
+#if defined(ORV_WITH_WEB)
+  // The web console follows the engine from the start, so its page shows the banner too.
+  std::unique_ptr<orv::WebConsole> web;
+  const orv::WebConsoleSettings webSettings = orv::ReadWebConsoleSettings(options.workDir);
+  if (!webSettings.address.empty()) {
+    web = std::make_unique<orv::WebConsole>(commands, options.workDir, webSettings);
+    engineOptions.subscribers.push_back(web->Subscriber());
+  }
+#endif
+  orv::EngineHost host(std::move(engineOptions));
 
   host.SetSignalHandler([&exitRequest] { exitRequest.Request(); });
   host.Start();
-  orv::HostCommands commands(&host);
+  commands.Attach(host);
 
   // Without a listener the server serves nobody: a supervisor should hear of it.
   auto status = std::make_shared<std::promise<orv::ServerStatus>>();
@@ -137,6 +172,18 @@ int RunHeadless(const orv::AppOptions& options, const orv::WireCodec& codec) {
     }
   }
 
+#if defined(ORV_WITH_WEB)
+  if (web) {
+    std::string error;
+    if (!web->Start([&host](std::shared_ptr<orv::EventSubscriber> queue) { host.Subscribe(queue); },
+                    &error)) {
+      std::fprintf(stderr, "orvchatserver: %s; the server runs without it\n", error.c_str());
+      commands.Execute(orv::command::Note{"The server runs without its web console: " + error});
+      web.reset();
+    }
+  }
+#endif
+
   orv::HeadlessConsole console(commands, stdout, [&exitRequest] { exitRequest.Request(); });
   console.Start();
   exitRequest.Wait();
@@ -144,6 +191,9 @@ int RunHeadless(const orv::AppOptions& options, const orv::WireCodec& codec) {
   // The engine stops first, so that followers on the control socket see the close message
   // and the stop line before their stream ends.
   host.Shutdown();
+#if defined(ORV_WITH_WEB)
+  if (web) web->Stop();
+#endif
   control.Stop();
   consoleSetup.Stopped();
   return 0;
@@ -164,6 +214,7 @@ int main(int argc, char** argv) {
     return *parsed.exitCode;
   }
 
+  if (parsed.options.setWebPassword) return SetWebPassword(parsed.options);
   const orv::StartupCheck check = orv::CheckStartup(parsed.options.workDir);
   if (parsed.options.checkConfig) return CheckConfig(check);
   if (!check.codec) {

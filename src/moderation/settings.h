@@ -32,6 +32,15 @@ struct Settings : ConsoleSwitches {
 
   std::int32_t LogKeepDays = 0;         // days of logs kept (today's included); 0 keeps all
   std::int64_t LogDayLimit = 64 << 20;  // bytes one day's log may grow to; 0: no limit
+
+  // The web console, read at the start: "address:port" to listen on (empty: none), the PEM
+  // files that make it HTTPS, the minutes without a request that end a session, and
+  // whether /metrics answers.
+  std::string WebConsole;
+  std::string WebConsoleCertificate;
+  std::string WebConsoleKey;
+  std::int32_t WebConsoleSessionMinutes = 30;
+  std::int32_t WebConsoleMetrics = 1;
 };
 
 }  // namespace orv

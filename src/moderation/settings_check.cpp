@@ -29,7 +29,8 @@ const std::set<std::string, std::less<>>& KnownKeys() {
         "ServerLanguage",       "ServerName",          "ServerIP",
         "ServerPort",           "ServerPlainAlphabet", "ServerWireAlphabet",
         "ServerWelcomeMessage", "ServerCloseMessage",  "ServerKickMessage",
-        "ServerBlockMessage"};
+        "ServerBlockMessage",   "WebConsole",          "WebConsoleCertificate",
+        "WebConsoleKey"};
     for (const NumberSetting& number : NumberSettings())
       names.insert(number.key);
     return names;
@@ -135,6 +136,7 @@ class SettingsReader {
     ReadLimit("MaxInputRate", values_.MaxInputRate);
     ReadLimit("LogKeepDays", values_.LogKeepDays);
     ReadLimit("LogDayLimit", values_.LogDayLimit);
+    ReadWebConsole();
     // Read elsewhere (the alphabets at the start, the messages at each use); here only a
     // block that does not close is told.
     for (const char* key : {"ServerPlainAlphabet", "ServerWireAlphabet"})
@@ -336,6 +338,33 @@ class SettingsReader {
             " is taken");
   }
 
+  // The web console: off unless asked for; an address it cannot listen on, or half of
+  // what HTTPS needs, is an error (the admin asked for something the server cannot give).
+  void ReadWebConsole() {
+    ReadLimit("WebConsoleSessionMinutes", values_.WebConsoleSessionMinutes);
+    ReadLimit("WebConsoleMetrics", values_.WebConsoleMetrics);
+    const std::string off = "it is read as empty, so the web console is off";
+    if (const auto value = Value("WebConsole", off)) {
+      std::string text = TrimBlanks(*value);
+      if (!text.empty() && !ParseWebConsoleAddress(text, nullptr, nullptr)) {
+        Error(Named("WebConsole", *value) +
+              " is not an address and port: give ADDRESS:PORT, an IPv4 address and a port from "
+              "1 to 65535 (127.0.0.1:9011; 0.0.0.0 for every local address), or nothing for "
+              "no web console");
+      } else {
+        values_.WebConsole = std::move(text);
+      }
+    }
+    if (const auto value = Value("WebConsoleCertificate", "no HTTPS"))
+      values_.WebConsoleCertificate = TrimBlanks(*value);
+    if (const auto value = Value("WebConsoleKey", "no HTTPS"))
+      values_.WebConsoleKey = TrimBlanks(*value);
+    if (values_.WebConsoleCertificate.empty() != values_.WebConsoleKey.empty()) {
+      Error(std::string("WebConsoleCertificate and WebConsoleKey in ") + file_ +
+            " go together: give both PEM files for HTTPS, or neither");
+    }
+  }
+
   std::string_view content_;
   std::string file_;
   SettingsReading& reading_;
@@ -382,6 +411,18 @@ bool IsIpv4Address(std::string_view text) {
   return parts == 4;
 }
 
+bool ParseWebConsoleAddress(std::string_view text, std::string* address, std::int32_t* port) {
+  const std::size_t colon = text.rfind(':');
+  if (colon == std::string_view::npos || !IsIpv4Address(text.substr(0, colon))) return false;
+  const std::string_view digits = text.substr(colon + 1);
+  if (digits.size() > 1 && digits.front() == '0') return false;
+  const auto number = ParseWholeNumber(digits, 1, 65535);
+  if (!number) return false;
+  if (address) *address = std::string(text.substr(0, colon));
+  if (port) *port = static_cast<std::int32_t>(*number);
+  return true;
+}
+
 bool IsUsableLanguageName(std::string_view name) {
   return !name.empty() && name.find_first_of("/\\:") == std::string_view::npos &&
          name.find("..") == std::string_view::npos;
@@ -405,6 +446,10 @@ const std::vector<NumberSetting>& NumberSettings() {
       {"LogKeepDays", 0, 100000, "days of logs to keep, 0 to keep all", 0},
       {"LogDayLimit", 0, std::numeric_limits<std::int64_t>::max() / 10,
        "bytes one day's log may take, 0 for no limit", 64 << 20},
+      // The web console's.
+      {"WebConsoleSessionMinutes", 1, 10080,
+       "minutes without a request before a web console session ends", 30},
+      {"WebConsoleMetrics", 0, 1, "1 to answer /metrics, 0 not to", 1},
   };
   return numbers;
 }

@@ -40,6 +40,9 @@ std::optional<std::int64_t> ParseWholeNumber(std::string_view text, std::int64_t
 // Four dotted decimal numbers of 0 to 255 each, without leading zeros.
 bool IsIpv4Address(std::string_view text);
 
+// The web console's "address:port": an IPv4 address and a port from 1 to 65535.
+bool ParseWebConsoleAddress(std::string_view text, std::string* address, std::int32_t* port);
+
 // A language name that stays a file name inside language/ (no separators, no "..").
 bool IsUsableLanguageName(std::string_view name);
 

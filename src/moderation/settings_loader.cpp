@@ -117,6 +117,12 @@ void LoadSettings(SettingsLoadContext& context) {
   settings.MaxInputRate = taken.MaxInputRate;
   settings.LogKeepDays = taken.LogKeepDays;
   settings.LogDayLimit = taken.LogDayLimit;
+  // The web console's, read by it at the start.
+  settings.WebConsole = taken.WebConsole;
+  settings.WebConsoleCertificate = taken.WebConsoleCertificate;
+  settings.WebConsoleKey = taken.WebConsoleKey;
+  settings.WebConsoleSessionMinutes = taken.WebConsoleSessionMinutes;
+  settings.WebConsoleMetrics = taken.WebConsoleMetrics;
 
   if (settings.FloodStopper >= 1) {
     print(labelled(

@@ -52,6 +52,7 @@ void EngineCore::Notice(std::string_view kind, const std::string& address,
                         const std::string& line) {
   // Per address, not per connection: a thousand connections from one machine are one
   // client's doing, and make one line a period.
+  ++s_.counters.notices[std::string(kind)];
   std::string slot = std::string(kind) + " " + address;
   const auto [it, first] = notices_.try_emplace(slot, 0);
   if (!first) {
@@ -149,6 +150,7 @@ void EngineCore::BroadcastServerPacket(std::string_view payload, std::int32_t ty
     SharedBytes& bytes = made[connection->LocalAddress()];
     if (!bytes) bytes = EncodePacket(payload, type, subject, connection.get());
     connection->Send(bytes);
+    ++s_.counters.deliveries;
   }
   Trace("::: send2 proccess OK");
 }
@@ -157,6 +159,7 @@ void EngineCore::SendDirect(Connection* connection, SharedBytes packet, After af
   if (!connection) return;
   FlushRelay();
   connection->Send(std::move(packet));
+  ++s_.counters.deliveries;
   // The answer arrives on its own; this connection's next output waits behind it, while
   // every other connection is served meanwhile.
   if (after == After::kHold) connection->HoldOutput(policy::kAnswerHold);
@@ -179,10 +182,13 @@ int EngineCore::Broadcast(SharedBytes bytes) {
   if (!bytes || bytes->empty()) return 0;
   Trace("::: send2 proccess");
   // One buffer for every receiver.
+  std::uint64_t sent = 0;
   for (const auto& connection : s_.connections.InOrder()) {
     if (s_.connections.IsKicked(connection->Key())) continue;
     connection->Send(bytes);
+    ++sent;
   }
+  s_.counters.deliveries += sent;
   Trace("::: send2 proccess OK");
   return 1;
 }
@@ -299,6 +305,7 @@ void EngineCore::SendAfsValues() {
       lastIdentity = identity;
     }
     connection->Send(lastPacket);
+    ++s_.counters.deliveries;
   }
   Trace("::: AFS proccess OK");
 }
@@ -357,6 +364,7 @@ ServerStatus EngineCore::Status() const {
   status.notListeningReason = s_.listenError;
   status.users = s_.users.GetCount();
   status.connections = static_cast<int>(s_.connections.Count());
+  status.counters = s_.counters;
   status.startedAtMs = s_.startedAtMs;
   status.takenAtMs = s_.env.scheduler != nullptr ? s_.env.scheduler->SteadyNow().count() : 0;
   return status;

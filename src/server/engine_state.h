@@ -24,6 +24,7 @@
 #include "moderation/settings.h"
 #include "protocol/wire_codec.h"
 #include "server/connection_list.h"
+#include "server/engine_counters.h"
 #include "server/event_hub.h"
 #include "server/network.h"
 #include "server/scheduler.h"
@@ -86,6 +87,7 @@ struct EngineState {
   bool shutDown = false;
   // With ServerIP empty: the machine's addresses clients can use.
   std::vector<std::string> machineAddresses;
+  EngineCounters counters;
   // Deferred work checks it: a task that outlives the engine does nothing.
   std::shared_ptr<bool> alive = std::make_shared<bool>(true);
 };

@@ -279,6 +279,7 @@ bool Relay::RefuseBlocked(const PacketHeader& header, std::string_view peer,
                      core_.EncodePacket(message, packet_type::kServerText, header.mac, connection),
                      EngineCore::After::kHold);
   }
+  ++s_.counters.blockedPackets;
   core_.Trace("::: parse proccess OK (2)");
   return true;
 }

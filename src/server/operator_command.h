@@ -73,13 +73,19 @@ struct UnblockEntry {
 struct Stop {
   bool operator==(const Stop&) const = default;
 };
+// A line on the console and in the log from a front-end that acts for somebody: the web
+// console names each action and the admin's address. Control characters are shown escaped.
+struct Note {
+  std::string text;
+  bool operator==(const Note&) const = default;
+};
 
 }  // namespace command
 
 using OperatorCommand =
     std::variant<command::Send, command::Refresh, command::Reload, command::Kick, command::Block,
                  command::Unblock, command::SetAfs, command::Users, command::Status,
-                 command::Blocks, command::UnblockEntry, command::Stop>;
+                 command::Blocks, command::UnblockEntry, command::Stop, command::Note>;
 
 // What an entry of the block list looks like (the list does not say what its keys are).
 enum class StoredBlockKind { kAddress, kMac, kName };

@@ -54,6 +54,7 @@ const char* CommandName(const OperatorCommand& command) {
         if constexpr (std::is_same_v<C, command::Blocks>) return "blocks";
         if constexpr (std::is_same_v<C, command::UnblockEntry>) return "unblock-entry";
         if constexpr (std::is_same_v<C, command::Stop>) return "stop";
+        if constexpr (std::is_same_v<C, command::Note>) return "note";
         return "?";
       },
       command);
@@ -64,7 +65,7 @@ std::string Describe(const OperatorCommand& command) {
   std::visit(
       [&text](const auto& c) {
         using C = std::decay_t<decltype(c)>;
-        if constexpr (std::is_same_v<C, command::Send>) {
+        if constexpr (std::is_same_v<C, command::Send> || std::is_same_v<C, command::Note>) {
           text += " \"" + ClientText(c.text) + "\"";
         } else if constexpr (std::is_same_v<C, command::UnblockEntry>) {
           text += " " + ClientText(c.key);
@@ -179,6 +180,12 @@ Outcome OperatorService::Handle(const command::SetAfs& setAfs) {
                    std::to_string(policy::kAfsHighest) + ".");
   }
   SetAfs(*user, setAfs.value, outcome);
+  return outcome;
+}
+
+Outcome OperatorService::Handle(const command::Note& note) {
+  Outcome outcome;
+  Say(outcome, EscapeControlCharacters(note.text));
   return outcome;
 }
 

@@ -37,6 +37,7 @@ class OperatorService {
   Outcome Handle(const command::Blocks&);
   Outcome Handle(const command::UnblockEntry& entry);
   Outcome Handle(const command::Stop&);
+  Outcome Handle(const command::Note& note);
 
   // Prints line as an event and adds it to what the command says.
   void Say(Outcome& outcome, const std::string& line);

@@ -8,6 +8,7 @@
 
 #include "console/string_id.h"
 #include "moderation/block_state.h"
+#include "server/engine_counters.h"
 
 namespace orv {
 
@@ -52,6 +53,7 @@ struct ServerStatus {
   // address, the machine's own.
   std::vector<std::string> clientAddresses{};
   int connections = 0;  // open connections, users or not
+  EngineCounters counters{};
 };
 
 }  // namespace orv

@@ -71,12 +71,14 @@ void Relay::OnReceived(Connection& connection, std::string_view data) {
   ConnectionList::Entry* entry = s_.connections.FindEntry(key);
   if (entry == nullptr || entry->kicked) return;
   if (s_.settings.IdleTimeout > 0) entry->lastInput = s_.env.scheduler->SteadyNow();
+  s_.counters.bytesReceived += data.size();
   // TCP splits and joins what clients write: each complete packet is acted on in turn.
   const auto limit = static_cast<std::size_t>(std::max(s_.settings.MaxPacketSize, 64));
   const Framing framing{wireTerminator_, limit, &startBytes_};
   const auto result = entry->input.Feed(
       data, framing,
       [&](std::string_view packet) {
+        ++s_.counters.packetsReceived;
         const bool relayed = ReadMessage(connection, packet);
         ConnectionList::Entry* still = s_.connections.FindEntry(key);
         if (still == nullptr || still->kicked) return false;

@@ -23,6 +23,12 @@ TEST(ParseOptions, ValuesComeWithSpacesEqualsSignsOrShortForms) {
   EXPECT_EQ(parsed.options.workDir, "/srv/other");
   EXPECT_TRUE(parsed.options.checkConfig);
   EXPECT_FALSE(parsed.options.headless);
+  EXPECT_FALSE(parsed.options.setWebPassword);
+
+  parsed = ParseOptions({"--set-web-password", "-C", "/var/lib/orvchat"});
+  ASSERT_FALSE(parsed.exitCode) << parsed.err;
+  EXPECT_TRUE(parsed.options.setWebPassword);
+  EXPECT_EQ(parsed.options.workDir, "/var/lib/orvchat");
 
   parsed = ParseOptions({});
   ASSERT_FALSE(parsed.exitCode);

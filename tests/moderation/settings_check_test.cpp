@@ -81,6 +81,40 @@ TEST(SettingsCheck, AnAddressMustBeADottedIpv4Address) {
   EXPECT_TRUE(IsIpv4Address("0.0.0.0"));
 }
 
+// The web console is off unless asked for; an address it could not listen on, or half of
+// what HTTPS needs, stops the start.
+TEST(SettingsCheck, TheWebConsoleNeedsAnAddressAndPortAndBothHttpsFiles) {
+  const std::string port = Block("ServerPort", "9010");
+  EXPECT_EQ(ReadSettingsContent(port, kFile).values.WebConsole, "");
+  const SettingsReading on = ReadSettingsContent(
+      port + Block("WebConsole", " 127.0.0.1:9011 ") + Block("WebConsoleCertificate", "c.pem") +
+          Block("WebConsoleKey", "/etc/k.pem") + Block("WebConsoleSessionMinutes", "5"),
+      kFile);
+  EXPECT_TRUE(on.problems.empty());
+  EXPECT_EQ(on.values.WebConsole, "127.0.0.1:9011");
+  EXPECT_EQ(on.values.WebConsoleCertificate, "c.pem");
+  EXPECT_EQ(on.values.WebConsoleKey, "/etc/k.pem");
+  EXPECT_EQ(on.values.WebConsoleSessionMinutes, 5);
+  EXPECT_EQ(on.values.WebConsoleMetrics, 1);
+
+  for (const std::string bad : {"9011", "localhost:9011", "127.0.0.1:0", "127.0.0.1:65536",
+                                "127.0.0.1:", "127.0.0.1:09011", "[::1]:9011"}) {
+    const auto problems = ProblemsWith(Block("WebConsole", bad));
+    ASSERT_EQ(problems.size(), 1u) << bad;
+    EXPECT_EQ(problems[0].rfind("WebConsole \"" + bad + "\" in", 0), 0u) << problems[0];
+  }
+  const auto half = ProblemsWith(Block("WebConsoleCertificate", "c.pem"));
+  ASSERT_EQ(half.size(), 1u);
+  EXPECT_EQ(half[0], "WebConsoleCertificate and WebConsoleKey in " + kFile.string() +
+                         " go together: give both PEM files for HTTPS, or neither");
+
+  std::string address;
+  std::int32_t number = 0;
+  ASSERT_TRUE(ParseWebConsoleAddress("0.0.0.0:80", &address, &number));
+  EXPECT_EQ(address, "0.0.0.0");
+  EXPECT_EQ(number, 80);
+}
+
 // The number a key's value gave.
 std::int64_t NumberOf(const Settings& values, const std::string& key) {
   if (key == "ServerAllowLog") return values.ServerAllowLog ? 1 : 0;
@@ -96,6 +130,8 @@ std::int64_t NumberOf(const Settings& values, const std::string& key) {
   if (key == "MaxInputRate") return values.MaxInputRate;
   if (key == "LogKeepDays") return values.LogKeepDays;
   if (key == "LogDayLimit") return values.LogDayLimit;
+  if (key == "WebConsoleSessionMinutes") return values.WebConsoleSessionMinutes;
+  if (key == "WebConsoleMetrics") return values.WebConsoleMetrics;
   ADD_FAILURE() << key;
   return -1;
 }

@@ -130,6 +130,8 @@ const std::map<std::string, std::function<std::int64_t(const Settings&)>>& Numbe
       {"MaxInputRate", [](const Settings& s) { return s.MaxInputRate; }},
       {"LogKeepDays", [](const Settings& s) { return s.LogKeepDays; }},
       {"LogDayLimit", [](const Settings& s) { return s.LogDayLimit; }},
+      {"WebConsoleSessionMinutes", [](const Settings& s) { return s.WebConsoleSessionMinutes; }},
+      {"WebConsoleMetrics", [](const Settings& s) { return s.WebConsoleMetrics; }},
   };
   return fields;
 }

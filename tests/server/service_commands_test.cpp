@@ -151,3 +151,40 @@ TEST_F(EngineTest, OldDayLogsArePrunedAtTheStartWhenASettingSaysSo) {
 
 }  // namespace
 }  // namespace orv::testing
+
+namespace orv::testing {
+namespace {
+
+// What monitoring reads: packets and bytes in, deliveries out and the notices by kind, in
+// the status; and a front-end's note about who did what, on the console.
+TEST_F(EngineTest, TheStatusCountsTrafficAndNoticesAndANoteIsAConsoleLine) {
+  Start();
+  auto a = Login("AA", "alice", "10.0.0.1");
+  auto b = Login("BB", "bob", "10.0.0.2");
+  Settle();
+  const EngineCounters before = server_->Status().counters;
+  const std::string chat = Packet("AA", "alice", 5, "hello");
+  // Two packets in one read, relayed to both connections in one buffer.
+  Receive(a, chat + chat);
+  const EngineCounters after = server_->Status().counters;
+  EXPECT_EQ(after.packetsReceived - before.packetsReceived, 2u);
+  EXPECT_EQ(after.bytesReceived - before.bytesReceived, 2 * chat.size());
+  EXPECT_EQ(after.deliveries - before.deliveries, 2u);
+
+  // Every refusal counts, also those the console holds back.
+  Block(1, BlockState::kMac);
+  for (int i = 0; i < 3; ++i)
+    Receive(b, Packet("BB", "bob", 5, "let me in"));
+  EXPECT_EQ(server_->Status().counters.blockedPackets, 3u);
+  // A client that poses as the server is told once a minute, and counted every time.
+  for (int i = 0; i < 2; ++i)
+    Receive(a, Packet("AA", "alice", 45, "0"));
+  EXPECT_EQ(server_->Status().counters.notices.at("packets posing as the server"), 2u);
+
+  ASSERT_TRUE(Run(command::Note{"Web console (10.0.0.9): kick AA\x1B"}));
+  EXPECT_TRUE(view_.HasLine("Web console (10.0.0.9): kick AA\\x1B"));
+  EXPECT_EQ(Describe(command::Note{"x"}), "note \"x\"");
+}
+
+}  // namespace
+}  // namespace orv::testing

@@ -1,0 +1,25 @@
+# Writes OUTPUT, a C++ file that holds each of FILES (the web console's page) as a string,
+# found by its name through FindPageFile (src/web/page_files.h): the page is served from
+# the binary, with nothing to install beside it. FILES are separated by "|".
+string(REPLACE "|" ";" FILES "${FILES}")
+set(body "// Made by cmake/embed_page.cmake from src/web/page/: do not edit.\n")
+string(APPEND body "#include \"web/page_files.h\"\n\nnamespace orv {\n\nnamespace {\n\n")
+set(table "")
+set(index 0)
+foreach(file IN LISTS FILES)
+  get_filename_component(name ${file} NAME)
+  file(READ ${file} content HEX)
+  string(LENGTH "${content}" hexLength)
+  math(EXPR length "${hexLength} / 2")
+  # Bytes, not a string literal: no length limit and no character to escape.
+  string(REGEX REPLACE "([0-9a-f][0-9a-f])" "'\\\\x\\1'," bytes "${content}")
+  string(APPEND body "const char kFile${index}[] = {${bytes}};\n")
+  string(APPEND table "    {\"/${name}\", std::string_view(kFile${index}, ${length})},\n")
+  math(EXPR index "${index} + 1")
+endforeach()
+string(APPEND body "\nconst PageFile kFiles[] = {\n${table}};\n\n}  // namespace\n\n")
+string(APPEND body "const PageFile* FindPageFile(std::string_view path) {\n")
+string(APPEND body "  for (const PageFile& file : kFiles) {\n")
+string(APPEND body "    if (file.path == path) return &file;\n  }\n  return nullptr;\n}\n\n")
+string(APPEND body "}  // namespace orv\n")
+file(WRITE ${OUTPUT} "${body}")
