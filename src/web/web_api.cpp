@@ -14,7 +14,7 @@ namespace {
 HttpResponse JsonResponse(int status, const Json& body) {
   HttpResponse response;
   response.status = status;
-  response.body = JsonText(body);
+  response.body = JsonLine(body);
   return response;
 }
 
@@ -192,17 +192,17 @@ ApiAnswer WebApi::Api(const HttpRequest& request) {
     }
     case Route::kStatus:
       return PendingCommand{command::Status{}, [texts = texts_](const Outcome& outcome) {
-                              Json status = StatusJson(outcome.status);
+                              Json status = StatusValue(outcome.status);
                               status["texts"] = texts ? texts() : Json::object();
                               return JsonResponse(200, status);
                             }};
     case Route::kUsers:
       return PendingCommand{command::Users{}, [](const Outcome& outcome) {
-                              return JsonResponse(200, UsersJson(outcome.users));
+                              return JsonResponse(200, UsersValue(outcome.users));
                             }};
     case Route::kBlocks:
       return PendingCommand{command::Blocks{}, [](const Outcome& outcome) {
-                              return JsonResponse(200, BlocksJson(outcome.blocks));
+                              return JsonResponse(200, BlocksValue(outcome.blocks));
                             }};
     case Route::kEvents:
       return EventStreamRequest{session->id};

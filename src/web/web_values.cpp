@@ -15,7 +15,7 @@ std::string Text(const std::string& codePage) {
 }
 
 std::string SseEvent(const char* name, const Json& data) {
-  return std::string("event: ") + name + "\ndata: " + JsonText(data) + "\n\n";
+  return std::string("event: ") + name + "\ndata: " + JsonLine(data) + "\n\n";
 }
 
 // A label value with \, " and line breaks escaped, as the format asks.
@@ -47,51 +47,6 @@ std::uint64_t Notices(const ServerStatus& status, const char* kind) {
 
 }  // namespace
 
-Json UserJson(const UserRow& user) {
-  Json row = {{"mac", Text(user.mac)},         {"name", Text(user.name)},
-              {"ip", Text(user.reportedIp)},   {"address", Text(user.peerAddress)},
-              {"block", Text(user.blockText)}, {"afs", nullptr}};
-  if (user.afs >= 0) row["afs"] = user.afs;
-  return row;
-}
-
-Json UsersJson(const std::vector<UserRow>& users) {
-  Json rows = Json::array();
-  for (const UserRow& user : users)
-    rows.push_back(UserJson(user));
-  return rows;
-}
-
-Json StatusJson(const ServerStatus& status) {
-  Json addresses = Json::array();
-  for (const std::string& address : status.clientAddresses)
-    addresses.push_back(Text(address));
-  const std::int64_t uptimeMs = std::max<std::int64_t>(0, status.takenAtMs - status.startedAtMs);
-  return {{"version", Text(status.version)},
-          {"address", Text(status.address)},
-          {"port", status.port},
-          {"listening", status.listening},
-          {"notListeningReason", Text(status.notListeningReason)},
-          {"users", status.users},
-          {"connections", status.connections},
-          {"uptimeSeconds", uptimeMs / 1000},
-          {"clientAddresses", addresses}};
-}
-
-Json BlocksJson(const std::vector<StoredBlock>& blocks) {
-  Json list = Json::array();
-  for (const StoredBlock& block : blocks) {
-    Json refusing = Json::array();
-    for (const std::string& user : block.refusing)
-      refusing.push_back(Text(user));
-    const char* looksLike = block.looksLike == StoredBlockKind::kAddress ? "address"
-                            : block.looksLike == StoredBlockKind::kMac   ? "mac"
-                                                                         : "name";
-    list.push_back({{"key", Text(block.key)}, {"looksLike", looksLike}, {"refusing", refusing}});
-  }
-  return list;
-}
-
 Json TextsJson(const ViewTexts& texts) {
   auto text = [&texts](StringId id) { return Text(texts.String(id)); };
   return {{"serverName", Text(texts.serverName)},
@@ -112,10 +67,6 @@ Json TextsJson(const ViewTexts& texts) {
           {"blockColumn", text(StringId::kBlockColumn)}};
 }
 
-std::string JsonText(const Json& value) {
-  return value.dump(-1, ' ', false, Json::error_handler_t::replace);
-}
-
 std::optional<std::string> EventText(const EngineEvent& event) {
   return std::visit(
       [](const auto& e) -> std::optional<std::string> {
@@ -125,13 +76,13 @@ std::optional<std::string> EventText(const EngineEvent& event) {
         } else if constexpr (std::is_same_v<E, event::ConsoleCleared>) {
           return SseEvent("cleared", Json::object());
         } else if constexpr (std::is_same_v<E, event::UserJoined>) {
-          return SseEvent("joined", UserJson(e.user));
+          return SseEvent("joined", UserValue(e.user));
         } else if constexpr (std::is_same_v<E, event::UserChanged>) {
-          return SseEvent("changed", UserJson(e.user));
+          return SseEvent("changed", UserValue(e.user));
         } else if constexpr (std::is_same_v<E, event::UserLeft>) {
-          return SseEvent("left", UserJson(e.user));
+          return SseEvent("left", UserValue(e.user));
         } else if constexpr (std::is_same_v<E, event::Status>) {
-          return SseEvent("status", StatusJson(e.status));
+          return SseEvent("status", StatusValue(e.status));
         } else {
           return std::nullopt;
         }

@@ -559,14 +559,15 @@ TEST(LimitsTest, OutOfDescriptorsTheServerKeepsServingAndAcceptsAgainLater) {
   std::copy(path.begin(), path.end(), address.sun_path);
   ASSERT_EQ(::connect(control, reinterpret_cast<sockaddr*>(&address), sizeof address), 0)
       << std::strerror(errno);
-  ASSERT_EQ(::write(control, "status\n", 7), 7);
+  ASSERT_EQ(::write(control, "/status\n", 8), 8);
   const double cpuBefore = CpuSeconds(pid);
   const auto measured = Clock::now();
   // Nothing comes meanwhile, as a rule. The control socket's thread may take the descriptor
   // that the listener gives up for an instant to turn the last newcomer away; then the
-  // request is answered at once, and the measure below holds as well.
+  // request is answered at once. Either way the server is measured over a whole second
+  // (over an instant, a clock tick of CPU time would look like a core spinning).
   pollfd waiting{control, POLLIN, 0};
-  ::poll(&waiting, 1, 1000);
+  std::this_thread::sleep_for(milliseconds(1000));
   const double busy = (CpuSeconds(pid) - cpuBefore) /
                       std::chrono::duration<double>(Clock::now() - measured).count();
   EXPECT_LT(busy, 0.3) << "the server used " << busy * 100 << " % of a core, waiting";
@@ -579,11 +580,10 @@ TEST(LimitsTest, OutOfDescriptorsTheServerKeepsServingAndAcceptsAgainLater) {
   }
 
   // Some leave: once the server has closed their connections, the waiting request is
-  // answered and the next client is let in and welcomed.
-  const std::size_t closedBefore = console.CountLines("Connection closed");
+  // answered and the next client is let in and welcomed. (Their "Connection closed" lines
+  // need not come: this many connections from one address within a minute are counted, not
+  // each said.)
   welcomed.resize(welcomed.size() - 8);
-  ASSERT_TRUE(console.WaitForLines("Connection closed", closedBefore + 8, milliseconds(10000)))
-      << console.Transcript();
   std::string answer;
   const auto answerDeadline = Clock::now() + milliseconds(10000);
   while (answer.find("end ") == std::string::npos && Clock::now() < answerDeadline) {

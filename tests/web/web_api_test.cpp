@@ -235,6 +235,8 @@ TEST_F(WebApiTest, ActionsRunTheirCommandAfterALineNamingItAndTheAdminsAddress) 
   EXPECT_EQ(reload.status, 409);
   EXPECT_EQ(Body(reload)["error"], "bad port");
   EXPECT_EQ(Notes().back(), "Web console (10.0.0.5): reload");
+  EXPECT_EQ(Answer(Request("POST", "/api/blocks/unblock", R"({"key":"10.0.0.9"})")).status, 409);
+  engine_.blocks = {StoredBlock{"10.0.0.9", StoredBlockKind::kAddress, {}}};
   EXPECT_EQ(Answer(Request("POST", "/api/blocks/unblock", R"({"key":"10.0.0.9"})")).status, 200);
   EXPECT_EQ(std::get<command::UnblockEntry>(engine_.commands.back()).key, "10.0.0.9");
 }

@@ -21,20 +21,20 @@ TEST(WebValues, JsonIsUtf8AndHoldsWhatTheWindowShows) {
   status.startedAtMs = 1000;
   status.takenAtMs = 62500;
   status.clientAddresses = {"192.168.1.10"};
-  const Json json = StatusJson(status);
+  const Json json = StatusValue(status);
   EXPECT_EQ(json["uptimeSeconds"], 61);
   EXPECT_EQ(json["users"], 2);
   EXPECT_EQ(json["clientAddresses"][0], "192.168.1.10");
 
   StoredBlock block{"\xC1\xEE\xF0\xE8\xF1", StoredBlockKind::kName, {"x (10.0.0.1)"}};
-  EXPECT_EQ(JsonText(BlocksJson({block})),
+  EXPECT_EQ(JsonLine(BlocksValue({block})),
             R"j([{"key":"Борис","looksLike":"name","refusing":["x (10.0.0.1)"]}])j");
 
   // Control characters and bytes that are no letters of the code page still make JSON.
   UserRow odd;
   odd.mac = "A\"\x01";
   odd.name = "\x98\xFF\x1B";
-  const std::string text = JsonText(UserJson(odd));
+  const std::string text = JsonLine(UserValue(odd));
   Json parsed;
   EXPECT_NO_THROW(parsed = Json::parse(text)) << text;
   EXPECT_NE(text.find(R"("mac":"A\"\u0001")"), std::string::npos) << text;
