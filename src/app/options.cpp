@@ -1,7 +1,7 @@
 #include "app/options.h"
 
-#include "cli/cli_convention.h"
 #include "app/control_protocol.h"
+#include "cli/cli_convention.h"
 #include "console/version.h"
 
 namespace orv {

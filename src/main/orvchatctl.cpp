@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "cli/cli_convention.h"
 #include "app/control_client.h"
 #include "app/control_protocol.h"
+#include "cli/cli_convention.h"
 #include "console/version.h"
 
 #ifndef ORV_SERVICE_WORKDIR

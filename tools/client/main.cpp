@@ -17,8 +17,8 @@
 #include <shellapi.h>
 #endif
 
-#include "cli/cli_convention.h"
 #include "chat_ui.h"
+#include "cli/cli_convention.h"
 #include "client_options.h"
 #include "console/code_page.h"
 #include "console/version.h"
