@@ -1,5 +1,6 @@
 // The server's settings record, filled from orvchatserver.cfg at start-up and read by
-// every part of the engine afterwards.
+// every part of the engine afterwards. The initial values are the defaults a file that
+// gives nothing usable leaves; each key's reading is a row of settings_table.h.
 #pragma once
 
 #include <cstdint>
@@ -11,14 +12,17 @@ namespace orv {
 
 // DebugLog, ServerAllowLog and MaxLineMessage come from the console's switches, which the
 // console reads by themselves.
+inline constexpr const char* kDefaultServerName = "DIVIV";
+inline constexpr const char* kDefaultLanguage = "english";
+
 struct Settings : ConsoleSwitches {
   std::int32_t ServerPort = 0;     // TCP port to listen on
   std::int32_t FloodStopper = 15;  // default AFS value of users without one of their own
   std::string ServerIP;            // listening address, our IP in server packets
   std::string serverMac;           // our MAC (12 hex digits) or the substitute made from ServerIP
-  std::string ServerName = "";     // display name, at least 2 characters once loaded
-  std::string versionText;         // "1.3.1.0 beta"
-  std::string ServerLanguage = "english";
+  std::string ServerName = kDefaultServerName;  // display name, at least 2 characters
+  std::string versionText;                      // "1.3.1.0 beta"
+  std::string ServerLanguage = kDefaultLanguage;
 
   // Limits that keep one client from harming the others. 0 turns the last three off.
   // A full board file (BoardFileLimit) and its header fit into one packet.

@@ -7,6 +7,7 @@
 #include "console/escape.h"
 #include "files/cached_file.h"
 #include "files/tagged_file.h"
+#include "moderation/settings_table.h"
 
 namespace orv {
 
@@ -20,29 +21,6 @@ bool IsBlank(char c) {
 
 bool IsDigit(char c) {
   return c >= '0' && c <= '9';
-}
-
-// The keys the server reads; a block with any other name is most likely a typing mistake.
-const std::set<std::string, std::less<>>& KnownKeys() {
-  static const std::set<std::string, std::less<>> keys = [] {
-    std::set<std::string, std::less<>> names = {
-        "ServerLanguage",       "ServerName",          "ServerIP",
-        "ServerPort",           "ServerPlainAlphabet", "ServerWireAlphabet",
-        "ServerWelcomeMessage", "ServerCloseMessage",  "ServerKickMessage",
-        "ServerBlockMessage",   "WebConsole",          "WebConsoleCertificate",
-        "WebConsoleKey"};
-    for (const NumberSetting& number : NumberSettings())
-      names.insert(number.key);
-    return names;
-  }();
-  return keys;
-}
-
-const NumberSetting& NumberSettingOf(std::string_view key) {
-  for (const NumberSetting& number : NumberSettings()) {
-    if (key == number.key) return number;
-  }
-  return NumberSettings().front();  // not reached: every caller names a number setting
 }
 
 // Where a key's blocks open and close. A block that opens and is never closed after that
@@ -112,38 +90,16 @@ class SettingsReader {
     // In the order of the file.
     std::map<int, std::string> unknown;
     for (const auto& [name, lines] : blocks_) {
-      if (lines.Complete() && KnownKeys().count(name) == 0) unknown[lines.firstOpen] = name;
+      if (lines.Complete() && FindSetting(name) == nullptr) unknown[lines.firstOpen] = name;
     }
     for (const auto& [line, name] : unknown) {
       Warning("Unknown setting " + EscapeControlCharacters(name) + " in " + file_ + " is ignored");
     }
-    ReadText("ServerLanguage", values_.ServerLanguage, kDefaultLanguage,
-             std::string("\"") + kDefaultLanguage + "\" is taken");
-    ReadText("ServerName", values_.ServerName, kDefaultServerName,
-             std::string("the default name \"") + kDefaultServerName + "\" is taken");
-    ReadAddress();
-    ReadPort();
-    ReadAllowLog();
-    ReadDebugLog();
-    ReadNumber("MaxLineMessage", values_.MaxLineMessage);
-    ReadNumber("FloodStopper", values_.FloodStopper);
-    ReadLimit("MaxPacketSize", values_.MaxPacketSize);
-    ReadLimit("MaxUsersPerConnection", values_.MaxUsersPerConnection);
-    ReadLimit("BoardQuota", values_.BoardQuota);
-    ReadLimit("BoardFileLimit", values_.BoardFileLimit);
-    ReadLimit("IdleTimeout", values_.IdleTimeout);
-    ReadLimit("MaxConnectionsPerAddress", values_.MaxConnectionsPerAddress);
-    ReadLimit("MaxInputRate", values_.MaxInputRate);
-    ReadLimit("LogKeepDays", values_.LogKeepDays);
-    ReadLimit("LogDayLimit", values_.LogDayLimit);
-    ReadWebConsole();
-    // Read elsewhere (the alphabets at the start, the messages at each use); here only a
-    // block that does not close is told.
-    for (const char* key : {"ServerPlainAlphabet", "ServerWireAlphabet"})
-      Value(key, "it is read as empty");
-    for (const char* key : {"ServerWelcomeMessage", "ServerCloseMessage", "ServerKickMessage",
-                            "ServerBlockMessage"}) {
-      Value(key, "it is read as empty, so the message is not sent");
+    for (const SettingRow& row : SettingRows())
+      ReadRow(row);
+    if (values_.WebConsoleCertificate.empty() != values_.WebConsoleKey.empty()) {
+      Error(std::string("WebConsoleCertificate and WebConsoleKey in ") + file_ +
+            " go together: give both PEM files for HTTPS, or neither");
     }
   }
 
@@ -153,7 +109,7 @@ class SettingsReader {
 
   bool HasAnySetting() const {
     for (const auto& [name, lines] : blocks_) {
-      if (lines.Complete() || (lines.Given() && KnownKeys().count(name) > 0)) return true;
+      if (lines.Complete() || (lines.Given() && FindSetting(name) != nullptr)) return true;
     }
     return false;
   }
@@ -180,17 +136,66 @@ class SettingsReader {
     return ReadTaggedValueFrom(content_, key);
   }
 
+  void ReadRow(const SettingRow& row) {
+    switch (row.read) {
+      case SettingRead::kName:
+      case SettingRead::kLanguage:
+        ReadName(row);
+        break;
+      case SettingRead::kAddress:
+        ReadAddress();
+        break;
+      case SettingRead::kPort:
+        ReadPort();
+        break;
+      case SettingRead::kAnyNonZero:
+        ReadAllowLog(row);
+        break;
+      case SettingRead::kFromOne:
+        ReadFromOne(row);
+        break;
+      case SettingRead::kAsWritten:
+        ReadAsWritten(row);
+        break;
+      case SettingRead::kInRange:
+        ReadInRange(row);
+        break;
+      case SettingRead::kWebAddress:
+        ReadWebConsole();
+        break;
+      case SettingRead::kPath:
+        if (const auto value = Value(row.key, row.meaning)) {
+          values_.*std::get<std::string Settings::*>(row.field) = TrimBlanks(*value);
+        }
+        break;
+      case SettingRead::kElsewhere:
+        // Read where it is used; here only a block that does not close is told.
+        Value(row.key, row.meaning);
+        break;
+    }
+  }
+
+  // The default a file that gives nothing usable leaves, as a warning says it.
+  static std::string DefaultTaken(const SettingRow& row) {
+    const std::int64_t value = NumberValue(row, Settings{});
+    std::string text = "the default " + std::to_string(value);
+    if (row.read == SettingRead::kAnyNonZero || row.read == SettingRead::kFromOne)
+      text += value != 0 ? " (on)" : " (off)";
+    return text + " is taken";
+  }
+
   // A name of at least 2 characters; a shorter one gives the default.
-  void ReadText(const std::string& key, std::string& field, const char* fallback,
-                const std::string& taken) {
-    field = fallback;
-    const std::optional<std::string> value = Value(key, taken);
+  void ReadName(const SettingRow& row) {
+    std::string& field = values_.*std::get<std::string Settings::*>(row.field);
+    field = Settings{}.*std::get<std::string Settings::*>(row.field);
+    const std::string taken = std::string(row.meaning) + "\"" + field + "\" is taken";
+    const std::optional<std::string> value = Value(row.key, taken);
     if (!value) return;
     std::string text = TrimBlanks(*value);
     if (text.size() < 2) {
-      Warning(Named(key, *value) + " is shorter than 2 characters; " + taken);
-    } else if (key == "ServerLanguage" && !IsUsableLanguageName(text)) {
-      Error(Named(key, *value) +
+      Warning(Named(row.key, *value) + " is shorter than 2 characters; " + taken);
+    } else if (row.read == SettingRead::kLanguage && !IsUsableLanguageName(text)) {
+      Error(Named(row.key, *value) +
             " is not a language name: give the NAME of a file language/lang_NAME.cfg");
     } else {
       field = std::move(text);
@@ -239,18 +244,18 @@ class SettingsReader {
   }
 
   // Any number but 0 switches it on: read as a C conversion reads it (a sign allowed).
-  void ReadAllowLog() {
-    values_.ServerAllowLog = true;
-    const std::optional<std::string> value = Value("ServerAllowLog", "the default 1 (on) is taken");
+  void ReadAllowLog(const SettingRow& row) {
+    SetNumberValue(row, values_, NumberValue(row, Settings{}));
+    const std::optional<std::string> value = Value(row.key, DefaultTaken(row));
     if (!value) return;
     const std::string text = TrimBlanks(*value);
     if (text.empty()) {
-      Warning(Named("ServerAllowLog", *value) + " is empty; the default 1 (on) is taken");
+      Warning(Named(row.key, *value) + " is empty; " + DefaultTaken(row));
       return;
     }
     reading_.allowLogGiven = true;
-    if (const auto whole = ParseWholeNumber(text, 0, 1)) {
-      values_.ServerAllowLog = *whole != 0;
+    if (const auto whole = ParseWholeNumber(text, row.low, row.high)) {
+      SetNumberValue(row, values_, *whole);
       return;
     }
     const std::size_t start = text.front() == '+' || text.front() == '-' ? 1 : 0;
@@ -258,50 +263,50 @@ class SettingsReader {
     bool nonZero = false;
     for (std::size_t i = start; i < start + number.length; ++i)
       nonZero = nonZero || text[i] != '0';
-    values_.ServerAllowLog = nonZero;
-    Warning(Named("ServerAllowLog", *value) + " is not 0 or 1; " +
+    SetNumberValue(row, values_, nonZero ? 1 : 0);
+    Warning(Named(row.key, *value) + " is not 0 or 1; " +
             (nonZero             ? "1 (on) is taken (any number but 0 switches it on)"
              : number.length > 0 ? "0 (off) is taken (the number it begins with is 0)"
                                  : "0 (off) is taken (it does not begin with a number)"));
   }
 
   // A number of 1 or more, read from the digits it begins with, switches it on.
-  void ReadDebugLog() {
-    values_.DebugLog = false;
-    const std::optional<std::string> value = Value("DebugLog", "the default 0 (off) is taken");
+  void ReadFromOne(const SettingRow& row) {
+    SetNumberValue(row, values_, NumberValue(row, Settings{}));
+    const std::optional<std::string> value = Value(row.key, DefaultTaken(row));
     if (!value) return;
     const std::string text = TrimBlanks(*value);
     if (text.empty()) {
-      Warning(Named("DebugLog", *value) + " is empty; the default 0 (off) is taken");
+      Warning(Named(row.key, *value) + " is empty; " + DefaultTaken(row));
       return;
     }
-    if (const auto whole = ParseWholeNumber(text, 0, 1)) {
-      values_.DebugLog = *whole != 0;
+    if (const auto whole = ParseWholeNumber(text, row.low, row.high)) {
+      SetNumberValue(row, values_, *whole);
       return;
     }
     const LeadingNumber number = ReadLeadingNumber(text);
-    values_.DebugLog = number.length > 0 && (number.tooLarge || number.value >= 1);
-    Warning(Named("DebugLog", *value) + " is not 0 or 1; " +
-            (values_.DebugLog    ? "1 (on) is taken (any number from 1 up switches it on)"
+    const bool on = number.length > 0 && (number.tooLarge || number.value >= 1);
+    SetNumberValue(row, values_, on ? 1 : 0);
+    Warning(Named(row.key, *value) + " is not 0 or 1; " +
+            (on                  ? "1 (on) is taken (any number from 1 up switches it on)"
              : number.length > 0 ? "0 (off) is taken (the number it begins with is 0)"
                                  : "0 (off) is taken (it does not begin with a digit)"));
   }
 
   // MaxLineMessage and FloodStopper: the digits the value begins with, whatever follows,
   // as written even outside the range (the range is what the server offers itself).
-  void ReadNumber(const char* key, std::int32_t& field) {
-    const NumberSetting& setting = NumberSettingOf(key);
-    const std::string fallback = "the default " + std::to_string(setting.defaultValue);
-    field = static_cast<std::int32_t>(setting.defaultValue);
-    const std::optional<std::string> value = Value(key, fallback + " is taken");
+  void ReadAsWritten(const SettingRow& row) {
+    SetNumberValue(row, values_, NumberValue(row, Settings{}));
+    const std::string fallback = "the default " + std::to_string(NumberValue(row, Settings{}));
+    const std::optional<std::string> value = Value(row.key, fallback + " is taken");
     if (!value) return;
     const std::string text = TrimBlanks(*value);
     if (text.empty()) {
-      Warning(Named(key, *value) + " is empty; " + fallback + " is taken");
+      Warning(Named(row.key, *value) + " is empty; " + fallback + " is taken");
       return;
     }
-    if (const auto whole = ParseWholeNumber(text, setting.low, setting.high)) {
-      field = static_cast<std::int32_t>(*whole);
+    if (const auto whole = ParseWholeNumber(text, row.low, row.high)) {
+      SetNumberValue(row, values_, *whole);
       return;
     }
     const LeadingNumber number = ReadLeadingNumber(text);
@@ -309,59 +314,46 @@ class SettingsReader {
     if (number.tooLarge) {
       taken = fallback + " is taken (the number is too large)";
     } else if (number.length == 0) {
-      field = 0;
+      SetNumberValue(row, values_, 0);
       taken = "0 is taken (it does not begin with a digit)";
     } else {
-      field = static_cast<std::int32_t>(number.value);
+      SetNumberValue(row, values_, number.value);
       taken = std::to_string(number.value) + (number.length == text.size()
                                                   ? " is taken as written"
                                                   : " is taken (the number it begins with)");
     }
-    Warning(Named(key, *value) + " is not a whole number from " + std::to_string(setting.low) +
-            " to " + std::to_string(setting.high) + " (" + setting.meaning + "); " + taken);
+    Warning(Named(row.key, *value) + " is not a whole number from " + std::to_string(row.low) +
+            " to " + std::to_string(row.high) + " (" + row.meaning + "); " + taken);
   }
 
   // The limits: a whole number in range, else the default.
-  template <typename Field>
-  void ReadLimit(const char* key, Field& field) {
-    const NumberSetting& setting = NumberSettingOf(key);
-    const std::string fallback = "the default " + std::to_string(setting.defaultValue);
-    field = static_cast<Field>(setting.defaultValue);
-    const std::optional<std::string> value = Value(key, fallback + " is taken");
+  void ReadInRange(const SettingRow& row) {
+    SetNumberValue(row, values_, NumberValue(row, Settings{}));
+    const std::string fallback = DefaultTaken(row);
+    const std::optional<std::string> value = Value(row.key, fallback);
     if (!value) return;
-    if (const auto whole = ParseWholeNumber(TrimBlanks(*value), setting.low, setting.high)) {
-      field = static_cast<Field>(*whole);
+    if (const auto whole = ParseWholeNumber(TrimBlanks(*value), row.low, row.high)) {
+      SetNumberValue(row, values_, *whole);
       return;
     }
-    Warning(Named(key, *value) + " is not a whole number from " + std::to_string(setting.low) +
-            " to " + std::to_string(setting.high) + " (" + setting.meaning + "); " + fallback +
-            " is taken");
+    Warning(Named(row.key, *value) + " is not a whole number from " + std::to_string(row.low) +
+            " to " + std::to_string(row.high) + " (" + row.meaning + "); " + fallback);
   }
 
-  // The web console: off unless asked for; an address it cannot listen on, or half of
-  // what HTTPS needs, is an error (the admin asked for something the server cannot give).
+  // The web console: off unless asked for; an address it cannot listen on (or half of
+  // what HTTPS needs, told after all keys are read) is an error: the admin asked for
+  // something the server cannot give.
   void ReadWebConsole() {
-    ReadLimit("WebConsoleSessionMinutes", values_.WebConsoleSessionMinutes);
-    ReadLimit("WebConsoleMetrics", values_.WebConsoleMetrics);
-    const std::string off = "it is read as empty, so the web console is off";
-    if (const auto value = Value("WebConsole", off)) {
-      std::string text = TrimBlanks(*value);
-      if (!text.empty() && !ParseWebConsoleAddress(text, nullptr, nullptr)) {
-        Error(Named("WebConsole", *value) +
-              " is not an address and port: give ADDRESS:PORT, an IPv4 address and a port from "
-              "1 to 65535 (127.0.0.1:9011; 0.0.0.0 for every local address), or nothing for "
-              "no web console");
-      } else {
-        values_.WebConsole = std::move(text);
-      }
-    }
-    if (const auto value = Value("WebConsoleCertificate", "no HTTPS"))
-      values_.WebConsoleCertificate = TrimBlanks(*value);
-    if (const auto value = Value("WebConsoleKey", "no HTTPS"))
-      values_.WebConsoleKey = TrimBlanks(*value);
-    if (values_.WebConsoleCertificate.empty() != values_.WebConsoleKey.empty()) {
-      Error(std::string("WebConsoleCertificate and WebConsoleKey in ") + file_ +
-            " go together: give both PEM files for HTTPS, or neither");
+    const auto value = Value("WebConsole", "it is read as empty, so the web console is off");
+    if (!value) return;
+    std::string text = TrimBlanks(*value);
+    if (!text.empty() && !ParseWebConsoleAddress(text, nullptr, nullptr)) {
+      Error(Named("WebConsole", *value) +
+            " is not an address and port: give ADDRESS:PORT, an IPv4 address and a port from "
+            "1 to 65535 (127.0.0.1:9011; 0.0.0.0 for every local address), or nothing for "
+            "no web console");
+    } else {
+      values_.WebConsole = std::move(text);
     }
   }
 
@@ -426,32 +418,6 @@ bool ParseWebConsoleAddress(std::string_view text, std::string* address, std::in
 bool IsUsableLanguageName(std::string_view name) {
   return !name.empty() && name.find_first_of("/\\:") == std::string_view::npos &&
          name.find("..") == std::string_view::npos;
-}
-
-const std::vector<NumberSetting>& NumberSettings() {
-  static const std::vector<NumberSetting> numbers = {
-      {"ServerAllowLog", 0, 1, "1 to write the console lines to logs/, 0 not to", 1},
-      {"DebugLog", 0, 1, "1 to write trace lines to the log, 0 not to", 0},
-      {"MaxLineMessage", 0, kInt32Max, "lines the console keeps", 300},
-      {"FloodStopper", 0, 100, "the default AFS value", 15},
-      {"MaxPacketSize", 64, kInt32Max, "bytes a client may send without ending a packet", 69632},
-      {"MaxUsersPerConnection", 1, kInt32Max, "users one connection may hold", 2},
-      {"BoardQuota", 0, std::numeric_limits<std::int64_t>::max() / 10,
-       "bytes all board files may take", 16 << 20},
-      {"BoardFileLimit", 0, kInt32Max, "bytes one board file may take", 65536},
-      {"IdleTimeout", 0, kInt32Max, "seconds without input before a close, 0 for never", 0},
-      {"MaxConnectionsPerAddress", 0, kInt32Max, "connections from one address, 0 for any", 256},
-      {"MaxInputRate", 0, kInt32Max, "bytes per second read from one connection, 0 for no limit",
-       262144},
-      {"LogKeepDays", 0, 100000, "days of logs to keep, 0 to keep all", 0},
-      {"LogDayLimit", 0, std::numeric_limits<std::int64_t>::max() / 10,
-       "bytes one day's log may take, 0 for no limit", 64 << 20},
-      // The web console's.
-      {"WebConsoleSessionMinutes", 1, 10080,
-       "minutes without a request before a web console session ends", 30},
-      {"WebConsoleMetrics", 0, 1, "1 to answer /metrics, 0 not to", 1},
-  };
-  return numbers;
 }
 
 std::vector<SettingsProblem> CheckSettingsFile(const std::filesystem::path& file) {

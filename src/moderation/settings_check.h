@@ -27,9 +27,6 @@ struct SettingsProblem {
   bool atStart = true;
 };
 
-inline constexpr const char* kDefaultServerName = "DIVIV";
-inline constexpr const char* kDefaultLanguage = "english";
-
 // Leading and trailing blanks (spaces, tabs, line breaks) removed.
 std::string TrimBlanks(std::string_view text);
 
@@ -45,18 +42,6 @@ bool ParseWebConsoleAddress(std::string_view text, std::string* address, std::in
 
 // A language name that stays a file name inside language/ (no separators, no "..").
 bool IsUsableLanguageName(std::string_view name);
-
-// The numbers the settings file may hold. A value outside low..high is a warning: the
-// first four are then read as the server has always read them, the limits take their
-// default.
-struct NumberSetting {
-  const char* key;
-  std::int64_t low;
-  std::int64_t high;
-  const char* meaning;  // what the number is, for the problem text
-  std::int64_t defaultValue;
-};
-const std::vector<NumberSetting>& NumberSettings();
 
 // What the server takes from a settings file, and everything it has to say about it.
 struct SettingsReading {

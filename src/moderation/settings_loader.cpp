@@ -8,6 +8,7 @@
 #include "files/cached_file.h"
 #include "moderation/mac_lookup.h"
 #include "moderation/settings_check.h"
+#include "moderation/settings_table.h"
 
 namespace orv {
 
@@ -105,25 +106,10 @@ void LoadSettings(SettingsLoadContext& context) {
   settings.MaxLineMessage = taken.MaxLineMessage;
   print(FormatWithInt(language.GetString(StringId::kConsoleLimit), settings.MaxLineMessage));
 
-  // 10. The default AFS value, then the limits and upkeep (never reported: they rarely
-  // change).
-  settings.FloodStopper = taken.FloodStopper;
-  settings.MaxPacketSize = taken.MaxPacketSize;
-  settings.MaxUsersPerConnection = taken.MaxUsersPerConnection;
-  settings.BoardQuota = taken.BoardQuota;
-  settings.BoardFileLimit = taken.BoardFileLimit;
-  settings.IdleTimeout = taken.IdleTimeout;
-  settings.MaxConnectionsPerAddress = taken.MaxConnectionsPerAddress;
-  settings.MaxInputRate = taken.MaxInputRate;
-  settings.LogKeepDays = taken.LogKeepDays;
-  settings.LogDayLimit = taken.LogDayLimit;
-  // The web console's, read by it at the start.
-  settings.WebConsole = taken.WebConsole;
-  settings.WebConsoleCertificate = taken.WebConsoleCertificate;
-  settings.WebConsoleKey = taken.WebConsoleKey;
-  settings.WebConsoleSessionMinutes = taken.WebConsoleSessionMinutes;
-  settings.WebConsoleMetrics = taken.WebConsoleMetrics;
-
+  // 10. Everything else (the limits, the upkeep, the web console's) as read, never
+  // reported: they rarely change. Then the default AFS value.
+  for (const SettingRow& row : SettingRows())
+    CopySetting(row, taken, settings);
   if (settings.FloodStopper >= 1) {
     print(labelled(
         StringId::kFloodStopper,

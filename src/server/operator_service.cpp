@@ -8,6 +8,7 @@
 #include "moderation/alphabet_settings.h"
 #include "moderation/settings_check.h"
 #include "moderation/settings_loader.h"
+#include "moderation/settings_table.h"
 #include "protocol/wire_constants.h"
 #include "server/policy.h"
 
@@ -287,8 +288,20 @@ Outcome OperatorService::Reload() {
   LoadSettings(context);
   const std::string newAddress = AddressText(fresh.ServerIP, fresh.ServerPort);
   const std::string oldAddress = AddressText(s_.settings.ServerIP, s_.settings.ServerPort);
-  fresh.ServerIP = s_.settings.ServerIP;
-  fresh.ServerPort = s_.settings.ServerPort;
+  // What is taken at the start stays as the server runs with it (the address is said
+  // below, in one line with the port).
+  std::vector<std::string> waiting;
+  for (const SettingRow& row : SettingRows()) {
+    if (row.taken != SettingTaken::kAtStart) continue;
+    const std::string now = ValueText(row, s_.settings);
+    if (row.read != SettingRead::kAddress && row.read != SettingRead::kPort &&
+        !std::holds_alternative<std::monostate>(row.field) && ValueText(row, fresh) != now) {
+      waiting.push_back(std::string("The settings now say ") + row.key + " \"" +
+                        EscapeControlCharacters(ValueText(row, fresh)) + "\"; the server keeps \"" +
+                        EscapeControlCharacters(now) + "\" until it is restarted");
+    }
+    CopySetting(row, s_.settings, fresh);
+  }
   fresh.serverMac = s_.settings.serverMac;
   const bool idleTimeoutStarts = fresh.IdleTimeout > 0 && s_.settings.IdleTimeout <= 0;
   s_.settings = fresh;
@@ -314,6 +327,8 @@ Outcome OperatorService::Reload() {
     Say(outcome, "The settings now say " + newAddress + "; the server keeps listening on " +
                      oldAddress + " until it is restarted");
   }
+  for (const std::string& line : waiting)
+    Say(outcome, line);
   if (codec->PlainAlphabet() != s_.env.codec.PlainAlphabet() ||
       codec->WireAlphabet() != s_.env.codec.WireAlphabet()) {
     Say(outcome,

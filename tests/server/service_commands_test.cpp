@@ -19,10 +19,18 @@ TEST_F(EngineTest, ReloadTakesWhatCanChangeAndKeepsTheAddress) {
             "<ServerLanguage>\nother\n</ServerLanguage>\n<ServerName>\nRenamed\n</ServerName>\n"
             "<ServerIP>\n10.9.8.7\n</ServerIP>\n<ServerPort>\n6001\n</ServerPort>\n"
             "<FloodStopper>\n30\n</FloodStopper>\n<DebugLog>\n1\n</DebugLog>\n"
-            "<ServerWelcomeMessage>\nHello again\n</ServerWelcomeMessage>\n");
+            "<ServerWelcomeMessage>\nHello again\n</ServerWelcomeMessage>\n"
+            "<MaxUsersPerConnection>\n3\n</MaxUsersPerConnection>\n"
+            "<WebConsole>\n127.0.0.1:9011\n</WebConsole>\n");
   view_.console.clear();
   ASSERT_TRUE(Reload());
   const Settings& settings = server_->GetSettings();
+  EXPECT_EQ(settings.MaxUsersPerConnection, 3);
+  // The web console is started with the server: its settings wait for a restart too.
+  EXPECT_EQ(settings.WebConsole, "");
+  EXPECT_TRUE(view_.HasLine(
+      "The settings now say WebConsole \"127.0.0.1:9011\"; the server keeps \"\" until it is "
+      "restarted"));
   EXPECT_EQ(settings.ServerName, "Renamed");
   EXPECT_EQ(settings.FloodStopper, 30);
   EXPECT_TRUE(settings.DebugLog);
