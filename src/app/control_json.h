@@ -13,7 +13,7 @@
 
 namespace orv {
 
-// {"users":[{"mac","name","reportedIp","address","block","afs"}...]}, in table order.
+// {"users":[{"mac","name","ip","address","block","afs"}...]}, in table order.
 std::string UsersJson(const std::vector<UserRow>& rows);
 
 // {"version","address","port","listening","notListeningReason","clientAddresses","users",

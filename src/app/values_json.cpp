@@ -19,7 +19,7 @@ Json UserValue(const UserRow& row) {
   Json user = Json::object();
   user["mac"] = Text(row.mac);
   user["name"] = Text(row.name);
-  user["reportedIp"] = Text(row.reportedIp);
+  user["ip"] = Text(row.reportedIp);
   user["address"] = Text(row.peerAddress);
   user["block"] = Text(row.blockText);
   user["afs"] = row.afs < 0 ? Json(nullptr) : Json(row.afs);

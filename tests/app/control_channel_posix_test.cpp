@@ -292,7 +292,7 @@ TEST(ControlRequest, JsonFormsParseAndHoldWhatTheListingsPrint) {
     const UserRow& row = engine.rows[i];
     EXPECT_EQ(user.at("mac").get<std::string>(), Cp1251ToUtf8(row.mac));
     EXPECT_EQ(user.at("name").get<std::string>(), Cp1251ToUtf8(row.name));
-    EXPECT_EQ(user.at("reportedIp").get<std::string>(), row.reportedIp);
+    EXPECT_EQ(user.at("ip").get<std::string>(), row.reportedIp);
     EXPECT_EQ(user.at("address").get<std::string>(), row.peerAddress);
     EXPECT_EQ(user.at("block").get<std::string>(), row.blockText);
     // The table shows the same user in the same row: its MAC and name, escaped.

@@ -830,7 +830,7 @@ TEST(ServiceTest, OrvchatctlJsonParsesAndHoldsWhatUsersAndStatusPrint) {
   const auto list = nlohmann::json::parse(users.out).at("users");
   ASSERT_EQ(list.size(), 2u) << users.out;
   const char* const expectedAlice =
-      R"({"mac":"AA01","name":"alice","reportedIp":"10.0.0.7","address":"127.0.0.1",)"
+      R"({"mac":"AA01","name":"alice","ip":"10.0.0.7","address":"127.0.0.1",)"
       R"("block":"","afs":null})";
   EXPECT_EQ(list[0], nlohmann::json::parse(expectedAlice));
   EXPECT_EQ(list[1].at("mac"), "BB02");

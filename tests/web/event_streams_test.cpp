@@ -69,9 +69,9 @@ TEST_F(EventStreamsTest, AStreamBeginsWithTheLastConsoleLinesThenFollowsAndWakes
   streams_.Deliver(event::UserLeft{Anna()});
   EXPECT_EQ(reader.resumes, 1);
   EXPECT_EQ(reader.Drain(*stream),
-            "event: joined\ndata: {\"mac\":\"AA\",\"name\":\"Аня\",\"reportedIp\":\"\","
+            "event: joined\ndata: {\"mac\":\"AA\",\"name\":\"Аня\",\"ip\":\"\","
             "\"address\":\"10.0.0.7\",\"block\":\"\",\"afs\":null}\n\n"
-            "event: left\ndata: {\"mac\":\"AA\",\"name\":\"Аня\",\"reportedIp\":\"\","
+            "event: left\ndata: {\"mac\":\"AA\",\"name\":\"Аня\",\"ip\":\"\","
             "\"address\":\"10.0.0.7\",\"block\":\"\",\"afs\":null}\n\n");
   // A cleared console starts the history over; the page's texts are kept, not streamed.
   streams_.Deliver(event::ConsoleCleared{});

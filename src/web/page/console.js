@@ -205,7 +205,7 @@
     const filter = state.filter.toLowerCase();
     let users = [...state.users.values()];
     if (filter) {
-      users = users.filter((u) => [u.name, u.mac, u.reportedIp, u.address].some((v) => (v || "").toLowerCase().includes(filter)));
+      users = users.filter((u) => [u.name, u.mac, u.ip, u.address].some((v) => (v || "").toLowerCase().includes(filter)));
     }
     if (state.sortKey) {
       const key = state.sortKey;
@@ -236,7 +236,7 @@
       if (user.block) row.classList.add("blocked");
       cell(row, user.mac, "c-mac");
       cell(row, user.name || "n/a", "c-name");
-      cell(row, user.reportedIp, "c-ip");
+      cell(row, user.ip, "c-ip");
       cell(row, user.address, "c-address");
       cell(row, user.block, "c-block");
       const afs = cell(row, afsText(user), "c-afs");
