@@ -17,8 +17,8 @@ namespace orv {
 // them.
 using Json = nlohmann::ordered_json;
 
-// {"mac", "name", "ip" (the IP the client reports), "address", "block", "afs"}: block is "" when not blocked, afs
-// null when the user has no value of its own.
+// {"mac", "name", "ip" (the IP the client reports), "address", "block", "afs"}: block is "" when
+// not blocked, afs null when the user has no value of its own.
 Json UserValue(const UserRow& row);
 Json UsersValue(const std::vector<UserRow>& rows);
 // {"version", "address", "port", "listening", "notListeningReason", "clientAddresses",
