@@ -211,10 +211,10 @@ void AsioConnection::SendFrom(std::unique_ptr<OutputSource> source) {
 
 void AsioConnection::TakeFromSource() {
   Marker& marker = markers_[markerHead_];
-  auto piece = std::make_shared<std::string>();
+  SharedBytes piece = SharedBytes::Make();
   bool more = true;
   while (more && piece->size() < kSourcePieceBytes)
-    more = marker.source->Next(*piece);
+    more = marker.source->Next(piece.Unshared());
   // What a source makes does not count against the queue's bound until it is made, and it
   // is made only as fast as the reader takes it.
   queuedBytes_ += piece->size();
@@ -233,15 +233,15 @@ void AsioConnection::TakeFromSource() {
 
 void AsioConnection::QueueOwn(const std::string& bytes) {
   if (backIsOwn_ && !QueueEmpty() && queue_.back()->size() + bytes.size() <= kOwnBlockBytes) {
-    // Made here as a non-const string, so adding to it is sound; a write in progress
-    // takes its buffers afresh each time.
-    const_cast<std::string&>(*queue_.back()).append(bytes);
+    // Made here and held by nobody else; a write in progress takes its buffers afresh
+    // each time.
+    queue_.back().Unshared().append(bytes);
     return;
   }
-  auto block = std::make_shared<std::string>();
+  SharedBytes block = SharedBytes::Make();
   // A block that will fill up is made full size at once, so it does not grow by steps.
-  if (backIsOwn_ && !QueueEmpty()) block->reserve(kOwnBlockBytes);
-  block->append(bytes);
+  if (backIsOwn_ && !QueueEmpty()) block.Unshared().reserve(kOwnBlockBytes);
+  block.Unshared().append(bytes);
   queue_.push_back(std::move(block));
   backIsOwn_ = true;
 }

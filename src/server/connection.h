@@ -7,12 +7,10 @@
 #include <memory>
 #include <string>
 
+#include "server/shared_bytes.h"
 #include "users/connection_key.h"
 
 namespace orv {
-
-// One immutable buffer, shared by every receiver of a broadcast.
-using SharedBytes = std::shared_ptr<const std::string>;
 
 // Output made piece by piece while the connection takes it (the user list for thousands
 // of users): it costs memory only as it is written, and a reader that takes it slowly only

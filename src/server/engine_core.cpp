@@ -131,8 +131,7 @@ std::string EngineCore::CreatePacket(std::string_view payload, std::int32_t type
 
 SharedBytes EngineCore::EncodePacket(std::string_view payload, std::int32_t type,
                                      std::string_view subject, const Connection* to) {
-  return std::make_shared<const std::string>(
-      s_.env.codec.EncodeText(CreatePacket(payload, type, subject, to)));
+  return SharedBytes::Make(s_.env.codec.EncodeText(CreatePacket(payload, type, subject, to)));
 }
 
 void EngineCore::BroadcastServerPacket(std::string_view payload, std::int32_t type,
@@ -167,8 +166,8 @@ void EngineCore::SendDirect(Connection* connection, SharedBytes packet, After af
 
 void EngineCore::AppendToRelay(std::string_view text) {
   // Made as the buffer every receiver shares, so relaying copies the bytes once.
-  if (!relayBatch_) relayBatch_ = std::make_shared<std::string>();
-  relayBatch_->append(text);
+  if (!relayBatch_) relayBatch_ = SharedBytes::Make();
+  relayBatch_.Unshared().append(text);
 }
 
 void EngineCore::FlushRelay() {

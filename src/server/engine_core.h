@@ -100,7 +100,7 @@ class EngineCore {
   ServerIdentity configuredIdentity_;  // ServerIP and serverMac
   // With ServerIP empty: the identity for each local address connections reached.
   std::unordered_map<std::string, ServerIdentity> identities_;
-  std::shared_ptr<std::string> relayBatch_;
+  SharedBytes relayBatch_;
   // Kinds of notice (kind and address) held back in the current period, and how many.
   std::unordered_map<std::string, std::uint64_t> notices_;
   // Accepts and closes of each address in the current period: lines printed, and events

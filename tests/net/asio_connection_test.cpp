@@ -306,7 +306,7 @@ TEST(AsioConnectionTest, AReaderHeldAgainAndAgainHoldsAtMostTwiceTheWriteLimit) 
   auto round = [&](Connection& connection) {
     connection.Send(Bytes(std::string(kPiece, 'a')));
     connection.HoldOutput(milliseconds(500));
-    connection.Send(std::make_shared<const std::string>(kPiece, 'b'));
+    connection.Send(SharedBytes::Make(std::string(kPiece, 'b')));
     server.io.restart();
     server.io.poll();
   };

@@ -124,7 +124,7 @@ inline std::string ReadAtLeast(asio::io_context& serverIo, asio::ip::tcp::socket
 }
 
 inline SharedBytes Bytes(std::string text) {
-  return std::make_shared<const std::string>(std::move(text));
+  return SharedBytes::Make(std::move(text));
 }
 
 }  // namespace orv::test
