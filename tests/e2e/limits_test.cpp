@@ -332,6 +332,7 @@ TEST(LimitsTest, AClientThatKeepsAHoldAliveAndReadsNothingCostsAtMostTwiceTheWri
 #else
   (void)peak;
   (void)before;
+  (void)kWriteLimit;
 #endif
 }
 
