@@ -1,6 +1,8 @@
 #include "web/web_values.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <type_traits>
 #include <utility>
 
@@ -127,11 +129,15 @@ std::string MetricsText(const ServerStatus& status) {
          "Connections closed because they did not read what the server sent.",
          Notices(status, "slow readers closed"));
   const std::int64_t uptimeMs = std::max<std::int64_t>(0, status.takenAtMs - status.startedAtMs);
+  // To the millisecond: a scrape right after the start still sees the clock run.
+  char uptime[32];
+  std::snprintf(uptime, sizeof uptime, "%lld.%03lld", static_cast<long long>(uptimeMs / 1000),
+                static_cast<long long>(uptimeMs % 1000));
   out +=
       "# HELP orvchat_uptime_seconds Seconds since the server started.\n"
       "# TYPE orvchat_uptime_seconds gauge\n"
       "orvchat_uptime_seconds " +
-      std::to_string(uptimeMs / 1000) + "." + std::to_string(uptimeMs % 1000 / 100) + "\n";
+      std::string(uptime) + "\n";
   out +=
       "# HELP orvchat_notices_total Console notices about clients, by kind (also those the "
       "console held back).\n"

@@ -80,7 +80,7 @@ TEST(WebValues, MetricsParseAsPrometheusTextWithEveryCount) {
   EXPECT_EQ(values["orvchat_refused_total{packet}"], "3");
   EXPECT_EQ(values["orvchat_refused_total{connection}"], "0");
   EXPECT_EQ(values["orvchat_slow_readers_dropped_total"], "1");
-  EXPECT_EQ(values["orvchat_uptime_seconds"], "12.3");
+  EXPECT_EQ(values["orvchat_uptime_seconds"], "12.345");
   EXPECT_EQ(values["orvchat_notices_total{a \\\"quoted\\\" kind\\\\}"], "7");
 }
 
